@@ -1,0 +1,5 @@
+import sys
+
+from gridfold.cli import main
+
+sys.exit(main())
