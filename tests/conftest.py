@@ -1,0 +1,33 @@
+"""Shared fixtures.
+
+The embedded engine's `psspy` is process-wide, like the engine it stands in for: the
+`psspy` fixture re-initialises it for every test. Tests that need a recording stand-in
+under the same module names run in a subprocess or isolate `sys.modules` themselves.
+"""
+import importlib
+import sys
+
+import pytest
+
+import gridfold
+
+
+def _embedded(name):
+    if gridfold.EMBEDDED_ENGINE_PATH not in sys.path:
+        sys.path.append(gridfold.EMBEDDED_ENGINE_PATH)
+    return importlib.import_module(name)
+
+
+@pytest.fixture
+def psspy():
+    """The embedded engine's psspy, freshly initialised, progress output silenced."""
+    module = _embedded("psspy")
+    assert module.psseinit(buses=150000) == 0
+    module.progress_output(islct=6)
+    return module
+
+
+@pytest.fixture
+def caspy():
+    """The embedded engine's caspy (reads saved case files)."""
+    return _embedded("caspy")
