@@ -29,16 +29,40 @@ def test_save_open_save_gives_identical_bytes(psspy, cases, tmp_path, name):
     assert read(again) == read(cases[name])
 
 
-def test_awkward_reals_survive_a_round_trip_exactly(psspy, caspy, tmp_path):
-    values = [0.1 + 0.2, 1.0 / 3.0, 1e-300, 123456789.123456789, -2.5e-7, 40.3, 0.07]
+def test_awkward_reals_survive_a_round_trip_exactly(psspy, tmp_path):
+    values = [0.1 + 0.2, 1.0 / 3.0, 1e-300, 123456789.123456789, -2.5e-7, 5e-324, 1.7976931348623157e308]
+    psspy.bus_data_4(ibus=1, realar1=138.0)
+    for k, value in enumerate(values, start=2):
+        assert psspy.bus_data_4(ibus=k, realar1=138.0, realar3=value) == 0
+        assert psspy.branch_data_3(ibus=1, jbus=k, realar1=value, realar2=1.0) == 0
+    first, second = tmp_path / "first.sav", tmp_path / "second.sav"
+    assert psspy.save(str(first)) == 0
+    assert psspy.case(str(first)) == 0
+    assert psspy.save(str(second)) == 0
+    assert first.read_bytes() == second.read_bytes()
+    assert [psspy.busdat(k, "ANGLED")[1] for k in range(2, 2 + len(values))] == values
+
+
+def test_powers_times_100_give_back_what_the_data_call_stored(psspy, caspy, tmp_path):
+    """No double p has p * 100 == 3.3: powers are kept to 15 digits, which closes the loop."""
+    values = [3.3, 40.3, 1e-7, 0.07, 123456.789012345, -0.1 + -0.2, 2.0 / 3.0]
     psspy.bus_data_4(ibus=1, realar1=138.0)
     for k, value in enumerate(values, start=1):
         assert psspy.load_data_6(ibus=1, id=str(k), realar1=value, realar2=-value) == 0
-    path = str(tmp_path / "awkward.sav")
+    path = str(tmp_path / "powers.sav")
     assert psspy.save(path) == 0
+    stored = [float("%.15g" % v) for v in values]
     loads = caspy.Savecase(path).psslod
-    assert [load[0].real * 100 for load in loads["LOAD"]] == values
-    assert [load[0].imag * 100 for load in loads["LOAD"]] == [-v for v in values]
+    assert psspy.psseinit(buses=10) == 0
+    psspy.bus_data_4(ibus=1, realar1=138.0)
+    for k, load in enumerate(loads["LOAD"], start=1):
+        assert psspy.load_data_6(ibus=1, id=str(k), realar1=load[0].real * 100, realar2=load[0].imag * 100) == 0
+    assert psspy.save(str(tmp_path / "again.sav")) == 0
+    assert (tmp_path / "again.sav").read_bytes() == read(path)
+    assert caspy.Savecase(str(tmp_path / "again.sav")).psslod["LOAD"] == loads["LOAD"]
+    text = read(path).decode()
+    load_lines = text[text.index("BEGIN LOAD DATA\n") + 16: text.index("0 / END OF LOAD DATA")].splitlines()
+    assert [float(line.split(",")[5]) for line in load_lines] == stored
 
 
 def test_save_adds_extension_only_to_a_name_without_one(psspy, tmp_path):
