@@ -609,6 +609,12 @@ private:
     std::set<std::tuple<int, int, int, std::string>> circuits_;
 };
 
+std::size_t star_points(const Network& network) {
+    std::size_t count = 0;
+    for (const auto& bus : network.buses) count += bus.star_point ? 1 : 0;
+    return count;
+}
+
 }  // namespace
 
 int raw_header_version(const std::string& text) {
@@ -633,7 +639,7 @@ ImportOutcome read_raw_text(const std::string& text, int version, Network& netwo
         Network read = reader.read(outcome.notes);
         outcome.notes.insert(outcome.notes.begin(),
                              "RAW version " + std::to_string(version) + " case read: " +
-                                 std::to_string(read.buses.size()) + " buses, " + std::to_string(read.loads.size()) +
+                                 std::to_string(read.buses.size() - star_points(read)) + " buses, " + std::to_string(read.loads.size()) +
                                  " loads, " + std::to_string(read.machines.size()) + " machines, " +
                                  std::to_string(read.branches.size()) + " lines, " +
                                  std::to_string(read.transformers.size()) + " transformers");
