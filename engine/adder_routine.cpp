@@ -129,7 +129,7 @@ void walk_rows(PsseEngine& engine, const ElementTable& table, const py::object& 
     std::vector<py::object> entry_points;
     for (const auto& call : table.calls) {
         const auto name = pick_by_version(engine.version, call.entry_points);
-        entry_points.push_back(name ? engine.psspy.attr(name->c_str()) : py::none());
+        entry_points.push_back(name ? py::object(engine.psspy.attr(name->c_str())) : py::object(py::none()));
     }
 
     for (cursor.row = 0; cursor.row < rows; ++cursor.row) {
