@@ -272,6 +272,21 @@ def test_an_error_part_way_deletes_the_temporary_copies_and_reaches_the_caller(t
     assert study.processing_lines() == expected_processing(["summer"], ["wind", "solar"])
 
 
+def test_a_main_case_the_engine_cannot_open_stops_the_run(tmp_path):
+    """Adding small cases into whatever the working case happens to hold would be wrong."""
+    study = Study(tmp_path, mains=("Summer", "Winter"))
+    winter = os.path.join(study.main_dir, "Winter.sav")
+    case = toy_case.read_case(winter)
+    case["buses"][0]["NAME"] = "unreadable"
+    toy_case.write_case(winter, case)
+    study.originals = study.snapshot(study.main_dir)
+    result = study.run()
+    assert result.returncode != 0
+    assert result.stderr.splitlines()[-1] == f"RuntimeError: the engine could not open case '{winter}' (error code 2)"
+    assert "winter_added_wind" not in {os.path.basename(kw.get("sfile", "")) for _, kw in study.calls}
+    assert study.snapshot(study.main_dir) == study.originals
+
+
 def test_missing_bus_capacity_stops_at_the_first_small_case(tmp_path):
     study = Study(tmp_path, init=None)
     result = study.run()

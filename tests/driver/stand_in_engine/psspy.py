@@ -4,7 +4,7 @@ Every call is appended to the file named by GRIDFOLD_STAND_IN_LOG as one JSON li
 [name, keyword arguments] (positional arguments under "args"). solved() reports 1 while
 the buses of the latest disconnection include one named "nobase..." (the base case of that
 small case will not solve) or while a bus named "nonet..." is in service (its connection
-will not solve); otherwise 0.
+will not solve); otherwise 0. case() refuses a file holding a bus named "unreadable...".
 """
 import json
 import os
@@ -63,7 +63,10 @@ def case(sfile):
     global _case
     if not os.path.exists(sfile):
         return 3
-    _case = toy_case.read_case(sfile)
+    opened = toy_case.read_case(sfile)
+    if any(b["NAME"].startswith("unreadable") for b in opened["buses"]):
+        return 2  # a case the engine refuses: the working case stays as it was
+    _case = opened
     return 0
 
 
