@@ -15,6 +15,10 @@ _EMPTY_TABLES = {
     "pssind": ["NUM", "ID", "STATUS", "SCODE", "DCODE", "AREA", "ZONE", "OWNER", "TCODE", "BCODE", "PCODE", "MBASE",
                "RATEKV", "PSET", "H", "A", "B", "D", "E", "RA", "XA", "XM", "R1", "X1", "R2", "X2", "X3", "E1", "SE1",
                "E2", "SE2", "IA1", "IA2", "IAM", "IMNAME"],
+    # tables only the renumbering reads: always empty here
+    "psssub": ["NUM"], "pssald": ["NUM"], "psstrn": ["CONBUS"], "pssabx": ["FRMBUS", "TOBUS"],
+    "pssmsl": ["FRMBUS", "TOBUS", "DUMBUS", "METBUS"], "pssbrn": ["FRMBUS", "TOBUS", "METBUS"],
+    "pss3wt": ["BUS1ST", "BUS2ND", "BUS3RD", "NMETER"],
 }
 
 
