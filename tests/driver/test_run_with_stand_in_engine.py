@@ -64,6 +64,8 @@ class Study:
         self.mains = [m.lower() for m in mains]
         self.smalls = [s.lower() for s, _ in smalls]
         workbook.setdefault("main_cases", [("yes", self.main_dir, m + ".sav") for m in mains])
+        if workbook.get("small_cases", ()) is None:
+            del workbook["small_cases"]
         workbook.setdefault("small_cases", [(1, self.small_dir, s, 101) for s, _ in smalls])
         self.workbook = study_workbook(self.root, psse_path=STAND_IN, results_folder=self.results, **workbook)
         self.originals = self.snapshot(self.main_dir)
@@ -287,12 +289,28 @@ def test_a_main_case_the_engine_cannot_open_stops_the_run(tmp_path):
     assert study.snapshot(study.main_dir) == study.originals
 
 
-def test_missing_bus_capacity_stops_at_the_first_small_case(tmp_path):
-    study = Study(tmp_path, init=None)
+@pytest.mark.parametrize("init, error", [(None, "UnboundLocalError: nbus was never assigned"),
+                                         ("many", "ValueError: nbus: the 'psse_init' value 'many'")])
+def test_a_bus_capacity_missing_or_not_whole_stops_at_the_first_small_case(tmp_path, init, error):
+    study = Study(tmp_path, init=init)
     result = study.run()
-    assert result.returncode != 0 and "UnboundLocalError" in result.stderr and "nbus" in result.stderr
+    assert result.returncode != 0 and result.stderr.splitlines()[-1].startswith(error)
     assert "psseinit" not in study.names()
     assert study.snapshot(study.main_dir) == study.originals
+
+
+def test_a_repeated_small_case_name_replays_its_machines_once_with_the_later_data(tmp_path):
+    study = Study(tmp_path, small_cases=None)
+    study.workbook = study_workbook(study.root, psse_path=STAND_IN, results_folder=study.results,
+                                    main_cases=[("yes", study.main_dir, "Summer.sav")],
+                                    small_cases=[(1, study.small_dir, "Wind", 101), (1, study.small_dir, "wind.sav", 101)])
+    result = study.run()
+    assert result.returncode == 0, result.stderr
+    assert study.processing_lines() == expected_processing(["summer"], ["wind", "wind"])
+    final_case = os.path.join(study.results, "summer_solved.sav")
+    far_buses = [b["NUM"] for b in study.read_back(final_case)["buses"] if b["NAME"] == "gen"]
+    assert len(far_buses) == 2
+    assert modify_gen_buses(study, final_case) == far_buses[1:]
 
 
 @pytest.mark.parametrize("lists", ["no main case", "no small case"])
