@@ -1,0 +1,88 @@
+// PSSE_ENGINE: the one object through which gridfold reads and changes networks in the
+// power-flow engine. It holds the engine's Python modules (psspy, caspy) and the engine
+// version, and forwards keyword arguments to the engine's own calls unchanged.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+#include "version_table.hpp"
+
+namespace gridfold::engine {
+
+namespace py = pybind11;
+
+class PsseEngine {
+public:
+    // Start-up (startup.cpp). `psse_path` is kept as its text, `version` as a real number;
+    // the version package, caspy and psspy are imported from psse_path.
+    PsseEngine(const py::object& psse_path, const py::object& version);
+    py::object get_modules();
+    py::object init_psse(const py::kwargs& kwargs);
+    py::object create_progress_output(const py::kwargs& kwargs);
+    py::object get_caspy() const { return caspy; }
+    py::object get_psspy() const { return psspy; }
+
+    // Solutions (solutions.cpp).
+    void run_load_flow();
+    void run_load_flow_rsol(const py::kwargs& kwargs);
+    void run_load_flow_fnsl(const py::kwargs& kwargs);
+    py::object check_solved();
+
+    // Case files and case data (case_files.cpp).
+    py::object open_case(const py::kwargs& kwargs);
+    py::object save_case(const py::kwargs& kwargs);
+    py::object close_power_flow();
+    py::object del_tmp_files();
+    py::object get_bus_data(const py::kwargs& kwargs);
+    py::object get_case_data(const py::object& case_path);
+
+    // Element walks and bus or machine edits (element_walks.cpp).
+    py::object ini_branch_2(const py::kwargs& kwargs);
+    py::object get_next_branch_bus(const py::kwargs& kwargs);
+    py::object get_next_tx3_bus(const py::kwargs& kwargs);
+    py::object ini_mac(const py::kwargs& kwargs);
+    py::object next_mac(const py::kwargs& kwargs);
+    py::object change_bus_data(const py::kwargs& kwargs);
+    void disconnect_buses(const py::object& bus_numbers);
+    void reconnect_buses(const py::object& bus_numbers);
+    py::object change_machine_data(const py::kwargs& kwargs);
+
+    // The adders (adder_tables.cpp): copy one element kind of a small case into the
+    // working case, save it, and return the status dictionary.
+    py::dict add_buses(const py::object& small_case, const py::object& main_case_name,
+                       const py::object& small_case_name, const py::object& directory_to_save_files);
+    py::dict add_line_branch(const py::object& small_case, const py::object& main_case_name,
+                             const py::object& small_case_name, const py::object& directory_to_save_files);
+    py::dict add_trn_branch(const py::object& small_case, const py::object& main_case_name,
+                            const py::object& small_case_name, const py::object& directory_to_save_files);
+    py::dict add_gen(const py::object& small_case, const py::object& main_case_name,
+                     const py::object& small_case_name, const py::object& directory_to_save_files);
+    py::dict add_fixed_shunt(const py::object& small_case, const py::object& main_case_name,
+                             const py::object& small_case_name, const py::object& directory_to_save_files);
+    py::dict add_switched_shunt(const py::object& small_case, const py::object& main_case_name,
+                                const py::object& small_case_name, const py::object& directory_to_save_files);
+    py::dict add_load(const py::object& small_case, const py::object& main_case_name,
+                      const py::object& small_case_name, const py::object& directory_to_save_files);
+    py::dict add_induction_machine(const py::object& small_case, const py::object& main_case_name,
+                                   const py::object& small_case_name,
+                                   const py::object& directory_to_save_files);
+    // Rewrites reactive output and limits of the small case's machines in the working case.
+    void modify_gen(const py::object& small_case);
+
+    // The four attributes, set by the constructor.
+    std::string psse_path;
+    double version = 0.0;
+    py::object caspy;
+    py::object psspy;
+
+private:
+    // psspy.<name>(**kwargs), the result unchanged.
+    py::object forward(const char* name, const py::dict& kwargs);
+    // The named psspy call chosen from `table` by this engine's version; raises when the
+    // version is below every row.
+    py::object bind_by_version(const char* method, const VersionTable& table);
+};
+
+}  // namespace gridfold::engine

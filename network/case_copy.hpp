@@ -1,0 +1,19 @@
+// Working copies of case files under names no file has yet. Plain C++.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace gridfold::network {
+
+// Candidates beside `source`, for stem N and extension E (from the last dot of the file name, may
+// be empty): N_copy E, then N_copy_1 E, N_copy_2 E, ... The first for which `exists` is false.
+std::filesystem::path free_copy_path(const std::filesystem::path& folder, const std::string& file_name,
+                                     const std::function<bool(const std::filesystem::path&)>& exists);
+
+// Copies content and permission bits to `target` through a temporary file beside it, so that
+// `target` appears whole or not at all. Throws std::filesystem::filesystem_error.
+void copy_file_whole(const std::filesystem::path& source, const std::filesystem::path& target);
+
+}  // namespace gridfold::network
