@@ -1,0 +1,83 @@
+#include "run_outputs.hpp"
+
+#include <set>
+
+#include "python_helpers.hpp"
+
+namespace gridfold::driver {
+
+namespace {
+
+void remove_if_present(const py::str& path) {
+    py::module_ os = py::module_::import("os");
+    if (os.attr("path").attr("lexists")(path).cast<bool>()) os.attr("remove")(path);
+}
+
+}  // namespace
+
+void write_text_file(const py::str& path, const py::str& text, WriteMode mode) {
+    py::module_ os = py::module_::import("os");
+    py::object open = py::module_::import("builtins").attr("open");
+    py::str temp(text_of(path) + "." + text_of(os.attr("getpid")()) + ".tmp");
+    try {
+        const bool keep_old = mode == WriteMode::Append && os.attr("path").attr("exists")(path).cast<bool>();
+        // The old content is copied byte for byte, so appending never re-encodes it.
+        if (keep_old) py::module_::import("shutil").attr("copyfile")(path, temp);
+        py::object file = open(temp, keep_old ? "a" : "w");
+        try {
+            file.attr("write")(text);
+        } catch (...) {
+            file.attr("close")();
+            throw;
+        }
+        file.attr("close")();
+        os.attr("replace")(temp, path);
+    } catch (...) {
+        try {
+            remove_if_present(temp);
+        } catch (py::error_already_set&) {
+            // the original error is the one worth reporting
+        }
+        throw;
+    }
+}
+
+void write_renumber_maps(const py::str& folder, const std::string& main_case_name, py::handle renumber_map) {
+    std::string lines;
+    for (py::handle old_bus : renumber_map) {
+        lines += text_of(old_bus) + " -> " + text_of(renumber_map[old_bus]) + "\n";
+    }
+    // Both texts are made before either file is written: a map that JSON cannot hold
+    // leaves neither file behind.
+    py::str json_text = py::module_::import("json").attr("dumps")(renumber_map, py::arg("indent") = 4);
+    write_text_file(join_path({folder, py::str(main_case_name + "_renumber_map.txt")}), py::str(lines), WriteMode::Replace);
+    write_text_file(join_path({folder, py::str(main_case_name + "_renumber_map.json")}), json_text, WriteMode::Replace);
+}
+
+void TempFiles::delete_all() {
+    std::set<std::string> done;
+    py::object first_error;
+    for (const py::str& path : paths_) {
+        if (!done.insert(text_of(path)).second) continue;
+        try {
+            remove_if_present(path);
+        } catch (py::error_already_set& err) {
+            if (!first_error) first_error = err.value();
+        }
+    }
+    paths_.clear();
+    if (first_error) {
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(first_error.ptr())), first_error.ptr());
+        throw py::error_already_set();
+    }
+}
+
+void TempFiles::delete_all_quietly() noexcept {
+    try {
+        delete_all();
+    } catch (...) {
+        // see the declaration
+    }
+}
+
+}  // namespace gridfold::driver
