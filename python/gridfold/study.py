@@ -78,9 +78,11 @@ def read_study(workbook):
     mains = _enabled_rows(workbook, "main case", reader.get_main_config_indexed_dict(), _MAIN_COLUMNS)
     cases = _enabled_rows(workbook, "small case", reader.get_case_config_indexed_dict(), _CASE_COLUMNS)
     for number, row in enumerate(cases, start=1):
-        if "parent_path" not in row:
+        folder_given = isinstance(row.get("parent_path"), str) and row["parent_path"].strip() != ""
+        if not folder_given:
             raise StudyError(f"{workbook}: small case {number} ({row['name of case to be added']}) has no results "
-                             "folder: give its sheet SHEET RUN ENABLED = 1 and a folder in the control sheet")
+                             "folder: give its sheet SHEET RUN ENABLED = 1 and a FOLDER PATH TO STORE RESULTS FOR "
+                             "SHEET in the control sheet")
     with working_folder(folder):
         for kind, rows, path_column, name_column in (("main case", mains, *_MAIN_COLUMNS),
                                                      ("small case", cases, *_CASE_COLUMNS[:2])):

@@ -39,6 +39,13 @@ _NETWORK_FAILURE = "unsolved generating system: "
 _LAST_SUCCESS = "last_solve_success:"
 
 
+def _bus_text(value):
+    """A bus number from the workbook as text: 49.0 read from a cell is bus 49."""
+    if isinstance(value, float) and value.is_integer():
+        return str(int(value))
+    return "" if value is None else str(value)
+
+
 def case_name(file_name):
     """A case's name as the run uses it: the file name cut at its first ".sav"."""
     return str(file_name).split(".sav")[0]
@@ -257,7 +264,7 @@ def csv_text(rows):
     writer.writerow(CSV_COLUMNS)
     for row in rows:
         counts = [row.elements.get(kind, 0) for _, kind in ELEMENT_KINDS]
-        writer.writerow([row.main_case, row.small_case, row.connecting_bus, row.elements_added, row.refused_calls,
+        writer.writerow([row.main_case, row.small_case, _bus_text(row.connecting_bus), row.elements_added, row.refused_calls,
                          *counts, row.solve, "" if row.connections_solved is None else row.connections_solved,
                          row.last_solved_case, row.results_folder])
     return buffer.getvalue()

@@ -87,6 +87,11 @@ def test_faults_in_a_workbook_are_named_before_the_run(tmp_path):
     book.save(tmp_path / "study.xlsx")
     result = gridfold_command("run", "study.xlsx", cwd=tmp_path)
     assert result.returncode == 2 and "small case 1 (solar_a.sav) has no results folder" in result.stderr
+    book["control"]["C4"] = 1
+    book["control"]["D4"] = None  # enabled, but the folder cell left empty
+    book.save(tmp_path / "study.xlsx")
+    result = gridfold_command("run", "study.xlsx", cwd=tmp_path)
+    assert result.returncode == 2 and "small case 1 (solar_a.sav) has no results folder" in result.stderr
 
     (tmp_path / "notes.txt.xlsx").write_text("not a workbook")
     result = gridfold_command("run", "notes.txt.xlsx", cwd=tmp_path)
