@@ -1,21 +1,152 @@
-"""Command line of gridfold (`gridfold`, `python -m gridfold`)."""
+"""Command line of gridfold (`gridfold`, `python -m gridfold`).
+
+    gridfold run WORKBOOK        run a study workbook, print and write its summary
+    gridfold demo [FOLDER]       write the demo study into FOLDER and run it
+    gridfold new-workbook PATH   write a blank study workbook
+    gridfold engine-path         print the embedded engine's folder (for psse_path)
+    gridfold convert ...         bring cases in from other formats (when installed)
+
+Exit status: 0 when every small case solved, 1 when some did not, 2 on an error.
+"""
 import argparse
+import importlib
+import os
 import sys
+import traceback
 
 import gridfold
+from gridfold.study import StudyError
+
+EXIT_SOLVED = 0
+EXIT_UNSOLVED = 1
+EXIT_ERROR = 2
+
+DEFAULT_DEMO_FOLDER = "gridfold-demo"
+
+
+def _convert_command():
+    """The `convert` subcommand's module, or None when this installation has none."""
+    try:
+        return importlib.import_module("gridfold.cli_convert")
+    except ModuleNotFoundError as error:
+        if error.name == "gridfold.cli_convert":
+            return None
+        raise
+
+
+def build_parser():
+    parser = argparse.ArgumentParser(
+        prog="gridfold",
+        description="Merge small generating-plant cases into main network cases and solve them "
+                    "connection by connection.",
+        epilog="Exit status: 0 every small case solved, 1 some did not, 2 error.")
+    parser.add_argument("--version", action="version", version="gridfold " + gridfold.__version__)
+    parser.add_argument("--debug", action="store_true", help="show the full traceback of an error")
+    # --debug is accepted after the subcommand too; SUPPRESS keeps the subparser from
+    # overriding a --debug given before it.
+    debug = argparse.ArgumentParser(add_help=False)
+    debug.add_argument("--debug", action="store_true", default=argparse.SUPPRESS,
+                       help="show the full traceback of an error")
+    sub = parser.add_subparsers(dest="command", metavar="COMMAND")
+
+    run = sub.add_parser("run", parents=[debug], help="run a study workbook and summarise it",
+                         description="Run a study workbook, then print a summary of every main case and small "
+                                     "case and write it as summary.csv beside the workbook.")
+    run.add_argument("workbook", metavar="WORKBOOK", help="the study's .xlsx workbook")
+    run.set_defaults(handler=_run)
+
+    demo = sub.add_parser("demo", parents=[debug], help="write the demo study into FOLDER and run it",
+                          description="Write a complete demo study (two main cases of the IEEE 118-bus network, "
+                                      "five plants) into FOLDER and run it on the embedded engine.")
+    demo.add_argument("folder", metavar="FOLDER", nargs="?", default=DEFAULT_DEMO_FOLDER,
+                      help=f"folder of the demo study (default: ./{DEFAULT_DEMO_FOLDER})")
+    demo.set_defaults(handler=_demo)
+
+    new = sub.add_parser("new-workbook", parents=[debug], help="write a blank study workbook",
+                         description="Write a blank study workbook: the control sheet and the three sheet types "
+                                     "laid out and explained, the embedded engine's folder filled in.")
+    new.add_argument("path", metavar="PATH", help="the workbook to write (.xlsx)")
+    new.add_argument("--force", action="store_true", help="replace PATH when it exists")
+    new.set_defaults(handler=_new_workbook)
+
+    engine = sub.add_parser("engine-path", help="print the embedded engine's folder for a workbook's psse_path")
+    engine.set_defaults(handler=_engine_path)
+
+    convert = _convert_command()
+    if convert is not None:
+        command = sub.add_parser("convert", parents=[debug], help="bring cases in from other formats")
+        convert.add_arguments(command)
+        command.set_defaults(handler=lambda args: convert.run(args) or EXIT_SOLVED)
+    return parser
+
+
+def _run(args):
+    from gridfold.study import run_study
+    from gridfold.summary import format_table
+
+    result = run_study(args.workbook)
+    print()
+    print(format_table(result.rows))
+    print()
+    print("summary written to", result.summary_csv)
+    return EXIT_SOLVED if result.all_solved else EXIT_UNSOLVED
+
+
+def _demo(args):
+    from gridfold.demo import describe_outputs, write_demo_study
+    from gridfold.study import run_study
+    from gridfold.summary import format_table
+
+    workbook = write_demo_study(args.folder)
+    print("demo study written to", os.path.abspath(args.folder))
+    result = run_study(workbook)
+    print()
+    print(format_table(result.rows))
+    print()
+    print(describe_outputs(result))
+    return EXIT_SOLVED if result.all_solved else EXIT_UNSOLVED
+
+
+def _new_workbook(args):
+    from gridfold.workbook import write_blank_workbook
+
+    if not args.path.lower().endswith(".xlsx"):
+        raise StudyError(f"{args.path}: a workbook's name must end in .xlsx")
+    if os.path.exists(args.path) and not args.force:
+        raise StudyError(f"{args.path} exists; use --force to replace it")
+    folder = os.path.dirname(os.path.abspath(args.path))
+    if not os.path.isdir(folder):
+        raise StudyError(f"{args.path}: folder {folder} does not exist")
+    write_blank_workbook(args.path)
+    print("blank workbook written to", os.path.abspath(args.path))
+    return EXIT_SOLVED
+
+
+def _engine_path(args):
+    print(gridfold.EMBEDDED_ENGINE_PATH)
+    return EXIT_SOLVED
+
+
+def _one_line(error):
+    text = str(error) if isinstance(error, StudyError) else f"{type(error).__name__}: {error}"
+    return " ".join(text.splitlines())
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(prog="gridfold", description=__doc__)
-    parser.add_argument("--version", action="version", version="gridfold " + gridfold.__version__)
-    sub = parser.add_subparsers(dest="command")
-    sub.add_parser("engine-path", help="print the embedded engine's folder for a workbook's psse_path")
+    parser = build_parser()
     args = parser.parse_args(argv)
-    if args.command == "engine-path":
-        print(gridfold.EMBEDDED_ENGINE_PATH)
-        return 0
-    parser.print_help()
-    return 0
+    if getattr(args, "handler", None) is None:
+        parser.print_help()
+        return EXIT_SOLVED
+    try:
+        return args.handler(args)
+    except Exception as error:  # every failure of a command ends as exit status 2
+        sys.stdout.flush()
+        if args.debug:
+            traceback.print_exc()
+        else:
+            print(f"gridfold: error: {_one_line(error)}", file=sys.stderr)
+        return EXIT_ERROR
 
 
 if __name__ == "__main__":

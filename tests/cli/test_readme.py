@@ -1,0 +1,61 @@
+"""Every command of the README runs as written, in README order, in one fresh folder.
+
+Commands are the "$ " lines of the README's console blocks, run through the installed
+command line in a subprocess. `make demo` and `make test` (the two set-up commands) are
+not console lines: `make demo` is `python -m gridfold demo`, run here as the README's own
+`gridfold demo` line; `make test` is this test suite.
+"""
+import os
+import re
+import shlex
+import subprocess
+import sys
+
+import pytest
+
+README = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "README.md")
+
+#: Exit status each README command must give; a command missing here fails the test, so a
+#: new command in the README cannot go untested.
+EXPECTED_STATUS = {
+    "gridfold demo gridfold-demo": 1,  # the demo's pumped-storage plant does not solve
+    "gridfold run gridfold-demo/gridfold_demo.xlsx": 1,
+    "gridfold new-workbook my_study.xlsx": 0,
+    "gridfold engine-path": 0,
+    "gridfold --version": 0,
+}
+
+
+def readme_commands():
+    with open(README, encoding="utf-8") as stream:
+        text = stream.read()
+    blocks = re.findall(r"```console\n(.*?)```", text, flags=re.S)
+    return [line[2:].strip() for block in blocks for line in block.splitlines() if line.startswith("$ ")]
+
+
+def test_readme_commands_are_all_known():
+    commands = readme_commands()
+    assert commands, "the README shows no commands"
+    unknown = [c for c in commands if c not in EXPECTED_STATUS and not c.startswith("gridfold convert ")]
+    assert unknown == []
+
+
+def test_every_readme_command_runs(tmp_path):
+    for command in readme_commands():
+        words = shlex.split(command)
+        assert words[0] == "gridfold"
+        result = subprocess.run([sys.executable, "-m", "gridfold", *words[1:]], cwd=tmp_path, capture_output=True,
+                                text=True)
+        expected = EXPECTED_STATUS.get(command, 0)
+        assert result.returncode == expected, f"{command}\n{result.stdout[-3000:]}\n{result.stderr}"
+        if command.startswith("gridfold convert "):
+            assert os.path.isfile(tmp_path / words[-1]), command
+    assert (tmp_path / "gridfold-demo" / "summary.csv").is_file()
+    assert (tmp_path / "my_study.xlsx").is_file()
+
+
+@pytest.mark.parametrize("placeholder", ["DEMO_SUMMARY", "RENUMBER_MAP", "STATUS_REPORT", "UNSOLVED_LOG",
+                                         "CONVERT_IN", "CONVERT_TEXT"])
+def test_readme_has_no_placeholders_left(placeholder):
+    with open(README, encoding="utf-8") as stream:
+        assert placeholder not in stream.read()
