@@ -7,10 +7,10 @@
 namespace gridfold::common {
 
 // Returns `path` itself when it exists as written. Otherwise resolves it component by
-// component against what exists on disk, taking an exact match first and else the first
-// entry (in sorted order) whose name matches ignoring letter case. Components that match
-// nothing are kept as written, so the result names what the caller asked for and a later
-// open fails with the caller's own path in its message.
+// component against what exists on disk, trying at each level the exact name first and
+// then the entries equal to it ignoring letter case (in sorted order), and returns the first
+// combination that exists. When none does, `path` is returned unchanged, so a later open
+// fails with the caller's own path in its message.
 std::string resolve_path_ignoring_case(const std::string& path);
 
 }  // namespace gridfold::common
