@@ -213,6 +213,7 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     p.s_current = Eigen::VectorXcd::Zero(n);
     p.is_swing.assign(n, 0);
     p.v_start.resize(n);
+    p.v_case.resize(n);
     p.v_flat_magnitude = Eigen::VectorXd::Ones(n);
     auto pb = [&](int number) {
         const int i = index_of(number);
@@ -224,6 +225,7 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     for (int k = 0; k < n; ++k) {
         yb.add(k, k, Complex(0.0, 0.0));
         const Bus& bus = net.buses[d.network_bus[k]];
+        p.v_case[k] = std::polar(bus.vm_pu, bus.va_deg * kDeg);
         p.v_start[k] = std::polar(bus.vm_pu > 0.0 ? bus.vm_pu : 1.0, bus.va_deg * kDeg);
     }
 

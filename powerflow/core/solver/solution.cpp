@@ -300,7 +300,10 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     // Write back, unless a failed solution must leave the case as it was.
     if (r.outcome == NewtonOutcome::converged || !opt.restore_on_failure) {
         if (!v.allFinite()) v = v_initial;
+        // Buses whose voltage moved by no more than rounding keep their values exactly, so
+        // that solving a solved case changes nothing.
         for (int k = 0; k < p.n; ++k) {
+            if (std::abs(v[k] - p.v_case[k]) <= 1e-14) continue;
             Bus& bus = net.buses[derived.network_bus[k]];
             bus.vm_pu = std::abs(v[k]);
             bus.va_deg = std::arg(v[k]) * 180.0 / kPi;
