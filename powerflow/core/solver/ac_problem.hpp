@@ -52,6 +52,10 @@ struct AcProblem {
     Eigen::VectorXcd v_case;                // voltages held by the case
     Eigen::VectorXcd v_start;               // v_case with held magnitudes at their setpoints
     Eigen::VectorXd v_flat_magnitude;       // magnitudes used by a flat start (1.0 or a setpoint)
+    // Angles (radians) used by a flat start: the island's swing angle shifted by every phase
+    // shift met on the way from the swing bus, so that a flat start carries no flow
+    // through phase-shifting windings.
+    Eigen::VectorXd v_flat_angle;
 };
 
 }  // namespace gridfold::pf

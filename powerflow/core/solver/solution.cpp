@@ -120,9 +120,9 @@ Eigen::VectorXcd starting_voltages(const AcProblem& p, StartMode mode, bool repa
         hold_setpoints(p, v);
         return v;
     }
-    // The swing buses keep their angle: it is data, the reference of their island.
-    for (int k = 0; k < p.n; ++k)
-        v[k] = std::polar(p.v_flat_magnitude[k], p.is_swing[k] ? std::arg(p.v_start[k]) : 0.0);
+    // The swing buses keep their angle (data: the reference of their island); the others
+    // follow it through the phase shifts on their way from it.
+    for (int k = 0; k < p.n; ++k) v[k] = std::polar(p.v_flat_magnitude[k], p.v_flat_angle[k]);
     hold_setpoints(p, v);
     if (mode == StartMode::flat_angles || mode == StartMode::flat_both) estimate_angles(p, v);
     if (mode == StartMode::flat_magnitudes || mode == StartMode::flat_both) estimate_magnitudes(p, v);
