@@ -1,8 +1,11 @@
 #include "core/solver/network_to_problem.hpp"
 
+#include "core/transformer_values.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <tuple>
 
 namespace gridfold::pf {
 
@@ -24,6 +27,8 @@ Complex series_admittance(double r, double x) {
 // Jacobian always holds its diagonal.
 struct YBuilder {
     std::vector<Eigen::Triplet<Complex, int>> triplets;
+    // Phase shift (radians) from the first bus to the second of each shifting two-port.
+    std::vector<std::tuple<int, int, double>> shifts;
     void add(int i, int j, Complex y) { triplets.emplace_back(i, j, y); }
     // Two-port between problem buses f and t with the four admittance entries.
     void two_port(int f, int t, Complex yff, Complex yft, Complex ytf, Complex ytt) {
@@ -40,49 +45,27 @@ struct YBuilder {
 void add_transformer_two_port(YBuilder& yb, int from, int to, Complex tap_from, double tap_to, Complex y,
                               Complex ymag) {
     const double a2 = std::norm(tap_from);
+    if (std::arg(tap_from) != 0.0) yb.shifts.emplace_back(from, to, -std::arg(tap_from));
     yb.two_port(from, to, y / a2 + ymag, -y / (std::conj(tap_from) * tap_to), -y / (tap_from * tap_to),
                 y / (tap_to * tap_to));
 }
 
-double bus_base_kv(const Network& net, int number) {
-    const Bus* b = net.bus(number);
-    return b && b->base_kv > 0.0 ? b->base_kv : 1.0;
+// Series admittance of a transformer impedance given under its CZ code; a pair that
+// describes no impedance (zero) becomes a jumper.
+Complex transformer_admittance(double r, double x, int cz, double sbase_w, double sbase) {
+    const auto z = impedance_on_system_base(r, x, sbase_w > 0.0 ? sbase_w : sbase, cz, sbase);
+    return z ? series_admittance(z->real(), z->imag()) : series_admittance(0.0, 0.0);
 }
 
-// Ratio of a winding as a multiple of its bus base voltage, by the CW code.
-double winding_ratio(const Winding& w, int cw, double bus_kv) {
-    const double nomv = w.nomv_kv > 0.0 ? w.nomv_kv : bus_kv;
-    switch (cw) {
-    case 2: return w.windv / bus_kv;
-    case 3: return w.windv * nomv / bus_kv;
-    default: return w.windv;
-    }
-}
-
-// Impedance given under code cz on winding base sbase_w (and winding voltage nomv_kv
-// referred to a bus of base bus_kv), converted to per unit on the system base.
-Complex impedance_on_system_base(double r, double x, int cz, double sbase_w, double nomv_kv, double bus_kv,
-                                 double sbase) {
-    if (cz == 1) return Complex(r, x);
-    const double s_w = sbase_w > 0.0 ? sbase_w : sbase;
-    double rw = r, xw = x;
-    if (cz == 3) {  // r = load loss in W, x = |Z| in pu on the winding base
-        rw = r / 1e6 / s_w;
-        xw = std::sqrt(std::max(x * x - rw * rw, 0.0));
-    }
-    const double v = nomv_kv > 0.0 ? nomv_kv / bus_kv : 1.0;
-    return Complex(rw, xw) * (sbase / s_w) * v * v;
-}
-
-Complex magnetising_on_system_base(const Transformer& t, double bus_kv, double sbase) {
+// Magnetising admittance at the winding 1 bus, per unit on the system base. CM 2 gives the
+// no-load loss in W and the exciting current in per unit on the winding 1-2 base; the
+// magnetising susceptance is inductive (negative).
+Complex magnetising_on_system_base(const Transformer& t, double sbase) {
     if (t.cm != 2) return Complex(t.mag1, t.mag2);
-    // mag1 = no-load loss in W, mag2 = exciting current in pu on the winding 1-2 base.
     const double s_w = t.sbase12_mva > 0.0 ? t.sbase12_mva : sbase;
     const double g = t.mag1 / 1e6 / s_w;
     const double b = -std::sqrt(std::max(t.mag2 * t.mag2 - g * g, 0.0));
-    const double nomv = t.windings[0].nomv_kv > 0.0 ? t.windings[0].nomv_kv : bus_kv;
-    const double v = bus_kv / nomv;
-    return Complex(g, b) * (s_w / sbase) * v * v;
+    return Complex(g, b) * (s_w / sbase);
 }
 
 bool machine_regulates(const Machine& m) { return m.wmod != 3 && m.wmod != 4; }
@@ -234,6 +217,7 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     p.s_current = Eigen::VectorXcd::Zero(n);
     p.is_swing.assign(n, 0);
     p.v_start.resize(n);
+    p.v_case.resize(n);
     p.v_flat_magnitude = Eigen::VectorXd::Ones(n);
     auto pb = [&](int number) {
         const int i = index_of(number);
@@ -245,6 +229,7 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     for (int k = 0; k < n; ++k) {
         yb.add(k, k, Complex(0.0, 0.0));
         const Bus& bus = net.buses[d.network_bus[k]];
+        p.v_case[k] = std::polar(bus.vm_pu, bus.va_deg * kDeg);
         p.v_start[k] = std::polar(bus.vm_pu > 0.0 ? bus.vm_pu : 1.0, bus.va_deg * kDeg);
     }
 
@@ -263,32 +248,31 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         if (!tr.three_winding()) {
             const int f = pb(tr.buses[0]), t = pb(tr.buses[1]);
             if (f < 0 || t < 0) continue;
-            const double kv1 = bus_base_kv(net, tr.buses[0]), kv2 = bus_base_kv(net, tr.buses[1]);
-            const Winding& w1 = tr.windings[0];
-            const Complex z = impedance_on_system_base(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, w1.nomv_kv, kv1, sbase);
-            const Complex tap1 = std::polar(winding_ratio(w1, tr.cw, kv1), w1.ang_deg * kDeg);
-            const double tap2 = winding_ratio(tr.windings[1], tr.cw, kv2);
-            add_transformer_two_port(yb, f, t, tap1, tap2, series_admittance(z.real(), z.imag()),
-                                     magnetising_on_system_base(tr, kv1, sbase));
+            const Complex tap1 = std::polar(winding_ratio_pu(net, tr, 0), tr.windings[0].ang_deg * kDeg);
+            const double tap2 = winding_ratio_pu(net, tr, 1);
+            add_transformer_two_port(yb, f, t, tap1, tap2,
+                                     transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase),
+                                     magnetising_on_system_base(tr, sbase));
             continue;
         }
         const int star = pb(tr.star_bus);
         if (star < 0) continue;
         // Star equivalent of the three pairwise impedances, each on the system base.
-        std::array<double, 3> kv{};
-        for (int w = 0; w < 3; ++w) kv[w] = bus_base_kv(net, tr.buses[w]);
-        const Complex z12 = impedance_on_system_base(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, tr.windings[0].nomv_kv, kv[0], sbase);
-        const Complex z23 = impedance_on_system_base(tr.r23, tr.x23, tr.cz, tr.sbase23_mva, tr.windings[1].nomv_kv, kv[1], sbase);
-        const Complex z31 = impedance_on_system_base(tr.r31, tr.x31, tr.cz, tr.sbase31_mva, tr.windings[2].nomv_kv, kv[2], sbase);
+        auto z_of = [&](double r, double x, double sb) {
+            const auto z = impedance_on_system_base(r, x, sb > 0.0 ? sb : sbase, tr.cz, sbase);
+            return z ? *z : Complex(0.0, kJumperReactance);
+        };
+        const Complex z12 = z_of(tr.r12, tr.x12, tr.sbase12_mva);
+        const Complex z23 = z_of(tr.r23, tr.x23, tr.sbase23_mva);
+        const Complex z31 = z_of(tr.r31, tr.x31, tr.sbase31_mva);
         const std::array<Complex, 3> zw{(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0, (z23 + z31 - z12) / 2.0};
         for (int w = 0; w < 3; ++w) {
             const int b = pb(tr.buses[w]);
             if (b < 0 || !winding_on(tr, w)) continue;
-            const Winding& wd = tr.windings[w];
-            const Complex tap = std::polar(winding_ratio(wd, tr.cw, kv[w]), wd.ang_deg * kDeg);
-            const Complex ymag = w == 0 ? magnetising_on_system_base(tr, kv[0], sbase) : Complex(0.0, 0.0);
-            // The star-side share of a winding may come out with a tiny or negative
-            // resistance; only a vanishing impedance is replaced.
+            const Complex tap = std::polar(winding_ratio_pu(net, tr, w), tr.windings[w].ang_deg * kDeg);
+            const Complex ymag = w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0);
+            // A winding's share of the star may have a negative resistance or reactance; only a
+            // vanishing impedance is replaced.
             add_transformer_two_port(yb, b, star, tap, 1.0, series_admittance(zw[w].real(), zw[w].imag()), ymag);
         }
     }
@@ -356,7 +340,10 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         p.v_flat_magnitude[k] = vs;
         d.swing_buses.push_back(k);
         d.swing_machines.push_back(machines_at[b]);
-        for (int m : machines_at[b]) p.s_power[k] += Complex(net.machines[m].pg_mw, 0.0) / sbase;
+        double scheduled = 0.0;
+        for (int m : machines_at[b]) scheduled += net.machines[m].pg_mw / sbase;
+        p.s_power[k] += Complex(scheduled, 0.0);
+        d.swing_scheduled_p_pu.push_back(scheduled);
     }
     struct Candidate {
         int gen, reg;
@@ -424,7 +411,63 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     p.ybus.resize(n, n);
     p.ybus.setFromTriplets(yb.triplets.begin(), yb.triplets.end());
     p.ybus.makeCompressed();
+
+    // Flat-start angles: breadth-first from each swing bus over the admittance pattern,
+    // adding the phase shift of each shifting two-port crossed.
+    std::vector<std::vector<std::pair<int, double>>> shift_of(n);
+    for (const auto& [a, b, angle] : yb.shifts) {
+        shift_of[a].emplace_back(b, angle);
+        shift_of[b].emplace_back(a, -angle);
+    }
+    p.v_flat_angle = Eigen::VectorXd::Zero(n);
+    std::vector<uint8_t> reached(n, 0);
+    std::vector<int> order;
+    for (int s = 0; s < n; ++s) {
+        if (!p.is_swing[s] || reached[s]) continue;
+        reached[s] = 1;
+        p.v_flat_angle[s] = std::arg(p.v_start[s]);
+        order.assign(1, s);
+        for (size_t q = 0; q < order.size(); ++q) {
+            const int k = order[q];
+            for (ComplexSparse::InnerIterator it(p.ybus, k); it; ++it) {
+                const int j = static_cast<int>(it.row());
+                if (reached[j]) continue;
+                double angle = p.v_flat_angle[k];
+                for (const auto& [other, shift] : shift_of[k])
+                    if (other == j) angle += shift;
+                p.v_flat_angle[j] = angle;
+                reached[j] = 1;
+                order.push_back(j);
+            }
+        }
+    }
     return d;
+}
+
+void refresh_voltages(DerivedProblem& d, const Network& net) {
+    AcProblem& p = d.problem;
+    for (int k = 0; k < p.n; ++k) {
+        const Bus& bus = net.buses[d.network_bus[k]];
+        p.v_case[k] = std::polar(bus.vm_pu, bus.va_deg * kDeg);
+        p.v_start[k] = std::polar(bus.vm_pu > 0.0 ? bus.vm_pu : 1.0, bus.va_deg * kDeg);
+        if (p.is_swing[k]) p.v_start[k] = std::polar(p.v_flat_magnitude[k], std::arg(p.v_start[k]));
+    }
+    for (const auto& c : p.controls)
+        p.v_start[c.regulated_bus] = std::polar(c.v_set_pu, std::arg(p.v_start[c.regulated_bus]));
+}
+
+std::uint64_t bus_fingerprint(const Network& net) {
+    std::uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](std::uint64_t x) {
+        h ^= x;
+        h *= 1099511628211ull;
+    };
+    for (const auto& b : net.buses) {
+        mix(static_cast<std::uint64_t>(b.ide) * 2 + (b.star_point ? 1 : 0));
+        mix(std::hash<double>{}(b.base_kv));
+        if (b.ide == kSwingBus) mix(std::hash<double>{}(b.va_deg));
+    }
+    return h;
 }
 
 }  // namespace gridfold::pf

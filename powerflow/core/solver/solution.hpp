@@ -8,6 +8,7 @@
 #pragma once
 
 #include "core/network.hpp"
+#include "core/solver/network_to_problem.hpp"
 #include "core/solver/newton_raphson.hpp"
 
 #include <functional>
@@ -23,13 +24,6 @@ enum SolvedCode : int {
     kDiverged = 2,            // the iterations blew up or the Jacobian was singular
     kIslandWithoutSwing = 3,  // every solved island met the tolerance, but an island had no swing bus
     kNoSolutionYet = 4,       // no solution attempted since the case was created or read
-};
-
-// Return codes of fnsl and rsol.
-enum SolutionError : int {
-    kSolutionRan = 0,         // see solved() for the outcome
-    kInvalidOption = 1,       // an option outside its range; nothing was changed
-    kNoBuses = 2,             // the working case has no in-service bus
 };
 
 // Settable through solution_parameters_4.
@@ -72,16 +66,28 @@ struct SolutionReport {
     int worst_bus = 0;  // bus number
 };
 
-using ProgressSink = std::function<void(const std::string&)>;
+// Receives each progress line.
+using ProgressLines = std::function<void(const std::string&)>;
 
 class LoadFlowSolver {
 public:
     // Runs one solution on the network; `name` ("fnsl", "rsol") heads the progress lines.
     SolutionReport solve(Network& network, const SolutionParameters& parameters, const SolutionOptions& options,
-                         const std::string& name, const ProgressSink& progress);
+                         const std::string& name, const ProgressLines& progress);
+
+    // Forgets the derived solver data (the working case was replaced).
+    void invalidate() { derived_.reset(); }
 
 private:
+    // Solver data of the network, reused while its structure and bus data are unchanged.
+    DerivedProblem& derive(const Network& network, bool adjust_shunts);
+
     NewtonRaphson newton_;  // kept across solutions: its Jacobian pattern and analysis are reused
+    std::unique_ptr<DerivedProblem> derived_;
+    const Network* derived_network_ = nullptr;
+    std::uint64_t derived_revision_ = 0;
+    std::uint64_t derived_fingerprint_ = 0;
+    bool derived_with_shunts_ = false;
 };
 
 // What the working case keeps between solutions.
@@ -90,7 +96,10 @@ struct SolutionState {
     SolutionParameters parameters;
     std::shared_ptr<LoadFlowSolver> solver;  // created by the first solution
     // A new or newly read case has not been solved.
-    void case_replaced() { solved = kNoSolutionYet; }
+    void case_replaced() {
+        solved = kNoSolutionYet;
+        if (solver) solver->invalidate();
+    }
 };
 
 }  // namespace gridfold::pf
