@@ -1,6 +1,8 @@
 // Line branches, two-winding and three-winding transformers.
 #include <pybind11/stl.h>
 
+#include <cmath>
+
 #include "api/bindings.hpp"
 #include "api/psspy_keywords.hpp"
 #include "core/error_codes.hpp"
@@ -171,7 +173,8 @@ py::object three_winding(const Args& a) {
     if (!wc.initialised) return py::make_tuple(static_cast<int>(pf::kNotInitialised), py::list());
     double vmstar = 0.0, anstar = 0.0;
     bool star_voltage = a.has("realari16") || a.has("realari17");
-    if (a.has("realari16") && !(a.real("realari16") > 0.0))
+    if ((a.has("realari16") && !(a.real("realari16") > 0.0 && std::isfinite(a.real("realari16")))) ||
+        (a.has("realari17") && !std::isfinite(a.real("realari17"))))
         return py::make_tuple(static_cast<int>(pf::kInvalidValue), py::list());
     auto apply = [&](pf::Transformer& t) {
         set_owners(a, t.owners, 1, "realari", 12);
