@@ -16,5 +16,6 @@ PYBIND11_MODULE(psspy, m) {
     bind_branches(m);
     bind_machines(m);
     bind_shunts_loads(m);
+    bind_solution(m);
     bind_import(m);
 }

@@ -84,4 +84,13 @@ private:
     NewtonRaphson newton_;  // kept across solutions: its Jacobian pattern and analysis are reused
 };
 
+// What the working case keeps between solutions.
+struct SolutionState {
+    int solved = kNoSolutionYet;          // value of solved()
+    SolutionParameters parameters;
+    std::shared_ptr<LoadFlowSolver> solver;  // created by the first solution
+    // A new or newly read case has not been solved.
+    void case_replaced() { solved = kNoSolutionYet; }
+};
+
 }  // namespace gridfold::pf
