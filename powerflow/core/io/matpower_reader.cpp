@@ -7,6 +7,7 @@
 #include "core/identifiers.hpp"
 #include "core/model_edit.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -291,9 +292,6 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
     if (auto it = values.find("bus_name"); it != values.end()) {
         names = it->second.strings;
         names_line = it->second.line;
-        if (names.size() != bus.rows.size()) {
-            throw ParseError(it->second.line, "expected one bus name per bus row");
-        }
     }
 
     // Which buses have an in-service generator, and the scheduled voltage of the first.
@@ -306,6 +304,7 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
     }
 
     int demoted = 0;
+    int unnumbered = 0;
     for (std::size_t r = 0; r < bus.rows.size(); ++r) {
         const auto& row = bus.rows[r];
         int line = bus.row_lines[r];
@@ -324,13 +323,19 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         b.ide = type;
         b.area = whole_number(row[kArea], line, "BUS_AREA");
         b.zone = whole_number(row[kZone], line, "ZONE");
+        // MATPOWER files may leave areas and zones at 0; the engine numbers them from 1.
+        if (b.area <= 0 || b.zone <= 0) {
+            ++unnumbered;
+            b.area = std::max(b.area, 1);
+            b.zone = std::max(b.zone, 1);
+        }
         b.owner = 1;
         b.vm_pu = finite(row[kVm], line, "VM");
         b.va_deg = finite(row[kVa], line, "VA");
         b.base_kv = finite(row[kBaseKv], line, "BASE_KV");
         b.nvhi_pu = b.evhi_pu = finite(row[kVmax], line, "VMAX");
         b.nvlo_pu = b.evlo_pu = finite(row[kVmin], line, "VMIN");
-        if (!names.empty()) {
+        if (r < names.size()) {
             auto name = normalize_name(names[r].substr(0, kMaxBusNameLength), kMaxBusNameLength);
             if (!name) throw ParseError(names_line, "expected bus names without quotes or control characters");
             b.name = *name;
@@ -361,6 +366,12 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
             check(check_fixed_shunt(net, shunt), line, "shunt (GS, BS)");
             net.fixed_shunts.push_back(shunt);
         }
+    }
+    if (!names.empty() && names.size() != bus.rows.size()) {
+        throw ParseError(names_line, "expected one bus name per bus row");
+    }
+    if (unnumbered > 0) {
+        notes.push_back(std::to_string(unnumbered) + " buses with area or zone 0 read in area or zone 1");
     }
     if (demoted > 0) {
         notes.push_back(std::to_string(demoted) + " generator buses without an in-service generator read as load buses");
