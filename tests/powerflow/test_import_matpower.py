@@ -92,7 +92,7 @@ gencost = [2 0 0 3 0.1 5 0; 2 0 0 3 0.1 5 0];
 
 def test_version_1_case_with_phase_shifter_and_charged_transformer(psspy, caspy, tmp_path, capsys):
     path = tmp_path / "tiny.m"
-    path.write_text(VERSION_1_CASE, encoding="utf-8")
+    path.write_text(VERSION_1_CASE, encoding="utf-8-sig")  # as Windows editors save it
     psspy.progress_output(islct=1)
     assert psspy.read(0, os.fspath(path)) == 0
     out = capsys.readouterr().out

@@ -86,7 +86,8 @@ def test_andes_raw_file_reads_whole_and_solves_like_andes(psspy, caspy, tmp_path
 
 # A version 33 file as people write and edit them: annotations, comments, quoted text
 # holding commas and slashes, blank- and comma-separated fields mixed, empty and missing
-# trailing fields, and Windows line ends on some lines only.
+# trailing fields, Windows line ends on some lines only (and, when written so, a byte order
+# mark).
 ROUGH_V33_LINES = [
     "@! IC, SBASE, REV, XFRRAT, NXFRAT, BASFRQ",
     "0,   100.00, 33, 0, 1, 50.00     / edited by hand",
@@ -130,14 +131,14 @@ ROUGH_V33_LINES = [
 ]
 
 
-def _write_lines(path, lines, mixed_line_ends=True):
+def _write_lines(path, lines, mixed_line_ends=True, byte_order_mark=False):
     text = "".join(line + ("\r\n" if mixed_line_ends and i % 3 == 0 else "\n") for i, line in enumerate(lines))
-    path.write_bytes(text.encode("utf-8"))
+    path.write_bytes(text.encode("utf-8-sig" if byte_order_mark else "utf-8"))
     return os.fspath(path)
 
 
 def test_rough_version_33_file_reads_every_field(psspy, caspy, tmp_path, capsys):
-    path = _write_lines(tmp_path / "rough.raw", ROUGH_V33_LINES)
+    path = _write_lines(tmp_path / "rough.raw", ROUGH_V33_LINES, byte_order_mark=True)
     psspy.progress_output(islct=1)
     assert psspy.read(0, path) == 0
     out = capsys.readouterr().out

@@ -36,7 +36,8 @@ public:
 
 class Scanner {
 public:
-    explicit Scanner(const std::string& text) : text_(text) {}
+    // A UTF-8 byte order mark at the start (Windows editors) is skipped.
+    explicit Scanner(const std::string& text) : text_(text), pos_(text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0) {}
 
     // Reads every assignment; the name keeps only the part after "mpc." (or the bare name
     // of a version 1 file).
@@ -218,7 +219,7 @@ private:
     }
 
     const std::string& text_;
-    std::size_t pos_ = 0;
+    std::size_t pos_;
     int line_ = 1;
 };
 
@@ -493,7 +494,7 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
 }  // namespace
 
 bool looks_like_matpower(const std::string& text) {
-    std::size_t pos = 0;
+    std::size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();
