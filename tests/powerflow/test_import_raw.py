@@ -250,6 +250,12 @@ def test_round_trip_through_raw_35_and_raw_33_keeps_every_element(psspy, caspy, 
     original = saved_text(psspy, tmp_path / "original.sav")
     original_tables = caspy.Savecase(os.fspath(tmp_path / "original.sav"))
 
+    # Opening the RAW file as a case, or reading it with caspy, gives the same network.
+    assert psspy.case(_andes_file(name)) == 0
+    assert saved_text(psspy, tmp_path / "opened.sav") == original
+    direct = caspy.Savecase(_andes_file(name))
+    assert direct.pssbus == original_tables.pssbus and direct.castrn == original_tables.castrn
+
     for version in ("35", "33"):
         raw = os.fspath(tmp_path / ("out%s.raw" % version))
         assert psspy.writerawversion(version, 0, raw) == 0
