@@ -120,9 +120,9 @@ Eigen::VectorXcd starting_voltages(const AcProblem& p, StartMode mode, bool repa
         hold_setpoints(p, v);
         return v;
     }
-    // The swing buses keep their angle: it is data, the reference of their island.
-    for (int k = 0; k < p.n; ++k)
-        v[k] = std::polar(p.v_flat_magnitude[k], p.is_swing[k] ? std::arg(p.v_start[k]) : 0.0);
+    // The swing buses keep their angle (data: the reference of their island); the others
+    // follow it through the phase shifts on their way from it.
+    for (int k = 0; k < p.n; ++k) v[k] = std::polar(p.v_flat_magnitude[k], p.v_flat_angle[k]);
     hold_setpoints(p, v);
     if (mode == StartMode::flat_angles || mode == StartMode::flat_both) estimate_angles(p, v);
     if (mode == StartMode::flat_magnitudes || mode == StartMode::flat_both) estimate_magnitudes(p, v);
@@ -300,7 +300,10 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     // Write back, unless a failed solution must leave the case as it was.
     if (r.outcome == NewtonOutcome::converged || !opt.restore_on_failure) {
         if (!v.allFinite()) v = v_initial;
+        // Buses whose voltage moved by no more than rounding keep their values exactly, so
+        // that solving a solved case changes nothing.
         for (int k = 0; k < p.n; ++k) {
+            if (std::abs(v[k] - p.v_case[k]) <= 1e-14) continue;
             Bus& bus = net.buses[derived.network_bus[k]];
             bus.vm_pu = std::abs(v[k]);
             bus.va_deg = std::arg(v[k]) * 180.0 / kPi;
