@@ -198,6 +198,7 @@ V34_LINES = [
     "1.0,0",
     "0 / END OF TRANSFORMER DATA, BEGIN AREA DATA",
     "0", "0", "0", "0", "0", "0", "0", "0", "0", "0",
+    "4,1,0,1,1.05,0.95,0,0,100,'',10.0,2,5.0",
     "0 / END OF SWITCHED SHUNT DATA, BEGIN GNE DATA",
     "0 / END OF GNE DATA, BEGIN INDUCTION MACHINE DATA",
     "0 / END OF INDUCTION MACHINE DATA, BEGIN SUBSTATION DATA",
@@ -219,6 +220,14 @@ def test_version_34_file_reads_its_own_records(psspy, caspy, tmp_path, capsys):
     ratings = dict(zip(zip(case.casbrn["FRMBUS"], case.casbrn["TOBUS"]), case.casbrn["RATINGS"]))
     assert ratings[(1, 2)] == [100.0, 110.0, 120.0, 130.0] + [0.0] * 7 + [150.0]
     assert ratings[(2, 3)][0] == 100.0
+    # NREG (generator 1, switched shunt) and NODE (winding) are told apart by the field
+    # count; a wrong guess would shift every later field.
+    machines = dict(zip(case.pssgen["NUM"], zip(case.pssgen["PG"], case.pssgen["MBASE"], case.pssgen["WPF"])))
+    assert machines[1] == (0.0, 100.0, 1.0)
+    assert machines[4] == (pytest.approx(0.5), 100.0, 1.0)
+    assert case.castrn["RATINGS"][0][0][11] == 200.0
+    assert (case.castrn["RMAX"][0][0], case.castrn["NTAPS"][0][0]) == (1.1, 33)
+    assert (case.psswsh["BINIT"][0], case.psswsh["NI"][0][0], case.psswsh["BI"][0][0]) == (10.0, 2, pytest.approx(0.05))
     # The same file read with the version 33 layouts is not a valid case.
     assert psspy.readrawversion(0, "33", path) != 0
 
