@@ -340,7 +340,10 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         p.v_flat_magnitude[k] = vs;
         d.swing_buses.push_back(k);
         d.swing_machines.push_back(machines_at[b]);
-        for (int m : machines_at[b]) p.s_power[k] += Complex(net.machines[m].pg_mw, 0.0) / sbase;
+        double scheduled = 0.0;
+        for (int m : machines_at[b]) scheduled += net.machines[m].pg_mw / sbase;
+        p.s_power[k] += Complex(scheduled, 0.0);
+        d.swing_scheduled_p_pu.push_back(scheduled);
     }
     struct Candidate {
         int gen, reg;
@@ -439,6 +442,32 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         }
     }
     return d;
+}
+
+void refresh_voltages(DerivedProblem& d, const Network& net) {
+    AcProblem& p = d.problem;
+    for (int k = 0; k < p.n; ++k) {
+        const Bus& bus = net.buses[d.network_bus[k]];
+        p.v_case[k] = std::polar(bus.vm_pu, bus.va_deg * kDeg);
+        p.v_start[k] = std::polar(bus.vm_pu > 0.0 ? bus.vm_pu : 1.0, bus.va_deg * kDeg);
+        if (p.is_swing[k]) p.v_start[k] = std::polar(p.v_flat_magnitude[k], std::arg(p.v_start[k]));
+    }
+    for (const auto& c : p.controls)
+        p.v_start[c.regulated_bus] = std::polar(c.v_set_pu, std::arg(p.v_start[c.regulated_bus]));
+}
+
+std::uint64_t bus_fingerprint(const Network& net) {
+    std::uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](std::uint64_t x) {
+        h ^= x;
+        h *= 1099511628211ull;
+    };
+    for (const auto& b : net.buses) {
+        mix(static_cast<std::uint64_t>(b.ide) * 2 + (b.star_point ? 1 : 0));
+        mix(std::hash<double>{}(b.base_kv));
+        if (b.ide == kSwingBus) mix(std::hash<double>{}(b.va_deg));
+    }
+    return h;
 }
 
 }  // namespace gridfold::pf
