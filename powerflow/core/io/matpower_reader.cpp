@@ -3,6 +3,11 @@
 // continuations), then the conversion of the bus, gen and branch matrices into a Network.
 #include "core/io/matpower_reader.hpp"
 
+#include "core/error_codes.hpp"
+#include "core/identifiers.hpp"
+#include "core/model_edit.hpp"
+
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -31,7 +36,8 @@ public:
 
 class Scanner {
 public:
-    explicit Scanner(const std::string& text) : text_(text) {}
+    // A UTF-8 byte order mark at the start (Windows editors) is skipped.
+    explicit Scanner(const std::string& text) : text_(text), pos_(text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0) {}
 
     // Reads every assignment; the name keeps only the part after "mpc." (or the bare name
     // of a version 1 file).
@@ -213,7 +219,7 @@ private:
     }
 
     const std::string& text_;
-    std::size_t pos_ = 0;
+    std::size_t pos_;
     int line_ = 1;
 };
 
@@ -261,7 +267,12 @@ std::string circuit_id(std::map<std::pair<int, int>, int>& count, int a, int b) 
     return std::to_string(++count[key]);
 }
 
-Network convert(const std::map<std::string, Value>& values, std::vector<std::string>& notes) {
+// The engine's own validity rules for an element, as for its data calls.
+void check(int code, int line, const char* what) {
+    if (code != kOk) throw ParseError(line, std::string("expected a valid ") + what + " (" + std::string(error_text(code)) + ")");
+}
+
+Network convert(const std::map<std::string, Value>& values, std::size_t bus_limit, std::vector<std::string>& notes) {
     Network net;
     auto base = values.find("baseMVA");
     if (base == values.end() || base->second.rows.size() != 1 || base->second.rows[0].size() != 1) {
@@ -278,11 +289,10 @@ Network convert(const std::map<std::string, Value>& values, std::vector<std::str
     const Value& gen = require(values, "gen", kGenCols, true);
     const Value& branch = require(values, "branch", kBranchCols, true);
     std::vector<std::string> names;
+    int names_line = 0;
     if (auto it = values.find("bus_name"); it != values.end()) {
         names = it->second.strings;
-        if (names.size() != bus.rows.size()) {
-            throw ParseError(it->second.line, "expected one bus name per bus row");
-        }
+        names_line = it->second.line;
     }
 
     // Which buses have an in-service generator, and the scheduled voltage of the first.
@@ -295,6 +305,7 @@ Network convert(const std::map<std::string, Value>& values, std::vector<std::str
     }
 
     int demoted = 0;
+    int unnumbered = 0;
     for (std::size_t r = 0; r < bus.rows.size(); ++r) {
         const auto& row = bus.rows[r];
         int line = bus.row_lines[r];
@@ -313,13 +324,25 @@ Network convert(const std::map<std::string, Value>& values, std::vector<std::str
         b.ide = type;
         b.area = whole_number(row[kArea], line, "BUS_AREA");
         b.zone = whole_number(row[kZone], line, "ZONE");
+        // MATPOWER files may leave areas and zones at 0; the engine numbers them from 1.
+        if (b.area <= 0 || b.zone <= 0) {
+            ++unnumbered;
+            b.area = std::max(b.area, 1);
+            b.zone = std::max(b.zone, 1);
+        }
         b.owner = 1;
         b.vm_pu = finite(row[kVm], line, "VM");
         b.va_deg = finite(row[kVa], line, "VA");
         b.base_kv = finite(row[kBaseKv], line, "BASE_KV");
         b.nvhi_pu = b.evhi_pu = finite(row[kVmax], line, "VMAX");
         b.nvlo_pu = b.evlo_pu = finite(row[kVmin], line, "VMIN");
-        if (!names.empty()) b.name = names[r].substr(0, 12);
+        if (r < names.size()) {
+            auto name = normalize_name(names[r].substr(0, kMaxBusNameLength), kMaxBusNameLength);
+            if (!name) throw ParseError(names_line, "expected bus names without quotes or control characters");
+            b.name = *name;
+        }
+        check(check_bus(b), line, "bus row");
+        if (net.buses.size() >= bus_limit) check(kBusLimit, line, "bus row");
         net.bus_index.insert(b.number);
         net.buses.push_back(b);
 
@@ -331,6 +354,8 @@ Network convert(const std::map<std::string, Value>& values, std::vector<std::str
             load.zone = b.zone;
             load.pl_mw = pd;
             load.ql_mvar = qd;
+            load.owner = b.owner;
+            check(check_load(net, load), line, "load (PD, QD)");
             net.loads.push_back(load);
         }
         double gs = finite(row[kGs], line, "GS"), bs = finite(row[kBs], line, "BS");
@@ -339,8 +364,15 @@ Network convert(const std::map<std::string, Value>& values, std::vector<std::str
             shunt.bus = b.number;
             shunt.gl_mw = gs;
             shunt.bl_mvar = bs;
+            check(check_fixed_shunt(net, shunt), line, "shunt (GS, BS)");
             net.fixed_shunts.push_back(shunt);
         }
+    }
+    if (!names.empty() && names.size() != bus.rows.size()) {
+        throw ParseError(names_line, "expected one bus name per bus row");
+    }
+    if (unnumbered > 0) {
+        notes.push_back(std::to_string(unnumbered) + " buses with area or zone 0 read in area or zone 1");
     }
     if (demoted > 0) {
         notes.push_back(std::to_string(demoted) + " generator buses without an in-service generator read as load buses");
@@ -360,6 +392,7 @@ Network convert(const std::map<std::string, Value>& values, std::vector<std::str
             plant.bus = m.bus;
             auto vg = regulated_vg.find(m.bus);
             plant.vs_pu = vg != regulated_vg.end() ? vg->second : finite(g[kVg], line, "VG");
+            check(check_plant(net, plant), line, "generator voltage setpoint VG");
             net.plants.push_back(plant);
         }
         if (count > 99) throw ParseError(line, "expected at most 99 generators at one bus");
@@ -374,6 +407,7 @@ Network convert(const std::map<std::string, Value>& values, std::vector<std::str
         m.pb_mw = std::isfinite(g[kPmin]) ? g[kPmin] : -9999.0;
         double mbase = finite(g[kMbase], line, "MBASE");
         m.mbase_mva = mbase > 0.0 ? mbase : net.system.sbase_mva;
+        check(check_machine(net, m), line, "generator row");
         net.machines.push_back(m);
     }
 
@@ -408,6 +442,7 @@ Network convert(const std::map<std::string, Value>& values, std::vector<std::str
             br.ratings[0] = rating(row[kRateA]);
             br.ratings[1] = rating(row[kRateB]);
             br.ratings[2] = rating(row[kRateC]);
+            check(check_branch(net, br), line, "branch row");
             net.branches.push_back(br);
             continue;
         }
@@ -430,6 +465,7 @@ Network convert(const std::map<std::string, Value>& values, std::vector<std::str
         t.windings[0].ratings[1] = rating(row[kRateB]);
         t.windings[0].ratings[2] = rating(row[kRateC]);
         t.windings[1].windv = 1.0;
+        check(check_transformer(net, t), line, "transformer row (TAP, SHIFT)");
         net.transformers.push_back(t);
         if (b_pu != 0.0) {
             // MATPOWER puts half the charging at each end, the from half behind the tap.
@@ -440,6 +476,7 @@ Network convert(const std::map<std::string, Value>& values, std::vector<std::str
                 shunt.id = "T" + std::to_string(++charging_shunts_at_bus[at] % 10);
                 shunt.status = status;
                 shunt.bl_mvar = mvar;
+                check(check_fixed_shunt(net, shunt), line, "transformer line charging");
                 net.fixed_shunts.push_back(shunt);
             };
             add_shunt(from, b_pu / 2.0 / (ratio * ratio) * net.system.sbase_mva);
@@ -457,7 +494,7 @@ Network convert(const std::map<std::string, Value>& values, std::vector<std::str
 }  // namespace
 
 bool looks_like_matpower(const std::string& text) {
-    std::size_t pos = 0;
+    std::size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();
@@ -470,12 +507,12 @@ bool looks_like_matpower(const std::string& text) {
     return false;
 }
 
-ImportOutcome read_matpower_text(const std::string& text, Network& network) {
+ImportOutcome read_matpower_text(const std::string& text, Network& network, std::size_t bus_limit) {
     try {
         Scanner scanner(text);
         auto values = scanner.assignments();
         ImportOutcome outcome;
-        Network converted = convert(values, outcome.notes);
+        Network converted = convert(values, bus_limit, outcome.notes);
         outcome.notes.insert(outcome.notes.begin(),
                              "MATPOWER case read: " + std::to_string(converted.buses.size()) + " buses, " +
                                  std::to_string(converted.machines.size()) + " machines, " +

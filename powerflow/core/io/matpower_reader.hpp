@@ -14,6 +14,7 @@
 //    "T1", "T2", ...) so that the network's admittances stay exactly as in the file.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "core/io/import_outcome.hpp"
@@ -21,9 +22,10 @@
 
 namespace gridfold::pf::io {
 
-// Parses `text` and, when it is a valid case, replaces `network` with it. On failure the
-// network is untouched and the outcome names the line and what was expected.
-ImportOutcome read_matpower_text(const std::string& text, Network& network);
+// Parses `text` and, when it is a valid case of at most `bus_limit` buses, replaces
+// `network` with it. On failure the network is untouched and the outcome names the line and
+// what was expected.
+ImportOutcome read_matpower_text(const std::string& text, Network& network, std::size_t bus_limit);
 
 // True when `text` looks like a MATPOWER case (a function header or an mpc assignment
 // before any data), so that a generic "read" can pick this reader.

@@ -1,4 +1,4 @@
-// RAW 32/33/34 reader: case identification, the element sections the network model holds,
+// RAW 32 to 35 reader: case identification, the element sections the network model holds,
 // and a record-aware skip of the sections it does not hold.
 #include "core/io/raw_import_reader.hpp"
 
@@ -10,14 +10,18 @@
 #include <tuple>
 #include <utility>
 
+#include "core/error_codes.hpp"
+#include "core/identifiers.hpp"
 #include "core/io/raw_import_records.hpp"
+#include "core/model_edit.hpp"
 
 namespace gridfold::pf::io {
 namespace {
 
 class RawCaseReader {
 public:
-    RawCaseReader(const std::string& text, int version) : lines_(text), version_(version) {}
+    RawCaseReader(const std::string& text, int version, std::size_t bus_limit)
+        : lines_(text), version_(version), bus_limit_(bus_limit) {}
 
     Network read(std::vector<std::string>& notes) {
         read_case_identification();
@@ -203,6 +207,21 @@ private:
         if (number != 0) existing_bus(number < 0 ? -number : number, line, role);
     }
 
+    // The engine's own validity rules for an element, as for its data calls.
+    static void check(int code, int line, const std::string& record) {
+        if (code != kOk) throw RawError{line, "expected a valid " + record + " record (" + std::string(error_text(code)) + ")"};
+    }
+    static std::string identifier(const std::string& text, int line, const char* field) {
+        auto id = normalize_identifier(text);
+        if (!id) throw RawError{line, std::string("expected an identifier of at most two characters without quotes, commas or slashes for ") + field};
+        return *id;
+    }
+    static std::string name(const std::string& text, std::size_t max, int line, const char* field) {
+        auto n = normalize_name(text, max);
+        if (!n) throw RawError{line, std::string("expected a name of at most ") + std::to_string(max) + " characters without quotes for " + field};
+        return *n;
+    }
+
     void read_bus(const RawRecord& r) {
         FieldReader f(r, "bus");
         Bus b;
@@ -213,7 +232,7 @@ private:
         if (net_.bus_index.contains(b.number)) {
             throw RawError{r.line, "expected a bus number not used before, found " + std::to_string(b.number) + " again"};
         }
-        b.name = f.text("NAME", "").substr(0, 12);
+        b.name = name(f.text("NAME", ""), kMaxBusNameLength, r.line, "NAME");
         b.base_kv = f.real("BASKV", 0.0);
         b.ide = f.integer("IDE", kLoadBus);
         if (b.ide < kLoadBus || b.ide > kIsolatedBus) throw RawError{r.line, "expected a bus type IDE from 1 to 4"};
@@ -226,6 +245,8 @@ private:
         b.nvlo_pu = f.real("NVLO", 0.9);
         b.evhi_pu = f.real("EVHI", 1.1);
         b.evlo_pu = f.real("EVLO", 0.9);
+        check(check_bus(b), r.line, "bus");
+        if (net_.buses.size() >= bus_limit_) check(kBusLimit, r.line, "bus");
         net_.bus_index.insert(b.number);
         net_.buses.push_back(std::move(b));
     }
@@ -240,7 +261,7 @@ private:
         Load l;
         l.bus = f.required_integer("I");
         const Bus& at = existing_bus(l.bus, r.line, "load bus");
-        l.id = f.text("ID", "1");
+        l.id = identifier(f.text("ID", "1"), r.line, "ID");
         check_unique(loads_, std::make_pair(l.bus, l.id), r.line, "load identifier at this bus");
         l.status = f.integer("STATUS", 1);
         l.area = f.integer("AREA", at.area);
@@ -259,6 +280,11 @@ private:
             l.dgenq_mvar = f.real("DGENQ", 0.0);
             l.dgenm = f.integer("DGENM", 0);
         }
+        if (version_ >= 35) {
+            f.text("LOADTYPE", "");
+            l.name = name(f.text("NAME", ""), kMaxNameLength, r.line, "the load name");
+        }
+        check(check_load(net_, l), r.line, "load");
         net_.loads.push_back(std::move(l));
     }
 
@@ -267,11 +293,12 @@ private:
         FixedShunt s;
         s.bus = f.required_integer("I");
         existing_bus(s.bus, r.line, "fixed shunt bus");
-        s.id = f.text("ID", "1");
+        s.id = identifier(f.text("ID", "1"), r.line, "ID");
         check_unique(fixed_shunts_, std::make_pair(s.bus, s.id), r.line, "fixed shunt identifier at this bus");
         s.status = f.integer("STATUS", 1);
         s.gl_mw = f.real("GL", 0.0);
         s.bl_mvar = f.real("BL", 0.0);
+        check(check_fixed_shunt(net_, s), r.line, "fixed shunt");
         net_.fixed_shunts.push_back(std::move(s));
     }
 
@@ -288,7 +315,7 @@ private:
         Machine m;
         m.bus = f.required_integer("I");
         const Bus& at = existing_bus(m.bus, r.line, "generator bus");
-        m.id = f.text("ID", "1");
+        m.id = identifier(f.text("ID", "1"), r.line, "ID");
         check_unique(machines_, std::make_pair(m.bus, m.id), r.line, "machine identifier at this bus");
         m.pg_mw = f.real("PG", 0.0);
         m.qg_mvar = f.real("QG", 0.0);
@@ -297,8 +324,9 @@ private:
         double vs = f.real("VS", 1.0);
         int ireg = f.integer("IREG", 0);
         check_regulated_bus(ireg, r.line, "regulated bus IREG");
-        // Version 34 writers with node-breaker data add NREG after IREG (29 fields).
-        int nreg = (version_ >= 34 && f.size() >= 29) ? f.integer("NREG", 0) : 0;
+        // Version 35 has NREG after IREG; version 34 writers with node-breaker data add it
+        // too (29 fields instead of 28).
+        int nreg = (version_ >= 35 || (version_ == 34 && f.size() >= 29)) ? f.integer("NREG", 0) : 0;
         m.mbase_mva = f.real("MBASE", net_.system.sbase_mva);
         m.zr_pu = f.real("ZR", 0.0);
         m.zx_pu = f.real("ZX", 1.0);
@@ -309,20 +337,26 @@ private:
         double rmpct = f.real("RMPCT", 100.0);
         m.pt_mw = f.real("PT", 9999.0);
         m.pb_mw = f.real("PB", -9999.0);
+        if (version_ >= 35) m.baslod = f.integer("BASLOD", 0);
         read_owners(f, m.owners, at.owner);
         m.wmod = f.integer("WMOD", 0);
         m.wpf = f.real("WPF", 1.0);
-        if (!plant_buses_.count(m.bus)) {
-            // The first machine of a bus carries the plant's voltage control.
-            plant_buses_.insert(m.bus);
-            Plant p;
-            p.bus = m.bus;
-            p.ireg = ireg;
-            p.nreg = nreg;
-            p.vs_pu = vs;
-            p.rmpct = rmpct;
+        if (version_ >= 35) m.name = name(f.text("NAME", ""), kMaxNameLength, r.line, "the machine name");
+        // Generator records carry the plant data of their bus; the last one read wins, as a
+        // data call for each machine would leave it.
+        Plant p;
+        p.bus = m.bus;
+        p.ireg = ireg;
+        p.nreg = nreg;
+        p.vs_pu = vs;
+        p.rmpct = rmpct;
+        check(check_plant(net_, p), r.line, "generator");
+        if (auto index = find_plant(net_, p.bus)) {
+            net_.plants[*index] = p;
+        } else {
             net_.plants.push_back(p);
         }
+        check(check_machine(net_, m), r.line, "generator");
         net_.machines.push_back(std::move(m));
     }
 
@@ -349,14 +383,14 @@ private:
         existing_bus(b.from_bus, r.line, "branch bus I");
         existing_bus(b.to_bus, r.line, "branch bus J");
         if (b.from_bus == b.to_bus) throw RawError{r.line, "expected different buses I and J"};
-        b.ckt = f.text("CKT", "1");
+        b.ckt = identifier(f.text("CKT", "1"), r.line, "CKT");
         check_circuit(b.from_bus, b.to_bus, 0, b.ckt, r.line);
         b.r_pu = f.real("R", 0.0);
         b.x_pu = f.real("X", 0.0);
         if (b.r_pu == 0.0 && b.x_pu == 0.0) throw RawError{r.line, "expected a nonzero branch impedance R, X"};
         b.b_pu = f.real("B", 0.0);
         if (version_ >= 34) {
-            b.name = f.text("NAME", "");
+            b.name = name(f.text("NAME", ""), kMaxNameLength, r.line, "NAME");
             read_ratings(f, b.ratings, kRatingCount);
         } else {
             read_ratings(f, b.ratings, 3);
@@ -370,6 +404,7 @@ private:
         b.metbus = met >= 2 ? b.to_bus : b.from_bus;
         b.length = f.real("LEN", 0.0);
         read_owners(f, b.owners, existing_bus(b.from_bus, r.line, "branch bus I").owner);
+        check(check_branch(net_, b), r.line, "branch");
         net_.branches.push_back(std::move(b));
     }
 
@@ -381,7 +416,7 @@ private:
         existing_bus(b.from_bus, r.line, "switching device bus I");
         existing_bus(b.to_bus, r.line, "switching device bus J");
         if (b.from_bus == b.to_bus) throw RawError{r.line, "expected different buses I and J"};
-        b.ckt = f.text("CKT", "1");
+        b.ckt = identifier(f.text("CKT", "1"), r.line, "CKT");
         check_circuit(b.from_bus, b.to_bus, 0, b.ckt, r.line);
         b.r_pu = 0.0;
         b.x_pu = f.real("X", 0.0001);
@@ -392,8 +427,9 @@ private:
         int met = f.integer("MET", 1);
         b.metbus = met >= 2 ? b.to_bus : b.from_bus;
         f.integer("STYPE", 1);
-        b.name = f.text("NAME", "");
+        b.name = name(f.text("NAME", ""), kMaxNameLength, r.line, "NAME");
         b.owners[0].owner = existing_bus(b.from_bus, r.line, "switching device bus I").owner;
+        check(check_branch(net_, b), r.line, "system switching device");
         ++switching_devices_;
         net_.branches.push_back(std::move(b));
     }
@@ -409,12 +445,12 @@ private:
         w.ang_deg = f.real("ANG", 0.0);
         // Version 34 has twelve ratings and (from writers with node-breaker data) NODE:
         // 27 fields with it, 26 without.
-        bool twelve = version_ >= 34;
+        const bool twelve = version_ >= 34;
         read_ratings(f, w.ratings, twelve ? kRatingCount : 3);
         w.cod = f.integer("COD", 0);
         w.cont = f.integer("CONT", 0);
         check_regulated_bus(w.cont, r.line, "controlled bus CONT");
-        if (twelve && f.size() != 26) w.node = f.integer("NODE", 0);
+        if (version_ >= 35 || (twelve && f.size() != 26)) w.node = f.integer("NODE", 0);
         bool angle = w.cod == 3 || w.cod == -3 || w.cod == 5 || w.cod == -5;
         w.rma = f.real("RMA", angle ? 30.0 : 1.1);
         w.rmi = f.real("RMI", angle ? -30.0 : 0.9);
@@ -451,7 +487,7 @@ private:
             throw RawError{first.line, "expected different transformer buses I, J and K"};
         }
         bool three = t.three_winding();
-        t.ckt = f.text("CKT", "1");
+        t.ckt = identifier(f.text("CKT", "1"), first.line, "CKT");
         check_circuit(t.buses[0], t.buses[1], t.buses[2], t.ckt, first.line);
         t.cw = f.integer("CW", 1);
         t.cz = f.integer("CZ", 1);
@@ -465,10 +501,11 @@ private:
         if (nmetr < 1 || nmetr > (three ? 3 : 2)) throw RawError{first.line, "expected NMETR naming a winding"};
         // Two windings: the model keeps the metered end; NMETR names the non-metered one.
         t.metbus = three ? t.buses[nmetr - 1] : t.buses[nmetr == 1 ? 1 : 0];
-        t.name = f.text("NAME", "");
+        t.name = name(f.text("NAME", ""), kMaxNameLength, first.line, "NAME");
         t.status = f.integer("STAT", 1);
         read_owners(f, t.owners, existing_bus(t.buses[0], first.line, "transformer bus").owner);
-        t.vecgrp = f.text("VECGRP", "");
+        t.vecgrp = name(f.text("VECGRP", ""), kMaxVectorGroupLength, first.line, "VECGRP");
+        if (version_ >= 35) t.zcod = f.integer("ZCOD", 0);
 
         RawRecord second = lines_.require_record("the impedance line of a transformer record");
         FieldReader z(second, "transformer impedance");
@@ -497,16 +534,20 @@ private:
             RawRecord w = lines_.require_record("winding line " + std::to_string(k + 1) + " of a transformer record");
             read_winding(w, t, k, three || k == 0);
         }
-        if (three) add_star_point(t, vmstar, anstar);
+        check(check_transformer(net_, t), first.line, "transformer");
+        if (three) add_star_point(t, vmstar, anstar, first.line);
         net_.transformers.push_back(std::move(t));
     }
 
     // Three-winding transformers meet at an internal star-point bus of the working case.
-    void add_star_point(Transformer& t, double vm, double va) {
+    void add_star_point(Transformer& t, double vm, double va, int line) {
+        if (net_.buses.size() >= bus_limit_) check(kBusLimit, line, "transformer");
+        if (!(vm > 0.0)) throw RawError{line, "expected a positive VMSTAR"};
         const Bus& first = *net_.bus(t.buses[0]);
         Bus star;
-        star.number = kFirstStarPointBus + static_cast<int>(star_points_++);
+        star.number = next_star_point_number(net_);
         star.star_point = true;
+        star.ide = t.status == 0 ? kIsolatedBus : kLoadBus;
         star.base_kv = 1.0;
         star.area = first.area;
         star.zone = first.zone;
@@ -523,8 +564,9 @@ private:
         SwitchedShunt s;
         s.bus = f.required_integer("I");
         existing_bus(s.bus, r.line, "switched shunt bus");
-        // One switched shunt per bus before version 35.
-        check_unique(switched_shunts_, s.bus, r.line, "switched shunt at this bus");
+        // Version 35 identifies switched shunts; before it a bus holds at most one.
+        if (version_ >= 35) s.id = identifier(f.text("ID", "1"), r.line, "ID");
+        check_unique(switched_shunts_, std::make_pair(s.bus, s.id), r.line, "switched shunt at this bus");
         s.modsw = f.integer("MODSW", 1);
         s.adjm = f.integer("ADJM", 0);
         s.stat = f.integer("STAT", 1);
@@ -534,16 +576,19 @@ private:
         check_regulated_bus(s.swreg, r.line, "regulated bus SWREG");
         // Version 34 writers with node-breaker data add NREG; RMIDNT (quoted) then moves
         // from the ninth to the tenth field.
-        if (version_ >= 34 && has_nreg(r)) s.nreg = f.integer("NREG", 0);
+        if (version_ >= 35 || (version_ == 34 && has_nreg(r))) s.nreg = f.integer("NREG", 0);
         s.rmpct = f.real("RMPCT", 100.0);
-        s.rmidnt = f.text("RMIDNT", "");
+        s.rmidnt = name(f.text("RMIDNT", ""), kMaxNameLength, r.line, "RMIDNT");
         s.binit_mvar = f.real("BINIT", 0.0);
         for (int k = 0; k < kShuntBlockCount; ++k) {
+            if (version_ >= 35) s.blocks[k].s = f.integer("S", 1);
             s.blocks[k].n = f.integer("N", 0);
             s.blocks[k].b_mvar = f.real("B", 0.0);
             if (s.blocks[k].n < 0) throw RawError{r.line, "expected a step count of 0 or more"};
         }
-        if (f.has_more()) throw RawError{r.line, "expected at most eight N, B blocks in a switched shunt record"};
+        if (version_ >= 35) s.name = name(f.text("NAME", ""), kMaxNameLength, r.line, "the switched shunt name");
+        if (f.has_more()) throw RawError{r.line, "expected at most eight blocks in a switched shunt record"};
+        check(check_switched_shunt(net_, s), r.line, "switched shunt");
         net_.switched_shunts.push_back(std::move(s));
     }
 
@@ -558,7 +603,7 @@ private:
         InductionMachine m;
         m.bus = f.required_integer("I");
         const Bus& at = existing_bus(m.bus, r.line, "induction machine bus");
-        m.id = f.text("ID", "1");
+        m.id = identifier(f.text("ID", "1"), r.line, "ID");
         check_unique(induction_machines_, std::make_pair(m.bus, m.id), r.line, "induction machine identifier at this bus");
         m.status = f.integer("STAT", 1);
         m.scode = f.integer("SCODE", 1);
@@ -592,20 +637,20 @@ private:
         m.ia1 = f.real("IA1", 0.0);
         m.ia2 = f.real("IA2", 0.0);
         m.xamult = f.real("XAMULT", 1.0);
+        if (version_ >= 35) m.name = name(f.text("NAME", ""), kMaxNameLength, r.line, "the machine name");
+        check(check_induction_machine(net_, m), r.line, "induction machine");
         net_.induction_machines.push_back(std::move(m));
     }
 
     RawLines lines_;
     int version_;
+    std::size_t bus_limit_;
     Network net_;
     bool finished_ = false;  // "Q" seen before the last section
     std::vector<std::pair<std::string, int>> skipped_;
     int switching_devices_ = 0;
     int system_wide_records_ = 0;
-    std::size_t star_points_ = 0;
-    std::set<int> plant_buses_;
-    std::set<std::pair<int, std::string>> loads_, fixed_shunts_, machines_, induction_machines_;
-    std::set<int> switched_shunts_;
+    std::set<std::pair<int, std::string>> loads_, fixed_shunts_, machines_, switched_shunts_, induction_machines_;
     std::set<std::tuple<int, int, int, std::string>> circuits_;
 };
 
@@ -629,13 +674,13 @@ int raw_header_version(const std::string& text) {
     }
 }
 
-ImportOutcome read_raw_text(const std::string& text, int version, Network& network) {
-    if (version < kOldestRawVersion || version > kNewestImportedRawVersion) {
-        return ImportOutcome::failure(0, "expected RAW version 32, 33 or 34, not " + std::to_string(version));
+ImportOutcome read_raw_text(const std::string& text, int version, Network& network, std::size_t bus_limit) {
+    if (version < kOldestRawVersion || version > kNewestRawVersion) {
+        return ImportOutcome::failure(0, "expected RAW version 32 to 35, not " + std::to_string(version));
     }
     try {
         ImportOutcome outcome;
-        RawCaseReader reader(text, version);
+        RawCaseReader reader(text, version, bus_limit);
         Network read = reader.read(outcome.notes);
         outcome.notes.insert(outcome.notes.begin(),
                              "RAW version " + std::to_string(version) + " case read: " +

@@ -67,7 +67,8 @@ RawRecord split_record(std::string_view line, int line_number) {
 
 RawLines::RawLines(const std::string& text) {
     std::string_view all(text);
-    std::size_t pos = 0;
+    // Files saved by Windows editors may start with a UTF-8 byte order mark.
+    std::size_t pos = all.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
     while (pos < all.size()) {
         std::size_t end = all.find('\n', pos);
         if (end == std::string_view::npos) end = all.size();
