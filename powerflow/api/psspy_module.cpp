@@ -16,4 +16,5 @@ PYBIND11_MODULE(psspy, m) {
     bind_branches(m);
     bind_machines(m);
     bind_shunts_loads(m);
+    bind_solution(m);
 }

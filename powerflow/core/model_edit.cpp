@@ -6,6 +6,7 @@
 #include "core/error_codes.hpp"
 #include "core/identifiers.hpp"
 #include "core/transformer_values.hpp"
+#include "core/units.hpp"
 
 namespace gridfold::pf {
 namespace {
@@ -147,15 +148,11 @@ std::optional<std::size_t> find_branch(const Network& net, int from, int to, std
     if (!key) return std::nullopt;
     for (std::size_t i = 0; i < net.branches.size(); ++i) {
         const Branch& b = net.branches[i];
+        const bool same = b.from_bus == from && b.to_bus == to;
+        if (!same && !(b.from_bus == to && b.to_bus == from)) continue;
         if (b.ckt != *key) continue;
-        if (b.from_bus == from && b.to_bus == to) {
-            if (reversed) *reversed = false;
-            return i;
-        }
-        if (b.from_bus == to && b.to_bus == from) {
-            if (reversed) *reversed = true;
-            return i;
-        }
+        if (reversed) *reversed = !same;
+        return i;
     }
     return std::nullopt;
 }
@@ -169,6 +166,8 @@ std::optional<std::size_t> find_transformer(const Network& net, int i, int j, in
     std::sort(wanted_sorted.begin(), wanted_sorted.end());
     for (std::size_t t = 0; t < net.transformers.size(); ++t) {
         const Transformer& tr = net.transformers[t];
+        // Cheap test first: the first winding's bus must be one of the buses named.
+        if (tr.buses[0] != i && tr.buses[0] != j && tr.buses[0] != k) continue;
         if (tr.ckt != *key) continue;
         std::array<int, 3> have = tr.buses;
         std::sort(have.begin(), have.end());
@@ -342,6 +341,9 @@ int set_load(Network& net, int bus, std::string_view id, EditMode mode, const Ap
             l.owner = b.owner;
         },
         [](const Network& n, Load& l) {
+            for (double* power : {&l.pl_mw, &l.ql_mvar, &l.ip_mw, &l.iq_mvar, &l.yp_mw, &l.yq_mvar, &l.dgenp_mw,
+                                  &l.dgenq_mvar})
+                *power = round_to_15_digits(*power);
             int r = check_load(n, l);
             if (!r) l.name = *normalize_name(l.name, kMaxNameLength);
             return r;
@@ -351,7 +353,11 @@ int set_load(Network& net, int bus, std::string_view id, EditMode mode, const Ap
 int set_fixed_shunt(Network& net, int bus, std::string_view id, EditMode mode, const Apply<FixedShunt>& apply) {
     return set_bus_element(
         net, net.fixed_shunts, bus, id, mode, apply, find_fixed_shunt, [](FixedShunt&, const Bus&) {},
-        [](const Network& n, FixedShunt& s) { return check_fixed_shunt(n, s); });
+        [](const Network& n, FixedShunt& s) {
+            s.gl_mw = round_to_15_digits(s.gl_mw);
+            s.bl_mvar = round_to_15_digits(s.bl_mvar);
+            return check_fixed_shunt(n, s);
+        });
 }
 
 int set_plant(Network& net, int bus, EditMode mode, const Apply<Plant>& apply) {
@@ -376,6 +382,8 @@ int set_machine(Network& net, int bus, std::string_view id, EditMode mode, const
             m.mbase_mva = net.system.sbase_mva;
         },
         [](const Network& n, Machine& m) {
+            for (double* power : {&m.pg_mw, &m.qg_mvar, &m.qt_mvar, &m.qb_mvar, &m.pt_mw, &m.pb_mw})
+                *power = round_to_15_digits(*power);
             int r = check_machine(n, m);
             if (!r) m.name = *normalize_name(m.name, kMaxNameLength);
             return r;
@@ -523,6 +531,7 @@ int set_switched_shunt(Network& net, int bus, std::string_view id, EditMode mode
     return set_bus_element(
         net, net.switched_shunts, bus, id, mode, apply, find_switched_shunt, [](SwitchedShunt&, const Bus&) {},
         [](const Network& n, SwitchedShunt& s) {
+            for (auto& block : s.blocks) block.b_mvar = round_to_15_digits(block.b_mvar);
             int r = check_switched_shunt(n, s);
             if (!r) {
                 s.name = *normalize_name(s.name, kMaxNameLength);

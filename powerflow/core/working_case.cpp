@@ -21,6 +21,7 @@ int initialise(WorkingCase& wc, long buses) {
     wc.network = Network{};
     wc.branch_walk = BranchWalk{};
     wc.machine_walk = MachineWalk{};
+    wc.solution = SolutionState{};
     wc.bus_limit = static_cast<std::size_t>(buses);
     wc.initialised = true;
     wc.report("Embedded power-flow engine initialised for " + std::to_string(buses) + " buses");
@@ -42,6 +43,7 @@ int open_case(WorkingCase& wc, const std::string& path) {
         wc.network = std::move(net);
         wc.branch_walk = BranchWalk{};
         wc.machine_walk = MachineWalk{};
+        wc.solution.case_replaced();
         wc.report("Case " + file + " read: " + std::to_string(wc.network.buses.size()) + " buses, " +
                   std::to_string(wc.network.branches.size()) + " branches, " +
                   std::to_string(wc.network.transformers.size()) + " transformers");
@@ -70,6 +72,7 @@ int close_case(WorkingCase& wc) {
     wc.network = Network{};
     wc.branch_walk = BranchWalk{};
     wc.machine_walk = MachineWalk{};
+    wc.solution.case_replaced();
     return kOk;
 }
 

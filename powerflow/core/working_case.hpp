@@ -10,6 +10,7 @@
 
 #include "core/network.hpp"
 #include "core/progress.hpp"
+#include "core/solver/solution.hpp"
 #include "core/topology.hpp"
 
 namespace gridfold::pf {
@@ -26,6 +27,7 @@ struct WorkingCase {
     void report(std::string_view line) const { progress->write_line(line); }
 
     // The solver keeps the state of its last solution below this line.
+    SolutionState solution;
 };
 
 WorkingCase& working_case();
