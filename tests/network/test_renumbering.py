@@ -21,14 +21,6 @@ def complete_case(**tables):
     return SimpleNamespace(**sections)
 
 
-def test_bus_number_fields_are_the_thirty_pairs_in_order():
-    fields = gm.bus_number_fields
-    assert len(fields) == 30 and len(set(fields)) == 30
-    assert fields[:5] == [("pssbus", "NUM"), ("psslod", "NUM"), ("pssfsh", "NUM"), ("pssgen", "NUM"), ("pssgen", "IREG")]
-    assert fields[20:24] == [("pss3wt", "BUS1ST"), ("pss3wt", "BUS2ND"), ("pss3wt", "BUS3RD"), ("pss3wt", "NMETER")]
-    assert fields[-3:] == [("castrn", "BUSNUM"), ("castrn", "METBUS"), ("castrn", "CONBUS")]
-
-
 def test_collisions_skip_main_numbers_in_table_order(capsys):
     case = complete_case(pssbus={"NUM": (5, 100, 900000, 7)})
     returned, mapping = gm.renumber_buses(case, case.pssbus, {"NUM": (100, 900000, 900002)}, None)
@@ -76,13 +68,6 @@ def test_new_numbers_skip_numbers_the_small_case_keeps():
     _, mapping = gm.renumber_buses(case, case.pssbus, {"NUM": (100, 200)}, None)
     assert mapping == {100: 900002, 200: 900003}
     assert len(set(case.pssbus["NUM"])) == 4
-
-
-def test_connecting_bus_keeps_its_number_everywhere():
-    case = complete_case(pssbus={"NUM": (10, 11)}, casbrn={"FRMBUS": (10, 11), "TOBUS": (11, 10)})
-    _, mapping = gm.renumber_buses(case, case.pssbus, {"NUM": (10, 11)}, 10.0)
-    assert mapping == {11: 900000}
-    assert case.casbrn["FRMBUS"] == (10, 900000) and case.casbrn["TOBUS"] == (900000, 10)
 
 
 def test_every_kind_comes_back_as_it_went_in():
