@@ -88,15 +88,18 @@ Signature two_winding_signature() {
 py::object impedance_result(int code, const pf::Network& net, const pf::Transformer* t) {
     std::vector<double> values;
     if (code == pf::kOk && t) {
-        auto add = [&](double r, double x, double sbase) {
-            auto z = pf::impedance_on_system_base(r, x, sbase, t->cz, net.system.sbase_mva);
+        // Each impedance is referred to the first winding of its pair (1-2: 1, 2-3: 2, 3-1: 3).
+        auto add = [&](double r, double x, double sbase, int w) {
+            const pf::Bus* bus = net.bus(t->buses[w]);
+            auto z = pf::impedance_on_system_base(r, x, sbase, t->cz, net.system.sbase_mva,
+                                                  t->windings[w].nomv_kv, bus ? bus->base_kv : 0.0);
             values.push_back(z ? z->real() : 0.0);
             values.push_back(z ? z->imag() : 0.0);
         };
-        add(t->r12, t->x12, t->sbase12_mva);
+        add(t->r12, t->x12, t->sbase12_mva, 0);
         if (t->three_winding()) {
-            add(t->r23, t->x23, t->sbase23_mva);
-            add(t->r31, t->x31, t->sbase31_mva);
+            add(t->r23, t->x23, t->sbase23_mva, 1);
+            add(t->r31, t->x31, t->sbase31_mva, 2);
         }
     }
     return py::make_tuple(code, py::cast(values));

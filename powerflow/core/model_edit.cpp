@@ -148,15 +148,11 @@ std::optional<std::size_t> find_branch(const Network& net, int from, int to, std
     if (!key) return std::nullopt;
     for (std::size_t i = 0; i < net.branches.size(); ++i) {
         const Branch& b = net.branches[i];
+        const bool same = b.from_bus == from && b.to_bus == to;
+        if (!same && !(b.from_bus == to && b.to_bus == from)) continue;
         if (b.ckt != *key) continue;
-        if (b.from_bus == from && b.to_bus == to) {
-            if (reversed) *reversed = false;
-            return i;
-        }
-        if (b.from_bus == to && b.to_bus == from) {
-            if (reversed) *reversed = true;
-            return i;
-        }
+        if (reversed) *reversed = !same;
+        return i;
     }
     return std::nullopt;
 }
@@ -170,6 +166,8 @@ std::optional<std::size_t> find_transformer(const Network& net, int i, int j, in
     std::sort(wanted_sorted.begin(), wanted_sorted.end());
     for (std::size_t t = 0; t < net.transformers.size(); ++t) {
         const Transformer& tr = net.transformers[t];
+        // Cheap test first: the first winding's bus must be one of the buses named.
+        if (tr.buses[0] != i && tr.buses[0] != j && tr.buses[0] != k) continue;
         if (tr.ckt != *key) continue;
         std::array<int, 3> have = tr.buses;
         std::sort(have.begin(), have.end());

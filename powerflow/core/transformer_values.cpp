@@ -5,7 +5,8 @@
 namespace gridfold::pf {
 
 std::optional<std::complex<double>> impedance_on_system_base(double r, double x, double sbase_mva, int cz,
-                                                             double system_sbase_mva) {
+                                                             double system_sbase_mva, double nomv_kv,
+                                                             double bus_kv) {
     double r_w = r, x_w = x;
     if (cz == 1) return r == 0.0 && x == 0.0 ? std::nullopt : std::optional(std::complex<double>(r, x));
     if (cz == 3) {
@@ -15,7 +16,8 @@ std::optional<std::complex<double>> impedance_on_system_base(double r, double x,
         x_w = std::sqrt(z * z - r_w * r_w);
     }
     if (r_w == 0.0 && x_w == 0.0) return std::nullopt;
-    const double scale = system_sbase_mva / sbase_mva;
+    const double ratio = nomv_kv > 0.0 && bus_kv > 0.0 ? nomv_kv / bus_kv : 1.0;
+    const double scale = system_sbase_mva / sbase_mva * ratio * ratio;
     return std::complex<double>(r_w * scale, x_w * scale);
 }
 

@@ -166,6 +166,9 @@ def test_computed_values_of_transformer_calls(psspy):
     ierr, (r, x) = psspy.two_winding_data_6(ibus=1, jbus=2, intgar15=2, realari1=0.002, realari2=0.1,
                                             realari3=50.0)
     assert ierr == 0 and (r, x) == pytest.approx((0.004, 0.2))
+    # a winding voltage of 220 kV on a 230 kV bus refers the impedance by (220/230)^2
+    ierr, (r, x) = psspy.two_winding_data_6(ibus=1, jbus=2, realari5=220.0)
+    assert ierr == 0 and (r, x) == pytest.approx((0.004 * (220 / 230) ** 2, 0.2 * (220 / 230) ** 2))
     # load loss 100 kW on 100 MVA gives R = 0.001 pu; |Z| 0.1 pu
     ierr, (r, x) = psspy.two_winding_data_6(ibus=1, jbus=3, intgar15=3, realari1=100000.0, realari2=0.1)
     assert ierr == 0 and r == pytest.approx(0.001) and x == pytest.approx((0.1 ** 2 - 0.001 ** 2) ** 0.5)
