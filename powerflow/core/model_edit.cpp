@@ -42,13 +42,6 @@ int check_owners(const Owners& owners) {
     return kOk;
 }
 
-int check_name(std::string& name, std::size_t max_length) {
-    auto n = normalize_name(name, max_length);
-    if (!n) return kInvalidIdentifier;
-    name = *n;
-    return kOk;
-}
-
 int check_ratings(const Ratings& ratings) {
     for (double r : ratings)
         if (!std::isfinite(r) || r < 0.0) return kInvalidValue;

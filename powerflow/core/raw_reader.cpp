@@ -9,7 +9,6 @@
 #include <optional>
 #include <set>
 #include <tuple>
-#include <unordered_set>
 
 #include "core/case_file.hpp"
 #include "core/error_codes.hpp"
@@ -53,7 +52,6 @@ struct Field {
 struct Line {
     int number = 0;
     std::vector<Field> fields;
-    std::string raw;
 };
 
 class RawReader {
@@ -173,7 +171,6 @@ private:
     int version_ = 0;
     std::set<std::tuple<int, int, int, std::string>> seen_loads_, seen_shunts_, seen_machines_, seen_branches_,
         seen_transformers_, seen_switched_, seen_induction_;
-    std::vector<Plant> plant_of_bus_;
 };
 
 std::optional<std::string_view> RawReader::next_raw_line() {
@@ -205,7 +202,6 @@ Line RawReader::next_line(const char* expecting) {
 Line RawReader::split(std::string_view raw, int number) const {
     Line line;
     line.number = number;
-    line.raw = std::string(raw);
     std::size_t i = 0;
     auto blank = [&](char c) { return c == ' ' || c == '\t'; };
     bool expect_field = false;  // a comma was seen: the next field may be empty

@@ -208,3 +208,15 @@ def test_reader_accepts_the_layout_written_by_other_tools(psspy, caspy, tmp_path
     table = caspy.Savecase(str(path))
     assert table.pssbus["NAME"] == ("ALPHA", "BETA")
     assert table.psslod["ID"] == ("1",) and table.psslod["LDNAME"] == ("",)
+
+
+def test_close_powerflow_empties_the_case_and_case_resets_the_walks(psspy, cases, tmp_path):
+    assert psspy.case(cases["main"]) == 0
+    assert psspy.inimac(ibus=101) == 0
+    assert psspy.case(cases["main"]) == 0
+    assert psspy.nxtmac(ibus=101)[0] == 10  # the walk started before the case was read is gone
+    assert psspy.close_powerflow() == 0
+    assert psspy.busdat(101, "PU") == (3, None)
+    assert psspy.deltmpfiles() == 0
+    assert psspy.save(str(tmp_path / "empty.sav")) == 0
+    assert psspy.case(str(tmp_path / "empty.sav")) == 0

@@ -1,5 +1,7 @@
 #include "core/solver/network_to_problem.hpp"
 
+#include "core/transformer_values.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -44,45 +46,22 @@ void add_transformer_two_port(YBuilder& yb, int from, int to, Complex tap_from, 
                 y / (tap_to * tap_to));
 }
 
-double bus_base_kv(const Network& net, int number) {
-    const Bus* b = net.bus(number);
-    return b && b->base_kv > 0.0 ? b->base_kv : 1.0;
+// Series admittance of a transformer impedance given under its CZ code; a pair that
+// describes no impedance (zero) becomes a jumper.
+Complex transformer_admittance(double r, double x, int cz, double sbase_w, double sbase) {
+    const auto z = impedance_on_system_base(r, x, sbase_w > 0.0 ? sbase_w : sbase, cz, sbase);
+    return z ? series_admittance(z->real(), z->imag()) : series_admittance(0.0, 0.0);
 }
 
-// Ratio of a winding as a multiple of its bus base voltage, by the CW code.
-double winding_ratio(const Winding& w, int cw, double bus_kv) {
-    const double nomv = w.nomv_kv > 0.0 ? w.nomv_kv : bus_kv;
-    switch (cw) {
-    case 2: return w.windv / bus_kv;
-    case 3: return w.windv * nomv / bus_kv;
-    default: return w.windv;
-    }
-}
-
-// Impedance given under code cz on winding base sbase_w (and winding voltage nomv_kv
-// referred to a bus of base bus_kv), converted to per unit on the system base.
-Complex impedance_on_system_base(double r, double x, int cz, double sbase_w, double nomv_kv, double bus_kv,
-                                 double sbase) {
-    if (cz == 1) return Complex(r, x);
-    const double s_w = sbase_w > 0.0 ? sbase_w : sbase;
-    double rw = r, xw = x;
-    if (cz == 3) {  // r = load loss in W, x = |Z| in pu on the winding base
-        rw = r / 1e6 / s_w;
-        xw = std::sqrt(std::max(x * x - rw * rw, 0.0));
-    }
-    const double v = nomv_kv > 0.0 ? nomv_kv / bus_kv : 1.0;
-    return Complex(rw, xw) * (sbase / s_w) * v * v;
-}
-
-Complex magnetising_on_system_base(const Transformer& t, double bus_kv, double sbase) {
+// Magnetising admittance at the winding 1 bus, per unit on the system base. CM 2 gives the
+// no-load loss in W and the exciting current in per unit on the winding 1-2 base; the
+// magnetising susceptance is inductive (negative).
+Complex magnetising_on_system_base(const Transformer& t, double sbase) {
     if (t.cm != 2) return Complex(t.mag1, t.mag2);
-    // mag1 = no-load loss in W, mag2 = exciting current in pu on the winding 1-2 base.
     const double s_w = t.sbase12_mva > 0.0 ? t.sbase12_mva : sbase;
     const double g = t.mag1 / 1e6 / s_w;
     const double b = -std::sqrt(std::max(t.mag2 * t.mag2 - g * g, 0.0));
-    const double nomv = t.windings[0].nomv_kv > 0.0 ? t.windings[0].nomv_kv : bus_kv;
-    const double v = bus_kv / nomv;
-    return Complex(g, b) * (s_w / sbase) * v * v;
+    return Complex(g, b) * (s_w / sbase);
 }
 
 bool machine_regulates(const Machine& m) { return m.wmod != 3 && m.wmod != 4; }
@@ -263,32 +242,31 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         if (!tr.three_winding()) {
             const int f = pb(tr.buses[0]), t = pb(tr.buses[1]);
             if (f < 0 || t < 0) continue;
-            const double kv1 = bus_base_kv(net, tr.buses[0]), kv2 = bus_base_kv(net, tr.buses[1]);
-            const Winding& w1 = tr.windings[0];
-            const Complex z = impedance_on_system_base(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, w1.nomv_kv, kv1, sbase);
-            const Complex tap1 = std::polar(winding_ratio(w1, tr.cw, kv1), w1.ang_deg * kDeg);
-            const double tap2 = winding_ratio(tr.windings[1], tr.cw, kv2);
-            add_transformer_two_port(yb, f, t, tap1, tap2, series_admittance(z.real(), z.imag()),
-                                     magnetising_on_system_base(tr, kv1, sbase));
+            const Complex tap1 = std::polar(winding_ratio_pu(net, tr, 0), tr.windings[0].ang_deg * kDeg);
+            const double tap2 = winding_ratio_pu(net, tr, 1);
+            add_transformer_two_port(yb, f, t, tap1, tap2,
+                                     transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase),
+                                     magnetising_on_system_base(tr, sbase));
             continue;
         }
         const int star = pb(tr.star_bus);
         if (star < 0) continue;
         // Star equivalent of the three pairwise impedances, each on the system base.
-        std::array<double, 3> kv{};
-        for (int w = 0; w < 3; ++w) kv[w] = bus_base_kv(net, tr.buses[w]);
-        const Complex z12 = impedance_on_system_base(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, tr.windings[0].nomv_kv, kv[0], sbase);
-        const Complex z23 = impedance_on_system_base(tr.r23, tr.x23, tr.cz, tr.sbase23_mva, tr.windings[1].nomv_kv, kv[1], sbase);
-        const Complex z31 = impedance_on_system_base(tr.r31, tr.x31, tr.cz, tr.sbase31_mva, tr.windings[2].nomv_kv, kv[2], sbase);
+        auto z_of = [&](double r, double x, double sb) {
+            const auto z = impedance_on_system_base(r, x, sb > 0.0 ? sb : sbase, tr.cz, sbase);
+            return z ? *z : Complex(0.0, kJumperReactance);
+        };
+        const Complex z12 = z_of(tr.r12, tr.x12, tr.sbase12_mva);
+        const Complex z23 = z_of(tr.r23, tr.x23, tr.sbase23_mva);
+        const Complex z31 = z_of(tr.r31, tr.x31, tr.sbase31_mva);
         const std::array<Complex, 3> zw{(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0, (z23 + z31 - z12) / 2.0};
         for (int w = 0; w < 3; ++w) {
             const int b = pb(tr.buses[w]);
             if (b < 0 || !winding_on(tr, w)) continue;
-            const Winding& wd = tr.windings[w];
-            const Complex tap = std::polar(winding_ratio(wd, tr.cw, kv[w]), wd.ang_deg * kDeg);
-            const Complex ymag = w == 0 ? magnetising_on_system_base(tr, kv[0], sbase) : Complex(0.0, 0.0);
-            // The star-side share of a winding may come out with a tiny or negative
-            // resistance; only a vanishing impedance is replaced.
+            const Complex tap = std::polar(winding_ratio_pu(net, tr, w), tr.windings[w].ang_deg * kDeg);
+            const Complex ymag = w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0);
+            // A winding's share of the star may have a negative resistance or reactance; only a
+            // vanishing impedance is replaced.
             add_transformer_two_port(yb, b, star, tap, 1.0, series_admittance(zw[w].real(), zw[w].imag()), ymag);
         }
     }

@@ -177,7 +177,7 @@ const char* outcome_text(NewtonOutcome o) {
 }  // namespace
 
 SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par, const SolutionOptions& opt,
-                                     const std::string& name, const ProgressSink& progress) {
+                                     const std::string& name, const ProgressLines& progress) {
     SolutionReport report;
     auto say = [&](const std::string& line) {
         if (progress) progress(line);

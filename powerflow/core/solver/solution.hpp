@@ -25,13 +25,6 @@ enum SolvedCode : int {
     kNoSolutionYet = 4,       // no solution attempted since the case was created or read
 };
 
-// Return codes of fnsl and rsol.
-enum SolutionError : int {
-    kSolutionRan = 0,         // see solved() for the outcome
-    kInvalidOption = 1,       // an option outside its range; nothing was changed
-    kNoBuses = 2,             // the working case has no in-service bus
-};
-
 // Settable through solution_parameters_4.
 struct SolutionParameters {
     int max_iterations = 20;          // Newton iterations per attempt
@@ -72,13 +65,14 @@ struct SolutionReport {
     int worst_bus = 0;  // bus number
 };
 
-using ProgressSink = std::function<void(const std::string&)>;
+// Receives each progress line.
+using ProgressLines = std::function<void(const std::string&)>;
 
 class LoadFlowSolver {
 public:
     // Runs one solution on the network; `name` ("fnsl", "rsol") heads the progress lines.
     SolutionReport solve(Network& network, const SolutionParameters& parameters, const SolutionOptions& options,
-                         const std::string& name, const ProgressSink& progress);
+                         const std::string& name, const ProgressLines& progress);
 
 private:
     NewtonRaphson newton_;  // kept across solutions: its Jacobian pattern and analysis are reused
