@@ -613,6 +613,8 @@ void RawReader::read_section(Network& net, std::size_t section) {
 
 Network RawReader::read() {
     Network net;
+    // Text editors on some systems start a file with a byte order mark.
+    if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
     read_header(net);
     read_system_wide();
     const auto& names = raw_sections(version_);

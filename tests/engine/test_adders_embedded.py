@@ -126,3 +126,40 @@ def test_engine_refusals_are_recorded_and_table_faults_save_nothing(psspy, tmp_p
     with pytest.raises(KeyError, match="add_load: table psslod has no column DGENPQ"):
         engine.add_load(small_case, "main", "solar", str(tmp_path))
     assert not os.path.exists(tmp_path / "main_added_load_solar.sav")
+
+
+def column_at(case, table, key_column, key, column):
+    values = getattr(case, table)
+    return values[column][list(values[key_column]).index(key)]
+
+
+@pytest.mark.parametrize("version", [35.5, 36.2])
+def test_solutions_walks_and_edits_reach_the_engine(psspy, tmp_path, version):
+    main = save_main_case(psspy, tmp_path / "main.sav")
+    engine = PSSE_ENGINE(gridfold.EMBEDDED_ENGINE_PATH, version)
+    engine.open_case(sfile=main)
+    assert engine.check_solved() != 0
+    assert engine.run_load_flow() is None
+    assert engine.check_solved() == 0
+    code, voltage = engine.get_bus_data(ibus=104, string="PU")
+    assert code == 0 and 0.9 < voltage < 1.1
+
+    engine.ini_branch_2(ibus=104, inode=0, single=2)
+    far_buses = []
+    while (found := engine.get_next_branch_bus(ibus=104, inode=0))[0] == 0:
+        far_buses.append(found[1])
+    assert sorted(far_buses) == [102, 103, 105]
+    engine.ini_mac(ibus=102)
+    assert engine.next_mac(ibus=102) == (0, "1")
+    assert engine.next_mac(ibus=102)[0] != 0
+
+    assert engine.change_machine_data(ibus=102, id="1", intgar1=0) == 0
+    engine.disconnect_buses([105, 201])
+    engine.save_case(sfile=str(tmp_path / "edited.sav"))
+    edited = engine.get_case_data(str(tmp_path / "edited.sav"))
+    assert column_at(edited, "pssgen", "NUM", 102, "STAT") == 0
+    assert [column_at(edited, "pssbus", "NUM", bus, "IDE") for bus in (105, 201)] == [4, 4]
+
+    engine.reconnect_buses([105, 201])
+    engine.run_load_flow_fnsl(options1=1)
+    assert engine.check_solved() == 0

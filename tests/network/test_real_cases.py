@@ -129,3 +129,57 @@ def test_connections_of_an_added_plant_come_back_from_the_connecting_bus_outward
     assert connections == [(POI, 900000, "1"), (900000, 900001, 2003, "1"), (900001, 2004, "C1")]
     # Buses at equal distance from the connecting bus are taken in ascending number.
     assert ordered == [(POI, 900000, "1"), (900000, 2003, 900001, "1"), (900001, 2004, "C1")]
+
+
+def disconnect_and_solve_base(engine, small, base):
+    """The driver's steps before the strategy: the plant out of service, the base case solved and saved."""
+    engine.disconnect_buses(list(small.pssbus["NUM"]))
+    engine.run_load_flow()
+    assert engine.check_solved() == 0
+    assert engine.save_case(sfile=f"{base}_0.sav") == 0
+
+
+def test_a_plant_reconnected_link_by_link_solves_and_saves_each_state(engine, psspy, caspy, tmp_path, capsys):
+    main = ec.save_main_case(psspy, tmp_path / "main.sav")
+    small_path = ec.save_wind_case(psspy, tmp_path / "wind.sav", poi_bus=POI, buses=COLLIDING_WIND)
+    small = add_small_case(engine, main, small_path, POI, tmp_path)
+    _, ordered = ordered_connections(engine, small, POI)
+    base = tmp_path / "solved" / "main_wind"
+    base.parent.mkdir()
+    disconnect_and_solve_base(engine, small, base)
+    capsys.readouterr()
+
+    assert gm.solve_the_network(engine, base, ordered) == (0, None, 3)
+    assert [line for line in capsys.readouterr().out.splitlines() if line.startswith("Reconnecting")] == [
+        f"Reconnecting buses: {link}" for link in ordered]
+    assert sorted(p.name for p in base.parent.iterdir()) == [
+        "main_wind_0.sav", "main_wind_1.sav", "main_wind_2.sav", "main_wind_3.sav", "main_wind_final_solved.sav"]
+    final = caspy.Savecase(f"{base}_final_solved.sav")
+    in_service = dict(zip(final.pssbus["NUM"], final.pssbus["IDE"]))
+    assert all(in_service[bus] != 4 for bus in small.pssbus["NUM"])
+    # The plant's machines come back out of service: the run restores them afterwards.
+    assert dict(zip(final.pssgen["NUM"], final.pssgen["STAT"]))[2004] == 0
+    # After the first link only the gen-tie's far bus is back.
+    first = caspy.Savecase(f"{base}_1.sav")
+    first_ide = dict(zip(first.pssbus["NUM"], first.pssbus["IDE"]))
+    assert first_ide[900000] != 4 and first_ide[2004] == 4
+
+
+def test_a_link_that_cannot_solve_stops_the_strategy_at_that_link(engine, psspy, tmp_path):
+    main = ec.save_main_case(psspy, tmp_path / "main.sav")
+    psspy.psseinit(buses=1000)
+    ec.build_solar_plant(psspy, poi_bus=104)
+    # Far more load behind the collector line than the network can carry.
+    assert psspy.load_data_7(ibus=1003, id="BG", intgar1=1, realar1=5000.0, realar2=2000.0) == 0
+    assert psspy.save(str(tmp_path / "solar.sav")) == 0
+    small = add_small_case(engine, main, tmp_path / "solar.sav", 104, tmp_path)
+    _, ordered = ordered_connections(engine, small, 104)
+    assert ordered == [(104, 1001, "1"), (1001, 1002, "1"), (1002, 1003, "1")]
+    base = tmp_path / "main_solar"
+    disconnect_and_solve_base(engine, small, base)
+
+    status, last_solved, count = gm.solve_the_network(engine, str(base), ordered)
+    assert status != 0 and engine.check_solved() == status
+    assert (last_solved, count) == (f"{base}_2.sav", 2)
+    assert (tmp_path / "main_solar_2.sav").exists()
+    assert not (tmp_path / "main_solar_3.sav").exists() and not (tmp_path / "main_solar_final_solved.sav").exists()
