@@ -1,1 +1,0 @@
-"""Version package of the stand-in engine: importing it is all that matters."""
