@@ -1,0 +1,286 @@
+// Line branches, two-winding and three-winding transformers.
+#include <pybind11/stl.h>
+
+#include <cmath>
+
+#include "api/bindings.hpp"
+#include "api/psspy_keywords.hpp"
+#include "core/error_codes.hpp"
+#include "core/model_edit.hpp"
+#include "core/transformer_values.hpp"
+#include "core/working_case.hpp"
+
+namespace gridfold::api {
+namespace {
+
+const std::vector<std::string> kRatingDocs{"RATE1 MVA (0)", "RATE2", "RATE3", "RATE4",  "RATE5",  "RATE6",
+                                           "RATE7",         "RATE8", "RATE9", "RATE10", "RATE11", "RATE12"};
+
+void set_ratings(const Args& a, pf::Ratings& ratings) {
+    for (int k = 0; k < pf::kRatingCount; ++k) a.set("ratings" + std::to_string(k + 1), ratings[k]);
+}
+
+// Owners in intgar[first_int..+3], fractions in `real_stem`[first_real..+3].
+void set_owners(const Args& a, pf::Owners& owners, int first_int, const std::string& real_stem, int first_real) {
+    for (int k = 0; k < pf::kOwnerCount; ++k) {
+        a.set("intgar" + std::to_string(first_int + k), owners[k].owner);
+        a.set(real_stem + std::to_string(first_real + k), owners[k].fraction);
+    }
+}
+
+Signature branch_signature(const std::string& function) {
+    return Signature(function)
+        .required_int("ibus", "from bus")
+        .required_int("jbus", "to bus")
+        .text("ckt", std::string("1"), "circuit identifier")
+        .integers("intgar", {"ST status (1)", "METBUS metered end bus (ibus)", "O1 (from-bus owner)", "O2 (0)",
+                             "O3 (0)", "O4 (0)"})
+        .reals("realar", {"R pu (0)", "X pu (0.0001)", "B pu (0)", "GI pu (0)", "BI pu (0)", "GJ pu (0)",
+                          "BJ pu (0)", "LEN (0)", "F1 (1)", "F2 (1)", "F3 (1)", "F4 (1)"})
+        .reals("ratings", kRatingDocs)
+        .text("namear", std::nullopt, "branch name ('')")
+        .reports_errors();
+}
+
+py::object branch(const Args& a) {
+    auto& wc = pf::working_case();
+    if (!wc.initialised) return py::int_(pf::kNotInitialised);
+    auto apply = [&a](pf::Branch& b) {
+        a.set("intgar1", b.status);
+        a.set("intgar2", b.metbus);
+        set_owners(a, b.owners, 3, "realar", 9);
+        a.set("realar1", b.r_pu);
+        a.set("realar2", b.x_pu);
+        a.set("realar3", b.b_pu);
+        a.set("realar4", b.gi_pu);
+        a.set("realar5", b.bi_pu);
+        a.set("realar6", b.gj_pu);
+        a.set("realar7", b.bj_pu);
+        a.set("realar8", b.length);
+        set_ratings(a, b.ratings);
+        a.set("namear", b.name);
+    };
+    return py::int_(pf::set_branch(wc.network, a.integer32("ibus"), a.integer32("jbus"), a.text("ckt"),
+                                   pf::EditMode::kCreateOrChange, apply));
+}
+
+Signature two_winding_signature() {
+    return Signature("two_winding_data_6")
+        .required_int("ibus", "winding 1 bus")
+        .required_int("jbus", "winding 2 bus")
+        .text("ckt", std::string("1"), "circuit identifier")
+        .integers("intgar", {"STAT (1)", "METBUS metered end bus (ibus)", "O1 (ibus owner)", "O2 (0)", "O3 (0)",
+                             "O4 (0)", "NTP1 tap positions (33)", "TAB1 correction table (0)",
+                             "winding 1 side: only 1 (winding 1 at ibus) is accepted", "CONT1 controlled bus (0)",
+                             "NODE1 (0)", "SICOD: -1 or 1, not used", "COD1 control mode -5..5 (0)",
+                             "CW 1-3 (1)", "CZ 1-3 (1)", "CM 1-2 (1)"})
+        .reals("realari", {"R1-2 (0)", "X1-2 (0.0001)", "SBASE1-2 MVA (system base)", "WINDV1 (1)",
+                           "NOMV1 kV (0)", "ANG1 degrees (0)", "WINDV2 (1)", "NOMV2 kV (0)", "F1 (1)", "F2 (1)",
+                           "F3 (1)", "F4 (1)", "MAG1 (0)", "MAG2 (0)", "RMA1 (1.1)", "RMI1 (0.9)", "VMA1 (1.1)",
+                           "VMI1 (0.9)", "CR1 pu (0)", "CX1 pu (0)", "CNXA1 degrees (0)"})
+        .reals("ratings", kRatingDocs)
+        .text("namear", std::nullopt, "transformer name ('')")
+        .text("vgrpar", std::nullopt, "vector group ('')")
+        .reports_errors();
+}
+
+// (ierr, [R, X]): the winding 1-2 impedance in per unit on the system base.
+py::object impedance_result(int code, const pf::Network& net, const pf::Transformer* t) {
+    std::vector<double> values;
+    if (code == pf::kOk && t) {
+        // Each impedance is referred to the first winding of its pair (1-2: 1, 2-3: 2, 3-1: 3).
+        auto add = [&](double r, double x, double sbase, int w) {
+            const pf::Bus* bus = net.bus(t->buses[w]);
+            auto z = pf::impedance_on_system_base(r, x, sbase, t->cz, net.system.sbase_mva,
+                                                  t->windings[w].nomv_kv, bus ? bus->base_kv : 0.0);
+            values.push_back(z ? z->real() : 0.0);
+            values.push_back(z ? z->imag() : 0.0);
+        };
+        add(t->r12, t->x12, t->sbase12_mva, 0);
+        if (t->three_winding()) {
+            add(t->r23, t->x23, t->sbase23_mva, 1);
+            add(t->r31, t->x31, t->sbase31_mva, 2);
+        }
+    }
+    return py::make_tuple(code, py::cast(values));
+}
+
+py::object two_winding(const Args& a) {
+    auto& wc = pf::working_case();
+    if (!wc.initialised) return py::make_tuple(static_cast<int>(pf::kNotInitialised), py::list());
+    if ((a.has("intgar9") && a.integer("intgar9") != 1) ||
+        (a.has("intgar12") && a.integer("intgar12") != 1 && a.integer("intgar12") != -1))
+        return py::make_tuple(static_cast<int>(pf::kInvalidCode), py::list());
+    auto apply = [&a](pf::Transformer& t) {
+        pf::Winding& w1 = t.windings[0];
+        pf::Winding& w2 = t.windings[1];
+        a.set("intgar1", t.status);
+        a.set("intgar2", t.metbus);
+        set_owners(a, t.owners, 3, "realari", 9);
+        a.set("intgar7", w1.ntp);
+        a.set("intgar8", w1.tab);
+        a.set("intgar10", w1.cont);
+        a.set("intgar11", w1.node);
+        a.set("intgar13", w1.cod);
+        a.set("intgar14", t.cw);
+        a.set("intgar15", t.cz);
+        a.set("intgar16", t.cm);
+        a.set("realari1", t.r12);
+        a.set("realari2", t.x12);
+        a.set("realari3", t.sbase12_mva);
+        a.set("realari4", w1.windv);
+        a.set("realari5", w1.nomv_kv);
+        a.set("realari6", w1.ang_deg);
+        a.set("realari7", w2.windv);
+        a.set("realari8", w2.nomv_kv);
+        a.set("realari13", t.mag1);
+        a.set("realari14", t.mag2);
+        a.set("realari15", w1.rma);
+        a.set("realari16", w1.rmi);
+        a.set("realari17", w1.vma);
+        a.set("realari18", w1.vmi);
+        a.set("realari19", w1.cr_pu);
+        a.set("realari20", w1.cx_pu);
+        a.set("realari21", w1.cnxa_deg);
+        set_ratings(a, w1.ratings);
+        a.set("namear", t.name);
+        a.set("vgrpar", t.vecgrp);
+    };
+    const int i = a.integer32("ibus"), j = a.integer32("jbus");
+    int code = pf::set_two_winding(wc.network, i, j, a.text("ckt"), pf::EditMode::kCreateOrChange, apply);
+    const pf::Transformer* t = nullptr;
+    if (!code) t = &wc.network.transformers[*pf::find_transformer(wc.network, i, j, 0, a.text("ckt"))];
+    return impedance_result(code, wc.network, t);
+}
+
+Signature three_winding_signature() {
+    return Signature("three_wnd_imped_data_4")
+        .required_int("ibus", "winding 1 bus")
+        .required_int("jbus", "winding 2 bus")
+        .required_int("kbus", "winding 3 bus")
+        .text("ckt", std::string("1"), "circuit identifier")
+        .integers("intgar", {"O1 (ibus owner)", "O2 (0)", "O3 (0)", "O4 (0)", "CW 1-3 (1)", "CZ 1-3 (1)",
+                             "CM 1-2 (1)", "STAT 0-4 (1)", "NMETR non-metered end bus (jbus)", "not used",
+                             "not used", "ZCOD 0/1 (0)"})
+        .reals("realari", {"R1-2 (0)", "X1-2 (0.0001)", "R2-3 (0)", "X2-3 (0.0001)", "R3-1 (0)",
+                           "X3-1 (0.0001)", "SBASE1-2 MVA (system base)", "SBASE2-3 MVA", "SBASE3-1 MVA",
+                           "MAG1 (0)", "MAG2 (0)", "F1 (1)", "F2 (1)", "F3 (1)", "F4 (1)",
+                           "VMSTAR star point voltage pu (1)", "ANSTAR star point angle degrees (0)"})
+        .text("namear", std::nullopt, "transformer name ('')")
+        .text("vgrpar", std::nullopt, "vector group ('')")
+        .reports_errors();
+}
+
+py::object three_winding(const Args& a) {
+    auto& wc = pf::working_case();
+    if (!wc.initialised) return py::make_tuple(static_cast<int>(pf::kNotInitialised), py::list());
+    double vmstar = 0.0, anstar = 0.0;
+    bool star_voltage = a.has("realari16") || a.has("realari17");
+    if ((a.has("realari16") && !(a.real("realari16") > 0.0 && std::isfinite(a.real("realari16")))) ||
+        (a.has("realari17") && !std::isfinite(a.real("realari17"))))
+        return py::make_tuple(static_cast<int>(pf::kInvalidValue), py::list());
+    auto apply = [&](pf::Transformer& t) {
+        set_owners(a, t.owners, 1, "realari", 12);
+        a.set("intgar5", t.cw);
+        a.set("intgar6", t.cz);
+        a.set("intgar7", t.cm);
+        a.set("intgar8", t.status);
+        a.set("intgar9", t.metbus);
+        a.set("intgar12", t.zcod);
+        a.set("realari1", t.r12);
+        a.set("realari2", t.x12);
+        a.set("realari3", t.r23);
+        a.set("realari4", t.x23);
+        a.set("realari5", t.r31);
+        a.set("realari6", t.x31);
+        a.set("realari7", t.sbase12_mva);
+        a.set("realari8", t.sbase23_mva);
+        a.set("realari9", t.sbase31_mva);
+        a.set("realari10", t.mag1);
+        a.set("realari11", t.mag2);
+        a.set("namear", t.name);
+        a.set("vgrpar", t.vecgrp);
+    };
+    const int i = a.integer32("ibus"), j = a.integer32("jbus"), k = a.integer32("kbus");
+    int code = pf::set_three_winding(wc.network, i, j, k, a.text("ckt"), pf::EditMode::kCreateOrChange, apply,
+                                     wc.bus_limit);
+    const pf::Transformer* t = nullptr;
+    if (!code) {
+        t = &wc.network.transformers[*pf::find_transformer(wc.network, i, j, k, a.text("ckt"))];
+        if (star_voltage) {
+            pf::Bus* star = wc.network.bus(t->star_bus);
+            vmstar = a.has("realari16") ? a.real("realari16") : star->vm_pu;
+            anstar = a.has("realari17") ? a.real("realari17") : star->va_deg;
+            star->vm_pu = vmstar;
+            star->va_deg = anstar;
+        }
+    }
+    return impedance_result(code, wc.network, t);
+}
+
+Signature winding_signature() {
+    return Signature("three_wnd_winding_data_5")
+        .required_int("ibus", "winding 1 bus")
+        .required_int("jbus", "winding 2 bus")
+        .required_int("kbus", "winding 3 bus")
+        .text("ckt", std::string("1"), "circuit identifier")
+        .integer("warg", 1, "winding 1, 2 or 3")
+        .integers("intgar", {"NTP tap positions (33)", "TAB correction table (0)", "CONT controlled bus (0)",
+                             "NODE (0)", "SICOD: -1 or 1, not used", "COD control mode -5..5 (0)"})
+        .reals("realari", {"WINDV (1)", "NOMV kV (0)", "ANG degrees (0)", "RMA (1.1)", "RMI (0.9)", "VMA (1.1)",
+                           "VMI (0.9)", "CR pu (0)", "CX pu (0)", "CNXA degrees (0)"})
+        .reals("ratings", kRatingDocs)
+        .reports_errors();
+}
+
+py::object winding(const Args& a) {
+    auto& wc = pf::working_case();
+    if (!wc.initialised) return py::make_tuple(static_cast<int>(pf::kNotInitialised), py::list());
+    if (a.has("intgar5") && a.integer("intgar5") != 1 && a.integer("intgar5") != -1)
+        return py::make_tuple(static_cast<int>(pf::kInvalidCode), py::list());
+    auto apply = [&a](pf::Winding& w) {
+        a.set("intgar1", w.ntp);
+        a.set("intgar2", w.tab);
+        a.set("intgar3", w.cont);
+        a.set("intgar4", w.node);
+        a.set("intgar6", w.cod);
+        a.set("realari1", w.windv);
+        a.set("realari2", w.nomv_kv);
+        a.set("realari3", w.ang_deg);
+        a.set("realari4", w.rma);
+        a.set("realari5", w.rmi);
+        a.set("realari6", w.vma);
+        a.set("realari7", w.vmi);
+        a.set("realari8", w.cr_pu);
+        a.set("realari9", w.cx_pu);
+        a.set("realari10", w.cnxa_deg);
+        set_ratings(a, w.ratings);
+    };
+    const int i = a.integer32("ibus"), j = a.integer32("jbus"), k = a.integer32("kbus");
+    const int w = a.integer32("warg");
+    int code = pf::set_three_winding_winding(wc.network, i, j, k, a.text("ckt"), w, apply);
+    std::vector<double> values;
+    if (!code) {
+        const auto& t = wc.network.transformers[*pf::find_transformer(wc.network, i, j, k, a.text("ckt"))];
+        values = {pf::winding_ratio_pu(wc.network, t, w - 1), t.windings[w - 1].ang_deg};
+    }
+    return py::make_tuple(code, py::cast(values));
+}
+
+}  // namespace
+
+void bind_branches(py::module_& m) {
+    for (const char* name : {"branch_data_3", "branch_data_4"})
+        define(m, branch_signature(name), branch, "Adds a line branch, or changes the values passed.");
+    define(m, two_winding_signature(), two_winding,
+           "Adds a two-winding transformer, or changes the values passed. Returns (ierr, [R, X]): the "
+           "impedance in per unit on the system base.");
+    define(m, three_winding_signature(), three_winding,
+           "Adds a three-winding transformer (and its star point bus), or changes the values passed. Returns "
+           "(ierr, [R1-2, X1-2, R2-3, X2-3, R3-1, X3-1]) in per unit on the system base.");
+    define(m, winding_signature(), winding,
+           "Changes the data of one winding of a three-winding transformer. Returns (ierr, [ratio pu, angle "
+           "degrees]).");
+}
+
+}  // namespace gridfold::api

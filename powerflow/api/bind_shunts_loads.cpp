@@ -1,0 +1,130 @@
+// Fixed shunts, switched shunts and loads.
+#include "api/bindings.hpp"
+#include "api/psspy_keywords.hpp"
+#include "core/error_codes.hpp"
+#include "core/model_edit.hpp"
+#include "core/working_case.hpp"
+
+namespace gridfold::api {
+namespace {
+
+constexpr auto kCreate = pf::EditMode::kCreateOrChange;
+
+Signature fixed_shunt_signature(const std::string& function) {
+    return Signature(function)
+        .required_int("ibus")
+        .text("id", std::string("1"), "shunt identifier, up to 2 characters")
+        .integers("intgar", {"STATUS (1)"})
+        .reals("realar", {"GL MW at 1 pu (0)", "BL Mvar at 1 pu, capacitive > 0 (0)"})
+        .reports_errors();
+}
+
+py::object fixed_shunt(const Args& a) {
+    auto& wc = pf::working_case();
+    if (!wc.initialised) return py::int_(pf::kNotInitialised);
+    return py::int_(pf::set_fixed_shunt(wc.network, a.integer32("ibus"), a.text("id"), kCreate,
+                                        [&a](pf::FixedShunt& s) {
+                                            a.set("intgar1", s.status);
+                                            a.set("realar1", s.gl_mw);
+                                            a.set("realar2", s.bl_mvar);
+                                        }));
+}
+
+// block_statuses: how many block statuses (intgar14...) the call takes.
+Signature switched_shunt_signature(const std::string& function, int block_statuses, bool named) {
+    std::vector<std::string> ints{"N1 steps of block 1 (0)", "N2", "N3", "N4", "N5", "N6", "N7", "N8",
+                                  "MODSW control mode 0-6 (1)", "SWREG regulated bus, 0 own bus (0)",
+                                  "NREG node of SWREG (0)", "STAT (1)", "ADJM 0 input order, 1 admittance (0)",
+                                  "S1 status of block 1 (1)"};
+    for (int k = 2; k <= block_statuses; ++k) ints.push_back("S" + std::to_string(k));
+    Signature sig(function);
+    sig.required_int("ibus")
+        .text("id", std::string("1"), "shunt identifier")
+        .integers("intgar", ints)
+        .reals("realar", {"B1 Mvar per step of block 1 (0)", "B2", "B3", "B4", "B5", "B6", "B7", "B8",
+                          "VSWHI (1)", "VSWLO (1)", "BINIT Mvar (0)", "RMPCT percent (100)"});
+    if (named) sig.text("swsnam", std::nullopt, "shunt name ('')");
+    return sig.reports_errors();
+}
+
+py::object switched_shunt(const Args& a, int block_statuses, bool named) {
+    auto& wc = pf::working_case();
+    if (!wc.initialised) return py::int_(pf::kNotInitialised);
+    auto apply = [&a, block_statuses, named](pf::SwitchedShunt& s) {
+        for (int k = 0; k < pf::kShuntBlockCount; ++k) {
+            a.set("intgar" + std::to_string(k + 1), s.blocks[k].n);
+            a.set("realar" + std::to_string(k + 1), s.blocks[k].b_mvar);
+        }
+        for (int k = 0; k < block_statuses; ++k) a.set("intgar" + std::to_string(14 + k), s.blocks[k].s);
+        a.set("intgar9", s.modsw);
+        a.set("intgar10", s.swreg);
+        a.set("intgar11", s.nreg);
+        a.set("intgar12", s.stat);
+        a.set("intgar13", s.adjm);
+        a.set("realar9", s.vswhi);
+        a.set("realar10", s.vswlo);
+        a.set("realar11", s.binit_mvar);
+        a.set("realar12", s.rmpct);
+        if (named) a.set("swsnam", s.name);
+    };
+    return py::int_(pf::set_switched_shunt(wc.network, a.integer32("ibus"), a.text("id"), kCreate, apply));
+}
+
+Signature load_signature(const std::string& function, bool named) {
+    Signature sig(function);
+    sig.required_int("ibus")
+        .text("id", std::string("1"), "load identifier")
+        .integers("intgar", {"STATUS (1)", "AREA (bus area)", "ZONE (bus zone)", "OWNER (bus owner)",
+                             "SCALE 0/1 (1)", "INTRPT 0/1 (0)", "DGENM distributed generation 0/1 (0)"})
+        .reals("realar", {"PL MW (0)", "QL Mvar (0)", "IP MW at 1 pu (0)", "IQ Mvar at 1 pu (0)",
+                          "YP MW at 1 pu (0)", "YQ Mvar at 1 pu (0)", "DGENP MW (0)", "DGENQ Mvar (0)"});
+    if (named) sig.text("ldname", std::nullopt, "load name ('')");
+    return sig.reports_errors();
+}
+
+py::object load(const Args& a, bool named) {
+    auto& wc = pf::working_case();
+    if (!wc.initialised) return py::int_(pf::kNotInitialised);
+    auto apply = [&a, named](pf::Load& l) {
+        a.set("intgar1", l.status);
+        a.set("intgar2", l.area);
+        a.set("intgar3", l.zone);
+        a.set("intgar4", l.owner);
+        a.set("intgar5", l.scale);
+        a.set("intgar6", l.intrpt);
+        a.set("intgar7", l.dgenm);
+        a.set("realar1", l.pl_mw);
+        a.set("realar2", l.ql_mvar);
+        a.set("realar3", l.ip_mw);
+        a.set("realar4", l.iq_mvar);
+        a.set("realar5", l.yp_mw);
+        a.set("realar6", l.yq_mvar);
+        a.set("realar7", l.dgenp_mw);
+        a.set("realar8", l.dgenq_mvar);
+        if (named) a.set("ldname", l.name);
+    };
+    return py::int_(pf::set_load(wc.network, a.integer32("ibus"), a.text("id"), kCreate, apply));
+}
+
+}  // namespace
+
+void bind_shunts_loads(py::module_& m) {
+    for (const char* name : {"shunt_data", "shunt_data_2"})
+        define(m, fixed_shunt_signature(name), fixed_shunt, "Adds a fixed shunt, or changes the values passed.");
+    define(m, switched_shunt_signature("switched_shunt_data_4", 1, false),
+           [](const Args& a) { return switched_shunt(a, 1, false); },
+           "Adds a switched shunt, or changes the values passed.");
+    define(m, switched_shunt_signature("switched_shunt_data_5", 8, false),
+           [](const Args& a) { return switched_shunt(a, 8, false); },
+           "Adds a switched shunt, or changes the values passed.");
+    define(m, switched_shunt_signature("switched_shunt_data_6", 8, true),
+           [](const Args& a) { return switched_shunt(a, 8, true); },
+           "Adds a switched shunt, or changes the values passed.");
+    for (const char* name : {"load_data_5", "load_data_6"})
+        define(m, load_signature(name, false), [](const Args& a) { return load(a, false); },
+               "Adds a load, or changes the values passed.");
+    define(m, load_signature("load_data_7", true), [](const Args& a) { return load(a, true); },
+           "Adds a load, or changes the values passed.");
+}
+
+}  // namespace gridfold::api

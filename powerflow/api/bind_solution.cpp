@@ -1,0 +1,158 @@
+// Load-flow solutions: fnsl, rsol, solved, solution_parameters_4.
+//
+// The bindings only translate option arrays into SolutionOptions; the solution itself is
+// core/solver/solution.cpp. Option values outside their range return an error code and
+// change nothing.
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "api/bindings.hpp"
+#include "api/psspy_keywords.hpp"
+#include "core/error_codes.hpp"
+#include "core/solver/solution.hpp"
+#include "core/working_case.hpp"
+
+namespace gridfold::api {
+namespace {
+
+py::object run_solution(const pf::SolutionOptions& options, const std::string& name) {
+    auto& wc = pf::working_case();
+    auto& state = wc.solution;
+    if (!state.solver) state.solver = std::make_shared<pf::LoadFlowSolver>();
+    const auto report = state.solver->solve(wc.network, state.parameters, options, name,
+                                            [&wc](const std::string& line) { wc.report(line); });
+    state.solved = report.code;
+    return py::int_(pf::kOk);
+}
+
+constexpr long kVarLimitsLargest = 99999;
+
+}  // namespace
+
+void bind_solution(py::module_& m) {
+    define(m,
+           Signature("fnsl").integers(
+               "options",
+               {"tap adjustment 0-2 (accepted; ratios stay as entered)",
+                "area interchange 0-2 (accepted; no interchange schedules are held)",
+                "phase shift adjustment 0-1 (accepted; angles stay as entered)",
+                "dc tap adjustment 0-1 (accepted; no dc lines are held)",
+                "switched shunts: 0 locked, 1 and 2 stepped toward their voltage band",
+                "start: 0 present voltages, 1 flat, 2 flat + angle estimate, 3 flat + magnitude estimate, 4 both",
+                "reactive limits: -1 ignored, 0 from the start, n from iteration n or once the mismatch is small",
+                "step control: 0 full Newton steps, 1 halve a step that increases the mismatch"}),
+           [](const Args& a) -> py::object {
+               if (!pf::working_case().initialised) return py::int_(pf::kNotInitialised);
+               const char* bad = nullptr;
+               auto value = [&](const char* key, long fallback) { return a.has(key) ? a.integer(key) : fallback; };
+               const std::vector<std::pair<const char*, std::pair<long, long>>> ranges = {
+                   {"options1", {0, 2}}, {"options2", {0, 2}}, {"options3", {0, 1}}, {"options4", {0, 1}},
+                   {"options5", {0, 2}}, {"options6", {0, 4}}, {"options7", {-1, kVarLimitsLargest}},
+                   {"options8", {0, 1}}};
+               const long defaults[] = {0, 0, 0, 0, 0, 0, 99, 0};
+               for (size_t i = 0; i < ranges.size(); ++i) {
+                   const long v = value(ranges[i].first, defaults[i]);
+                   if (v < ranges[i].second.first || v > ranges[i].second.second) bad = ranges[i].first;
+               }
+               if (bad) {
+                   pf::working_case().report(std::string("fnsl: ") + bad + " outside its range, nothing done");
+                   return py::int_(pf::kInvalidCode);
+               }
+               const auto& par = pf::working_case().solution.parameters;
+               pf::SolutionOptions o;
+               o.adjust_shunts = value("options5", 0) != 0;
+               o.start = static_cast<pf::StartMode>(value("options6", 0));
+               o.var_limit_iteration = static_cast<int>(value("options7", 99));
+               o.step = value("options8", 0) ? pf::StepControl::halving : pf::StepControl::full;
+               o.divergence_mva = par.divergence_mva;
+               o.v_ceiling_pu = par.v_ceiling_pu;
+               return run_solution(o, "fnsl");
+           },
+           "Full Newton-Raphson solution of the working case. Returns ierr; solved() tells the outcome.");
+
+    define(m,
+           Signature("rsol")
+               .integers("options",
+                         {"tap adjustment 0-2 (accepted; ratios stay as entered)",
+                          "area interchange 0-2 (accepted; no interchange schedules are held)",
+                          "phase shift adjustment 0-1 (accepted; angles stay as entered)",
+                          "dc tap adjustment 0-1 (accepted; no dc lines are held)",
+                          "switched shunts: 0 locked, 1 and 2 stepped toward their voltage band",
+                          "start: 0 present voltages, 1 flat",
+                          "robustness 0-4: 0 step halving, 1 step-length search, 2 + flat-start retries, "
+                          "3 + solving without reactive limits first, 4 + load continuation",
+                          "reactive limits: -1 ignored, 0 from the start, n from iteration n or once the mismatch is small",
+                          "starting point repair: 1 resets implausible starting voltages",
+                          "on failure: 0 keep the best iterate, 1 leave the case unchanged"})
+               .reals("values", {"growing mismatch (MW/Mvar) above which the solution counts as diverging",
+                                 "voltage magnitude (pu) above which the solution counts as diverging"}),
+           [](const Args& a) -> py::object {
+               if (!pf::working_case().initialised) return py::int_(pf::kNotInitialised);
+               auto value = [&](const char* key, long fallback) { return a.has(key) ? a.integer(key) : fallback; };
+               const std::vector<std::pair<const char*, std::pair<long, long>>> ranges = {
+                   {"options1", {0, 2}}, {"options2", {0, 2}}, {"options3", {0, 1}}, {"options4", {0, 1}},
+                   {"options5", {0, 2}}, {"options6", {0, 1}}, {"options7", {0, 4}},
+                   {"options8", {-1, kVarLimitsLargest}}, {"options9", {0, 1}}, {"options10", {0, 1}}};
+               const long defaults[] = {0, 0, 0, 0, 0, 0, 0, 99, 0, 0};
+               const char* bad = nullptr;
+               for (size_t i = 0; i < ranges.size(); ++i) {
+                   const long v = value(ranges[i].first, defaults[i]);
+                   if (v < ranges[i].second.first || v > ranges[i].second.second) bad = ranges[i].first;
+               }
+               const auto& par = pf::working_case().solution.parameters;
+               const double divergence = a.has("values1") ? a.real("values1") : par.divergence_mva;
+               const double ceiling = a.has("values2") ? a.real("values2") : par.v_ceiling_pu;
+               if (!(divergence > 0.0) || !(ceiling > 1.0)) bad = !(divergence > 0.0) ? "values1" : "values2";
+               if (bad) {
+                   pf::working_case().report(std::string("rsol: ") + bad + " outside its range, nothing done");
+                   return py::int_(pf::kInvalidCode);
+               }
+               pf::SolutionOptions o;
+               o.adjust_shunts = value("options5", 0) != 0;
+               o.start = value("options6", 0) ? pf::StartMode::flat : pf::StartMode::present;
+               o.robustness = static_cast<int>(value("options7", 0));
+               o.step = o.robustness == 0 ? pf::StepControl::halving : pf::StepControl::line_search;
+               o.var_limit_iteration = static_cast<int>(value("options8", 99));
+               o.repair_start = value("options9", 0) != 0;
+               o.restore_on_failure = value("options10", 0) != 0;
+               o.divergence_mva = divergence;
+               o.v_ceiling_pu = ceiling;
+               return run_solution(o, "rsol");
+           },
+           "Robust solution of the working case, escalating with options7. Returns ierr; solved() tells the outcome.");
+
+    define(m, Signature("solved"),
+           [](const Args&) -> py::object { return py::int_(pf::working_case().solution.solved); },
+           "Outcome of the most recent solution: 0 solved, 1 iteration limit, 2 diverged, 3 an island without "
+           "a swing bus, 4 no solution since the case was created or read.");
+
+    define(m,
+           Signature("solution_parameters_4")
+               .integers("intgar", {"Newton iteration limit per attempt (default 20)"})
+               .reals("realar", {"mismatch tolerance, MW and Mvar (default 0.1)",
+                                 "fnsl: growing mismatch (MW/Mvar) counted as divergence (default 10000)",
+                                 "fnsl: voltage magnitude (pu) counted as divergence (default 5.0)"}),
+           [](const Args& a) -> py::object {
+               auto& wc = pf::working_case();
+               if (!wc.initialised) return py::int_(pf::kNotInitialised);
+               pf::SolutionParameters p = wc.solution.parameters;
+               if (a.has("intgar1")) {
+                   const long it = a.integer("intgar1");
+                   if (it < 1 || it > 10000) return py::int_(pf::kInvalidValue);
+                   p.max_iterations = static_cast<int>(it);
+               }
+               a.set("realar1", p.tolerance_mva);
+               a.set("realar2", p.divergence_mva);
+               a.set("realar3", p.v_ceiling_pu);
+               if (!(p.tolerance_mva > 0.0) || !(p.divergence_mva > 0.0) || !(p.v_ceiling_pu > 1.0) ||
+                   !std::isfinite(p.tolerance_mva + p.divergence_mva + p.v_ceiling_pu))
+                   return py::int_(pf::kInvalidValue);
+               wc.solution.parameters = p;
+               return py::int_(pf::kOk);
+           },
+           "Sets the solution parameters; parameters not passed keep their present value.");
+}
+
+}  // namespace gridfold::api

@@ -1,0 +1,18 @@
+// The areas of the psspy module; psspy_module.cpp joins them.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace gridfold::api {
+
+namespace py = pybind11;
+
+void bind_session(py::module_& m);       // psseinit, progress output, case files
+void bind_walks(py::module_& m);         // busdat, branch and machine walks, dscn/recn
+void bind_buses(py::module_& m);         // bus_data_4, bus_chng_4
+void bind_branches(py::module_& m);      // line branches, two- and three-winding transformers
+void bind_machines(py::module_& m);      // plants, machines, induction machines
+void bind_shunts_loads(py::module_& m);  // fixed and switched shunts, loads
+void bind_solution(py::module_& m);      // fnsl, rsol, solved, solution_parameters_4
+
+}  // namespace gridfold::api

@@ -1,0 +1,413 @@
+// The element tables of caspy's case data object, built from a network read from a file.
+//
+// A table is a dict from upper-case column key to a column: a tuple with one value per
+// element, or a list of lists for columns holding a fixed-length sequence per element;
+// every table also holds "IERR": 0. Powers that callers scale by 100 (PG, QG, QT, QB, PT,
+// PB, SHUNT, BI, LOAD, DGENPQ) are per unit on 100 MVA, chosen so that the scaling gives the
+// stored MW/Mvar back exactly; everything else is in the unit of the matching data call.
+#include "api/caspy_tables.hpp"
+
+#include <pybind11/complex.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <complex>
+#include <numeric>
+
+#include "core/units.hpp"
+
+namespace gridfold::api {
+namespace {
+
+using pf::per_unit_of;
+
+// Positions of elements in a stable order by bus number, the order of the case file.
+template <class T, class BusOf>
+std::vector<std::size_t> by_bus(const std::vector<T>& elements, BusOf bus_of) {
+    std::vector<std::size_t> order(elements.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return bus_of(elements[a]) < bus_of(elements[b]); });
+    return order;
+}
+
+template <class T>
+py::object to_object(T&& value) {
+    if constexpr (std::is_base_of_v<py::object, std::decay_t<T>>)
+        return std::forward<T>(value);
+    else
+        return py::cast(std::forward<T>(value));
+}
+
+// Builds one table column by column; `scalar` columns become tuples, `nested` ones lists.
+class Table {
+public:
+    explicit Table(std::size_t rows) : rows_(rows) {}
+
+    template <class F>
+    Table& scalar(const char* key, F value_of) {
+        py::tuple column(rows_);
+        for (std::size_t r = 0; r < rows_; ++r) column[r] = to_object(value_of(r));
+        dict_[key] = column;
+        return *this;
+    }
+    // One list of `width` values per element.
+    template <class F>
+    Table& nested(const char* key, std::size_t width, F value_of) {
+        py::list column(rows_);
+        for (std::size_t r = 0; r < rows_; ++r) {
+            py::list entry(width);
+            for (std::size_t k = 0; k < width; ++k) entry[k] = to_object(value_of(r, k));
+            column[r] = entry;
+        }
+        dict_[key] = column;
+        return *this;
+    }
+    py::dict done() {
+        dict_["IERR"] = 0;
+        return dict_;
+    }
+
+private:
+    std::size_t rows_;
+    py::dict dict_;
+};
+
+using cplx = std::complex<double>;
+
+py::dict bus_table(const pf::Network& net) {
+    std::vector<const pf::Bus*> buses;
+    for (const pf::Bus& b : net.buses) buses.push_back(&b);
+    std::stable_sort(buses.begin(), buses.end(), [](auto* a, auto* b) { return a->number < b->number; });
+    auto at = [&](std::size_t r) -> const pf::Bus& { return *buses[r]; };
+    Table t(buses.size());
+    t.scalar("NUM", [&](auto r) { return at(r).number; })
+        .scalar("NAME", [&](auto r) { return at(r).name; })
+        .scalar("BASKV", [&](auto r) { return at(r).base_kv; })
+        .scalar("IDE", [&](auto r) { return at(r).ide; })
+        .scalar("AREA", [&](auto r) { return at(r).area; })
+        .scalar("ZONE", [&](auto r) { return at(r).zone; })
+        .scalar("OWNER", [&](auto r) { return at(r).owner; })
+        .scalar("VM", [&](auto r) { return at(r).vm_pu; })
+        .scalar("VA", [&](auto r) { return at(r).va_deg; })
+        .scalar("NMAXV", [&](auto r) { return at(r).nvhi_pu; })
+        .scalar("NMINV", [&](auto r) { return at(r).nvlo_pu; })
+        .scalar("EMAXV", [&](auto r) { return at(r).evhi_pu; })
+        .scalar("EMINV", [&](auto r) { return at(r).evlo_pu; });
+    return t.done();
+}
+
+py::dict load_table(const pf::Network& net, bool all_loads_only) {
+    auto order = by_bus(net.loads, [](const pf::Load& l) { return l.bus; });
+    auto at = [&](std::size_t r) -> const pf::Load& { return net.loads[order[r]]; };
+    Table t(order.size());
+    t.scalar("NUM", [&](auto r) { return at(r).bus; })
+        .scalar("ID", [&](auto r) { return at(r).id; })
+        .scalar("STATUS", [&](auto r) { return at(r).status; });
+    if (all_loads_only) return t.done();
+    t.scalar("AREA", [&](auto r) { return at(r).area; })
+        .scalar("ZONE", [&](auto r) { return at(r).zone; })
+        .scalar("OWNER", [&](auto r) { return at(r).owner; })
+        .scalar("LDSCALE", [&](auto r) { return at(r).scale; })
+        .scalar("LDINT", [&](auto r) { return at(r).intrpt; })
+        .scalar("DGENM", [&](auto r) { return at(r).dgenm; })
+        .nested("LOAD", 3,
+                [&](auto r, auto k) {
+                    const pf::Load& l = at(r);
+                    if (k == 0) return cplx(per_unit_of(l.pl_mw), per_unit_of(l.ql_mvar));
+                    if (k == 1) return cplx(per_unit_of(l.ip_mw), per_unit_of(l.iq_mvar));
+                    return cplx(per_unit_of(l.yp_mw), per_unit_of(l.yq_mvar));
+                })
+        .scalar("DGENPQ", [&](auto r) { return cplx(per_unit_of(at(r).dgenp_mw), per_unit_of(at(r).dgenq_mvar)); })
+        .scalar("LDNAME", [&](auto r) { return at(r).name; });
+    return t.done();
+}
+
+py::dict fixed_shunt_table(const pf::Network& net) {
+    auto order = by_bus(net.fixed_shunts, [](const pf::FixedShunt& s) { return s.bus; });
+    auto at = [&](std::size_t r) -> const pf::FixedShunt& { return net.fixed_shunts[order[r]]; };
+    Table t(order.size());
+    t.scalar("NUM", [&](auto r) { return at(r).bus; })
+        .scalar("ID", [&](auto r) { return at(r).id; })
+        .scalar("STATUS", [&](auto r) { return at(r).status; })
+        .scalar("SHUNT", [&](auto r) { return cplx(per_unit_of(at(r).gl_mw), per_unit_of(at(r).bl_mvar)); });
+    return t.done();
+}
+
+py::dict machine_table(const pf::Network& net) {
+    auto order = by_bus(net.machines, [](const pf::Machine& m) { return m.bus; });
+    auto at = [&](std::size_t r) -> const pf::Machine& { return net.machines[order[r]]; };
+    std::vector<pf::Plant> plants(order.size());
+    for (std::size_t r = 0; r < order.size(); ++r)
+        for (const pf::Plant& p : net.plants)
+            if (p.bus == at(r).bus) plants[r] = p;
+    Table t(order.size());
+    t.scalar("NUM", [&](auto r) { return at(r).bus; })
+        .scalar("IDE", [&](auto r) { return at(r).id; })
+        .scalar("STAT", [&](auto r) { return at(r).status; })
+        .scalar("IREG", [&](auto r) { return plants[r].ireg; })
+        .scalar("NREG", [&](auto r) { return plants[r].nreg; })
+        .scalar("VS", [&](auto r) { return plants[r].vs_pu; })
+        .scalar("RMPCT", [&](auto r) { return plants[r].rmpct; })
+        .nested("OWNER", pf::kOwnerCount, [&](auto r, auto k) { return at(r).owners[k].owner; })
+        .nested("OWNPCT", pf::kOwnerCount, [&](auto r, auto k) { return at(r).owners[k].fraction; })
+        .scalar("WMOD", [&](auto r) { return at(r).wmod; })
+        .scalar("BASLOD", [&](auto r) { return at(r).baslod; })
+        .scalar("PG", [&](auto r) { return per_unit_of(at(r).pg_mw); })
+        .scalar("QG", [&](auto r) { return per_unit_of(at(r).qg_mvar); })
+        .scalar("QT", [&](auto r) { return per_unit_of(at(r).qt_mvar); })
+        .scalar("QB", [&](auto r) { return per_unit_of(at(r).qb_mvar); })
+        .scalar("PT", [&](auto r) { return per_unit_of(at(r).pt_mw); })
+        .scalar("PB", [&](auto r) { return per_unit_of(at(r).pb_mw); })
+        .scalar("MBASE", [&](auto r) { return at(r).mbase_mva; })
+        .scalar("ZSORCE", [&](auto r) { return cplx(at(r).zr_pu, at(r).zx_pu); })
+        .scalar("XTRAN", [&](auto r) { return cplx(at(r).rt_pu, at(r).xt_pu); })
+        .scalar("GTAP", [&](auto r) { return at(r).gtap_pu; })
+        .scalar("WPF", [&](auto r) { return at(r).wpf; })
+        .scalar("MCNAME", [&](auto r) { return at(r).name; });
+    return t.done();
+}
+
+py::dict switched_shunt_table(const pf::Network& net) {
+    auto order = by_bus(net.switched_shunts, [](const pf::SwitchedShunt& s) { return s.bus; });
+    auto at = [&](std::size_t r) -> const pf::SwitchedShunt& { return net.switched_shunts[order[r]]; };
+    const std::size_t blocks = pf::kShuntBlockCount;
+    Table t(order.size());
+    t.scalar("NUM", [&](auto r) { return at(r).bus; })
+        .scalar("ID", [&](auto r) { return at(r).id; })
+        .nested("NI", blocks, [&](auto r, auto k) { return at(r).blocks[k].n; })
+        .nested("SI", blocks, [&](auto r, auto k) { return at(r).blocks[k].s; })
+        .nested("BI", blocks, [&](auto r, auto k) { return per_unit_of(at(r).blocks[k].b_mvar); })
+        .scalar("MODSW", [&](auto r) { return at(r).modsw; })
+        .scalar("SWREM", [&](auto r) { return at(r).swreg; })
+        .scalar("SWNOD", [&](auto r) { return at(r).nreg; })
+        .scalar("STAT", [&](auto r) { return at(r).stat; })
+        .scalar("ADJM", [&](auto r) { return at(r).adjm; })
+        .scalar("VSWHI", [&](auto r) { return at(r).vswhi; })
+        .scalar("VSWLO", [&](auto r) { return at(r).vswlo; })
+        .scalar("BINIT", [&](auto r) { return at(r).binit_mvar; })
+        .scalar("RMPCT", [&](auto r) { return at(r).rmpct; })
+        .scalar("RMIDNT", [&](auto r) { return at(r).rmidnt; })
+        .scalar("SWNAME", [&](auto r) { return at(r).name; });
+    return t.done();
+}
+
+py::dict induction_table(const pf::Network& net) {
+    auto order = by_bus(net.induction_machines, [](const pf::InductionMachine& m) { return m.bus; });
+    auto at = [&](std::size_t r) -> const pf::InductionMachine& { return net.induction_machines[order[r]]; };
+    Table t(order.size());
+    t.scalar("NUM", [&](auto r) { return at(r).bus; })
+        .scalar("ID", [&](auto r) { return at(r).id; })
+        .scalar("STATUS", [&](auto r) { return at(r).status; })
+        .scalar("SCODE", [&](auto r) { return at(r).scode; })
+        .scalar("DCODE", [&](auto r) { return at(r).dcode; })
+        .scalar("AREA", [&](auto r) { return at(r).area; })
+        .scalar("ZONE", [&](auto r) { return at(r).zone; })
+        .scalar("OWNER", [&](auto r) { return at(r).owner; })
+        .scalar("TCODE", [&](auto r) { return at(r).tcode; })
+        .scalar("BCODE", [&](auto r) { return at(r).bcode; })
+        .scalar("PCODE", [&](auto r) { return at(r).pcode; });
+    struct RealColumn {
+        const char* key;
+        double pf::InductionMachine::*field;
+    };
+    static const RealColumn reals[] = {
+        {"MBASE", &pf::InductionMachine::mbase_mva}, {"RATEKV", &pf::InductionMachine::ratekv},
+        {"PSET", &pf::InductionMachine::pset_mw},    {"H", &pf::InductionMachine::h},
+        {"A", &pf::InductionMachine::a},             {"B", &pf::InductionMachine::b},
+        {"D", &pf::InductionMachine::d},             {"E", &pf::InductionMachine::e},
+        {"RA", &pf::InductionMachine::ra},           {"XA", &pf::InductionMachine::xa},
+        {"XM", &pf::InductionMachine::xm},           {"R1", &pf::InductionMachine::r1},
+        {"X1", &pf::InductionMachine::x1},           {"R2", &pf::InductionMachine::r2},
+        {"X2", &pf::InductionMachine::x2},           {"X3", &pf::InductionMachine::x3},
+        {"E1", &pf::InductionMachine::e1},           {"SE1", &pf::InductionMachine::se1},
+        {"E2", &pf::InductionMachine::e2},           {"SE2", &pf::InductionMachine::se2},
+        {"IA1", &pf::InductionMachine::ia1},         {"IA2", &pf::InductionMachine::ia2},
+        {"IAM", &pf::InductionMachine::xamult}};
+    for (const auto& column : reals) t.scalar(column.key, [&](auto r) { return at(r).*(column.field); });
+    t.scalar("IMNAME", [&](auto r) { return at(r).name; });
+    return t.done();
+}
+
+py::dict line_table(const pf::Network& net, const std::vector<std::size_t>& order) {
+    auto at = [&](std::size_t r) -> const pf::Branch& { return net.branches[order[r]]; };
+    Table t(order.size());
+    t.scalar("FRMBUS", [&](auto r) { return at(r).from_bus; })
+        .scalar("TOBUS", [&](auto r) { return at(r).to_bus; })
+        .scalar("CKT", [&](auto r) { return at(r).ckt; })
+        .scalar("STAT", [&](auto r) { return at(r).status; })
+        .scalar("METBUS", [&](auto r) { return at(r).metbus; })
+        .nested("OWNER", pf::kOwnerCount, [&](auto r, auto k) { return at(r).owners[k].owner; })
+        .scalar("RX", [&](auto r) { return cplx(at(r).r_pu, at(r).x_pu); })
+        .scalar("B", [&](auto r) { return at(r).b_pu; })
+        .scalar("GBI", [&](auto r) { return cplx(at(r).gi_pu, at(r).bi_pu); })
+        .scalar("GBJ", [&](auto r) { return cplx(at(r).gj_pu, at(r).bj_pu); })
+        .scalar("LINLEN", [&](auto r) { return at(r).length; })
+        .nested("OWNPCT", pf::kOwnerCount, [&](auto r, auto k) { return at(r).owners[k].fraction; })
+        .nested("RATINGS", pf::kRatingCount, [&](auto r, auto k) { return at(r).ratings[k]; })
+        .scalar("BRNAME", [&](auto r) { return at(r).name; });
+    return t.done();
+}
+
+// Per-winding columns of castrn: three entries per transformer; a two-winding transformer
+// has its winding 2 ratio and nominal voltage in entry 1 and zeros elsewhere, so that
+// taking "winding 1, else winding 2 when winding 1 is zero" always picks winding 1's data.
+py::dict transformer_table(const pf::Network& net, const std::vector<std::size_t>& order) {
+    auto at = [&](std::size_t r) -> const pf::Transformer& { return net.transformers[order[r]]; };
+    auto winding_used = [&](std::size_t r, std::size_t w) { return w == 0 || at(r).three_winding(); };
+    auto wint = [&](int pf::Winding::*field) {
+        return [&, field](std::size_t r, std::size_t w) { return winding_used(r, w) ? at(r).windings[w].*field : 0; };
+    };
+    auto wreal = [&](double pf::Winding::*field) {
+        return [&, field](std::size_t r, std::size_t w) {
+            return winding_used(r, w) ? at(r).windings[w].*field : 0.0;
+        };
+    };
+    Table t(order.size());
+    t.nested("BUSNUM", 3, [&](auto r, auto w) { return at(r).buses[w]; })
+        .scalar("CKT", [&](auto r) { return at(r).ckt; })
+        .scalar("STAT", [&](auto r) { return at(r).status; })
+        .scalar("METBUS", [&](auto r) { return at(r).metbus; })
+        .nested("OWNER", pf::kOwnerCount, [&](auto r, auto k) { return at(r).owners[k].owner; })
+        .nested("OWNPCT", pf::kOwnerCount, [&](auto r, auto k) { return at(r).owners[k].fraction; })
+        .scalar("CW", [&](auto r) { return at(r).cw; })
+        .scalar("CZ", [&](auto r) { return at(r).cz; })
+        .scalar("CM", [&](auto r) { return at(r).cm; })
+        .scalar("ZCOD", [&](auto r) { return at(r).zcod; })
+        .scalar("MAG1", [&](auto r) { return at(r).mag1; })
+        .scalar("MAG2", [&](auto r) { return at(r).mag2; })
+        .nested("RX", 3,
+                [&](auto r, auto w) {
+                    const pf::Transformer& tr = at(r);
+                    if (w == 0) return cplx(tr.r12, tr.x12);
+                    if (!tr.three_winding()) return cplx(0.0, 0.0);
+                    return w == 1 ? cplx(tr.r23, tr.x23) : cplx(tr.r31, tr.x31);
+                })
+        .nested("SBASE", 3,
+                [&](auto r, auto w) {
+                    const pf::Transformer& tr = at(r);
+                    if (w == 0) return tr.sbase12_mva;
+                    if (!tr.three_winding()) return 0.0;
+                    return w == 1 ? tr.sbase23_mva : tr.sbase31_mva;
+                })
+        .nested("NTAPS", 3, wint(&pf::Winding::ntp))
+        .nested("TABLE", 3, wint(&pf::Winding::tab))
+        .nested("CONBUS", 3, wint(&pf::Winding::cont))
+        .nested("NOD", 3, wint(&pf::Winding::node))
+        .nested("CNTL", 3, wint(&pf::Winding::cod))
+        .nested("WIND", 3, [&](auto r, auto w) { return w < 2 || at(r).three_winding() ? at(r).windings[w].windv : 0.0; })
+        .nested("NOMV", 3,
+                [&](auto r, auto w) { return w < 2 || at(r).three_winding() ? at(r).windings[w].nomv_kv : 0.0; })
+        .nested("ANG", 3, wreal(&pf::Winding::ang_deg))
+        .nested("RMAX", 3, wreal(&pf::Winding::rma))
+        .nested("RMIN", 3, wreal(&pf::Winding::rmi))
+        .nested("VMAX", 3, wreal(&pf::Winding::vma))
+        .nested("VMIN", 3, wreal(&pf::Winding::vmi))
+        .nested("XFRCMP", 3,
+                [&](auto r, auto w) {
+                    return winding_used(r, w) ? cplx(at(r).windings[w].cr_pu, at(r).windings[w].cx_pu) : cplx();
+                })
+        .nested("CNXA", 3, wreal(&pf::Winding::cnxa_deg))
+        .nested("RATINGS", 3,
+                [&](auto r, auto w) {
+                    py::list ratings(pf::kRatingCount);
+                    for (int k = 0; k < pf::kRatingCount; ++k)
+                        ratings[k] = winding_used(r, w) ? at(r).windings[w].ratings[k] : 0.0;
+                    return ratings;
+                })
+        .scalar("TRNAME", [&](auto r) { return at(r).name; })
+        .scalar("VECGRP", [&](auto r) { return at(r).vecgrp; });
+    return t.done();
+}
+
+py::dict two_winding_table(const pf::Network& net, const std::vector<std::size_t>& order) {
+    auto at = [&](std::size_t r) -> const pf::Transformer& { return net.transformers[order[r]]; };
+    Table t(order.size());
+    t.scalar("CKT", [&](auto r) { return at(r).ckt; })
+        .scalar("STAT", [&](auto r) { return at(r).status; })
+        .scalar("CONBUS", [&](auto r) { return at(r).windings[0].cont; });
+    return t.done();
+}
+
+py::dict three_winding_table(const pf::Network& net, const std::vector<std::size_t>& order) {
+    auto at = [&](std::size_t r) -> const pf::Transformer& { return net.transformers[order[r]]; };
+    Table t(order.size());
+    t.scalar("BUS1ST", [&](auto r) { return at(r).buses[0]; })
+        .scalar("BUS2ND", [&](auto r) { return at(r).buses[1]; })
+        .scalar("BUS3RD", [&](auto r) { return at(r).buses[2]; })
+        .scalar("NMETER", [&](auto r) { return at(r).metbus; })
+        .scalar("CKT", [&](auto r) { return at(r).ckt; })
+        .scalar("STAT", [&](auto r) { return at(r).status; });
+    return t.done();
+}
+
+// Every line and two-winding transformer, as from/to bus pairs.
+py::dict ac_branch_table(const pf::Network& net, const std::vector<std::size_t>& lines,
+                         const std::vector<std::size_t>& two_winding) {
+    struct Row {
+        int from, to;
+        std::string ckt;
+        int status;
+    };
+    std::vector<Row> rows;
+    for (std::size_t i : lines) {
+        const pf::Branch& b = net.branches[i];
+        rows.push_back({b.from_bus, b.to_bus, b.ckt, b.status});
+    }
+    for (std::size_t i : two_winding) {
+        const pf::Transformer& tr = net.transformers[i];
+        rows.push_back({tr.buses[0], tr.buses[1], tr.ckt, tr.status});
+    }
+    Table t(rows.size());
+    t.scalar("FRMBUS", [&](auto r) { return rows[r].from; })
+        .scalar("TOBUS", [&](auto r) { return rows[r].to; })
+        .scalar("CKT", [&](auto r) { return rows[r].ckt; })
+        .scalar("STAT", [&](auto r) { return rows[r].status; });
+    return t.done();
+}
+
+// The engine models no multi-section line groupings and no substations: tables without rows.
+py::dict empty_table(std::initializer_list<const char*> keys) {
+    py::dict table;
+    for (const char* key : keys) table[key] = py::tuple();
+    table["IERR"] = 0;
+    return table;
+}
+
+}  // namespace
+
+void fill_case_tables(py::object target, const pf::Network& net) {
+    auto lines = by_bus(net.branches, [](const pf::Branch& b) { return b.from_bus; });
+    auto transformers = by_bus(net.transformers, [](const pf::Transformer& t) { return t.buses[0]; });
+    std::vector<std::size_t> two_winding, three_winding;
+    for (std::size_t i : transformers) (net.transformers[i].three_winding() ? three_winding : two_winding).push_back(i);
+
+    py::setattr(target, "pssbus", bus_table(net));
+    py::setattr(target, "pssgen", machine_table(net));
+    py::setattr(target, "psslod", load_table(net, false));
+    py::setattr(target, "pssfsh", fixed_shunt_table(net));
+    py::setattr(target, "psswsh", switched_shunt_table(net));
+    py::setattr(target, "pssind", induction_table(net));
+    py::setattr(target, "casbrn", line_table(net, lines));
+    py::setattr(target, "cas_nbrn", py::int_(lines.size()));
+    py::setattr(target, "castrn", transformer_table(net, transformers));
+    py::setattr(target, "cas_ntrn", py::int_(transformers.size()));
+    py::setattr(target, "pssbrn", [&] {
+        auto at = [&](std::size_t r) -> const pf::Branch& { return net.branches[lines[r]]; };
+        Table t(lines.size());
+        t.scalar("FRMBUS", [&](auto r) { return at(r).from_bus; })
+            .scalar("TOBUS", [&](auto r) { return at(r).to_bus; })
+            .scalar("METBUS", [&](auto r) { return at(r).metbus; })
+            .scalar("CKT", [&](auto r) { return at(r).ckt; })
+            .scalar("STAT", [&](auto r) { return at(r).status; });
+        return t.done();
+    }());
+    py::setattr(target, "psstrn", two_winding_table(net, two_winding));
+    py::setattr(target, "pss3wt", three_winding_table(net, three_winding));
+    py::setattr(target, "pssabx", ac_branch_table(net, lines, two_winding));
+    py::setattr(target, "pssald", load_table(net, true));
+    py::setattr(target, "pssmsl", empty_table({"FRMBUS", "TOBUS", "DUMBUS", "METBUS", "CKT"}));
+    py::setattr(target, "psssub", empty_table({"NUM", "NAME"}));
+}
+
+}  // namespace gridfold::api

@@ -1,0 +1,37 @@
+#include "core/identifiers.hpp"
+
+namespace gridfold::pf {
+namespace {
+
+bool storable(std::string_view text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7f || c == '\'' || c == '"') return false;
+    return true;
+}
+
+std::string_view trim(std::string_view text) {
+    auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::optional<std::string> normalize_identifier(std::string_view id) {
+    std::string_view trimmed = trim(id);
+    if (trimmed.empty()) return std::string("1");
+    if (trimmed.size() > kMaxIdentifierLength || !storable(trimmed) ||
+        trimmed.find(',') != std::string_view::npos || trimmed.find('/') != std::string_view::npos)
+        return std::nullopt;
+    return std::string(trimmed);
+}
+
+std::optional<std::string> normalize_name(std::string_view name, std::size_t max_length) {
+    auto last = name.find_last_not_of(' ');
+    std::string_view kept = last == std::string_view::npos ? std::string_view{} : name.substr(0, last + 1);
+    if (kept.size() > max_length || !storable(kept)) return std::nullopt;
+    return std::string(kept);
+}
+
+}  // namespace gridfold::pf

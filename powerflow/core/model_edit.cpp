@@ -1,0 +1,554 @@
+#include "core/model_edit.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/error_codes.hpp"
+#include "core/identifiers.hpp"
+#include "core/transformer_values.hpp"
+#include "core/units.hpp"
+
+namespace gridfold::pf {
+namespace {
+
+bool valid_bus_number(int number) { return number >= kMinBusNumber && number <= kMaxBusNumber; }
+
+// Common key checks of elements at one bus: number range, existence, identifier.
+int check_bus_key(const Network& net, int bus, std::string_view id, std::string* normalized) {
+    if (!valid_bus_number(bus)) return kInvalidBusNumber;
+    if (!net.bus(bus)) return kBusNotFound;
+    auto n = normalize_identifier(id);
+    if (!n) return kInvalidIdentifier;
+    if (normalized) *normalized = *n;
+    return kOk;
+}
+
+bool finite(std::initializer_list<double> values) {
+    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+bool in_range(int value, int low, int high) { return value >= low && value <= high; }
+
+bool flag(int value) { return value == 0 || value == 1; }
+
+// A regulated or controlled bus: 0 (none / own bus) or an existing bus.
+bool bus_or_zero(const Network& net, int number) { return number == 0 || net.bus(number) != nullptr; }
+
+int check_owners(const Owners& owners) {
+    for (const auto& o : owners) {
+        if (!in_range(o.owner, 0, 9999)) return kInvalidCode;
+        if (!std::isfinite(o.fraction) || o.fraction < 0.0) return kInvalidValue;
+    }
+    return kOk;
+}
+
+int check_ratings(const Ratings& ratings) {
+    for (double r : ratings)
+        if (!std::isfinite(r) || r < 0.0) return kInvalidValue;
+    return kOk;
+}
+
+int check_winding(const Network& net, const Winding& w) {
+    if (!finite({w.windv, w.nomv_kv, w.ang_deg, w.rma, w.rmi, w.vma, w.vmi, w.cr_pu, w.cx_pu, w.cnxa_deg}))
+        return kInvalidValue;
+    if (w.windv <= 0.0 || w.nomv_kv < 0.0) return kInvalidValue;
+    if (int r = check_ratings(w.ratings)) return r;
+    if (!in_range(w.cod, -5, 5) || !in_range(w.ntp, 2, 9999) || w.tab < 0 || w.node < 0) return kInvalidCode;
+    if (w.cont != 0 && !net.bus(std::abs(w.cont))) return kBusNotFound;
+    return kOk;
+}
+
+// Stores `element` at `index`, or appends it when index is nullopt.
+template <class T>
+void store(std::vector<T>& container, std::optional<std::size_t> index, T element) {
+    if (index)
+        container[*index] = std::move(element);
+    else
+        container.push_back(std::move(element));
+}
+
+// Shared path of the elements keyed by (bus, id).
+template <class T, class Find, class Fill, class Check>
+int set_bus_element(Network& net, std::vector<T>& container, int bus, std::string_view id, EditMode mode,
+                    const Apply<T>& apply, Find find, Fill fill_new, Check check) {
+    std::string key;
+    if (int r = check_bus_key(net, bus, id, &key)) return r;
+    auto index = find(net, bus, key);
+    if (!index && mode == EditMode::kChangeOnly) return kElementNotFound;
+    T element;
+    if (index) {
+        element = container[*index];
+    } else {
+        element.bus = bus;
+        element.id = key;
+        fill_new(element, *net.bus(bus));
+    }
+    apply(element);
+    element.bus = bus;
+    element.id = key;
+    if (int r = check(net, element)) return r;
+    store(container, index, std::move(element));
+    ++net.structure_revision;
+    return kOk;
+}
+
+template <class T>
+std::optional<std::size_t> find_by_bus_id(const std::vector<T>& container, int bus, std::string_view id) {
+    auto key = normalize_identifier(id);
+    if (!key) return std::nullopt;
+    for (std::size_t i = 0; i < container.size(); ++i)
+        if (container[i].bus == bus && container[i].id == *key) return i;
+    return std::nullopt;
+}
+
+void reverse(Branch& b) {
+    std::swap(b.from_bus, b.to_bus);
+    std::swap(b.gi_pu, b.gj_pu);
+    std::swap(b.bi_pu, b.bj_pu);
+}
+
+Owners default_owners(int owner) {
+    Owners owners{};
+    owners[0].owner = owner;
+    return owners;
+}
+
+}  // namespace
+
+std::optional<std::size_t> find_load(const Network& net, int bus, std::string_view id) {
+    return find_by_bus_id(net.loads, bus, id);
+}
+std::optional<std::size_t> find_fixed_shunt(const Network& net, int bus, std::string_view id) {
+    return find_by_bus_id(net.fixed_shunts, bus, id);
+}
+std::optional<std::size_t> find_machine(const Network& net, int bus, std::string_view id) {
+    return find_by_bus_id(net.machines, bus, id);
+}
+std::optional<std::size_t> find_switched_shunt(const Network& net, int bus, std::string_view id) {
+    return find_by_bus_id(net.switched_shunts, bus, id);
+}
+std::optional<std::size_t> find_induction_machine(const Network& net, int bus, std::string_view id) {
+    return find_by_bus_id(net.induction_machines, bus, id);
+}
+std::optional<std::size_t> find_plant(const Network& net, int bus) {
+    for (std::size_t i = 0; i < net.plants.size(); ++i)
+        if (net.plants[i].bus == bus) return i;
+    return std::nullopt;
+}
+
+std::optional<std::size_t> find_branch(const Network& net, int from, int to, std::string_view ckt, bool* reversed) {
+    auto key = normalize_identifier(ckt);
+    if (!key) return std::nullopt;
+    for (std::size_t i = 0; i < net.branches.size(); ++i) {
+        const Branch& b = net.branches[i];
+        const bool same = b.from_bus == from && b.to_bus == to;
+        if (!same && !(b.from_bus == to && b.to_bus == from)) continue;
+        if (b.ckt != *key) continue;
+        if (reversed) *reversed = !same;
+        return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> find_transformer(const Network& net, int i, int j, int k, std::string_view ckt,
+                                            bool* exact_order) {
+    auto key = normalize_identifier(ckt);
+    if (!key) return std::nullopt;
+    std::array<int, 3> wanted{i, j, k};
+    std::array<int, 3> wanted_sorted = wanted;
+    std::sort(wanted_sorted.begin(), wanted_sorted.end());
+    for (std::size_t t = 0; t < net.transformers.size(); ++t) {
+        const Transformer& tr = net.transformers[t];
+        // Cheap test first: the first winding's bus must be one of the buses named.
+        if (tr.buses[0] != i && tr.buses[0] != j && tr.buses[0] != k) continue;
+        if (tr.ckt != *key) continue;
+        std::array<int, 3> have = tr.buses;
+        std::sort(have.begin(), have.end());
+        if (have != wanted_sorted) continue;
+        if (exact_order) *exact_order = tr.buses == wanted;
+        return t;
+    }
+    return std::nullopt;
+}
+
+int next_star_point_number(const Network& net) {
+    int number = kFirstStarPointBus;
+    while (net.bus_index.contains(number)) ++number;
+    return number;
+}
+
+void sync_star_point(Network& net, const Transformer& transformer) {
+    if (!transformer.three_winding()) return;
+    if (Bus* star = net.bus(transformer.star_bus)) star->ide = transformer.status == 0 ? kIsolatedBus : kLoadBus;
+}
+
+// ---- checks ---------------------------------------------------------------------------
+
+int check_bus(const Bus& bus) {
+    if (!in_range(bus.ide, 1, 4) || !in_range(bus.area, 1, 9999) || !in_range(bus.zone, 1, 9999) ||
+        !in_range(bus.owner, 1, 9999))
+        return kInvalidCode;
+    if (!finite({bus.base_kv, bus.vm_pu, bus.va_deg, bus.nvhi_pu, bus.nvlo_pu, bus.evhi_pu, bus.evlo_pu}))
+        return kInvalidValue;
+    if (bus.base_kv < 0.0 || bus.vm_pu <= 0.0) return kInvalidValue;
+    if (!normalize_name(bus.name, kMaxBusNameLength)) return kInvalidIdentifier;
+    return kOk;
+}
+
+int check_load(const Network&, const Load& l) {
+    if (!flag(l.status) || !flag(l.scale) || !flag(l.intrpt) || !flag(l.dgenm) || !in_range(l.area, 1, 9999) ||
+        !in_range(l.zone, 1, 9999) || !in_range(l.owner, 1, 9999))
+        return kInvalidCode;
+    if (!finite({l.pl_mw, l.ql_mvar, l.ip_mw, l.iq_mvar, l.yp_mw, l.yq_mvar, l.dgenp_mw, l.dgenq_mvar}))
+        return kInvalidValue;
+    if (!normalize_name(l.name, kMaxNameLength)) return kInvalidIdentifier;
+    return kOk;
+}
+
+int check_fixed_shunt(const Network&, const FixedShunt& s) {
+    if (!flag(s.status)) return kInvalidCode;
+    if (!finite({s.gl_mw, s.bl_mvar})) return kInvalidValue;
+    return kOk;
+}
+
+int check_plant(const Network& net, const Plant& p) {
+    if (p.nreg < 0) return kInvalidCode;
+    if (!bus_or_zero(net, p.ireg)) return kBusNotFound;
+    if (!finite({p.vs_pu, p.rmpct}) || p.vs_pu <= 0.0 || p.rmpct < 0.0) return kInvalidValue;
+    return kOk;
+}
+
+int check_machine(const Network& net, const Machine& m) {
+    if (!find_plant(net, m.bus)) return kPlantMissing;
+    if (!flag(m.status) || !in_range(m.wmod, 0, 4) || !in_range(m.baslod, 0, 3)) return kInvalidCode;
+    if (int r = check_owners(m.owners)) return r;
+    if (!finite({m.pg_mw, m.qg_mvar, m.qt_mvar, m.qb_mvar, m.pt_mw, m.pb_mw, m.mbase_mva, m.zr_pu, m.zx_pu,
+                 m.rt_pu, m.xt_pu, m.gtap_pu, m.wpf}))
+        return kInvalidValue;
+    if (m.mbase_mva <= 0.0 || m.gtap_pu <= 0.0) return kInvalidValue;
+    if (!normalize_name(m.name, kMaxNameLength)) return kInvalidIdentifier;
+    return kOk;
+}
+
+int check_branch(const Network& net, const Branch& b) {
+    if (!valid_bus_number(b.from_bus) || !valid_bus_number(b.to_bus)) return kInvalidBusNumber;
+    if (!net.bus(b.from_bus) || !net.bus(b.to_bus)) return kBusNotFound;
+    if (b.from_bus == b.to_bus) return kInvalidBusNumber;
+    if (!flag(b.status)) return kInvalidCode;
+    if (b.metbus != b.from_bus && b.metbus != b.to_bus) return kInvalidBusNumber;
+    if (int r = check_owners(b.owners)) return r;
+    if (!finite({b.r_pu, b.x_pu, b.b_pu, b.gi_pu, b.bi_pu, b.gj_pu, b.bj_pu, b.length})) return kInvalidValue;
+    if (b.r_pu == 0.0 && b.x_pu == 0.0) return kInvalidValue;
+    if (int r = check_ratings(b.ratings)) return r;
+    if (!normalize_name(b.name, kMaxNameLength)) return kInvalidIdentifier;
+    return kOk;
+}
+
+int check_transformer(const Network& net, const Transformer& t) {
+    const bool three = t.three_winding();
+    const int windings = three ? 3 : 2;
+    for (int w = 0; w < windings; ++w) {
+        if (!valid_bus_number(t.buses[w])) return kInvalidBusNumber;
+        if (!net.bus(t.buses[w])) return kBusNotFound;
+    }
+    if (t.buses[0] == t.buses[1] || (three && (t.buses[2] == t.buses[0] || t.buses[2] == t.buses[1])))
+        return kInvalidBusNumber;
+    if (!in_range(t.status, 0, three ? 4 : 1)) return kInvalidCode;
+    if (t.metbus != t.buses[0] && t.metbus != t.buses[1] && !(three && t.metbus == t.buses[2]))
+        return kInvalidBusNumber;
+    if (!in_range(t.cw, 1, 3) || !in_range(t.cz, 1, 3) || !in_range(t.cm, 1, 2) || !flag(t.zcod))
+        return kInvalidCode;
+    if (int r = check_owners(t.owners)) return r;
+    if (!finite({t.mag1, t.mag2, t.r12, t.x12, t.sbase12_mva, t.r23, t.x23, t.sbase23_mva, t.r31, t.x31,
+                 t.sbase31_mva}))
+        return kInvalidValue;
+    if (t.sbase12_mva <= 0.0 || (three && (t.sbase23_mva <= 0.0 || t.sbase31_mva <= 0.0))) return kInvalidValue;
+    if (!impedance_on_system_base(t.r12, t.x12, t.sbase12_mva, t.cz, net.system.sbase_mva)) return kInvalidValue;
+    if (three && (!impedance_on_system_base(t.r23, t.x23, t.sbase23_mva, t.cz, net.system.sbase_mva) ||
+                  !impedance_on_system_base(t.r31, t.x31, t.sbase31_mva, t.cz, net.system.sbase_mva)))
+        return kInvalidValue;
+    for (int w = 0; w < 3; ++w)
+        if (int r = check_winding(net, t.windings[w])) return r;
+    if (!normalize_name(t.name, kMaxNameLength) || !normalize_name(t.vecgrp, kMaxVectorGroupLength))
+        return kInvalidIdentifier;
+    return kOk;
+}
+
+int check_switched_shunt(const Network& net, const SwitchedShunt& s) {
+    if (!in_range(s.modsw, 0, 6) || !flag(s.adjm) || !flag(s.stat) || s.nreg < 0) return kInvalidCode;
+    if (!bus_or_zero(net, s.swreg)) return kBusNotFound;
+    if (!finite({s.vswhi, s.vswlo, s.rmpct, s.binit_mvar}) || s.rmpct < 0.0) return kInvalidValue;
+    for (const auto& block : s.blocks) {
+        if (block.n < 0 || !flag(block.s)) return kInvalidCode;
+        if (!std::isfinite(block.b_mvar)) return kInvalidValue;
+    }
+    if (!normalize_name(s.rmidnt, kMaxNameLength) || !normalize_name(s.name, kMaxNameLength))
+        return kInvalidIdentifier;
+    return kOk;
+}
+
+int check_induction_machine(const Network&, const InductionMachine& m) {
+    if (!flag(m.status) || !in_range(m.scode, 1, 2) || !in_range(m.dcode, 1, 2) || !in_range(m.tcode, 1, 2) ||
+        !in_range(m.bcode, 1, 2) || !in_range(m.pcode, 1, 2) || !in_range(m.area, 1, 9999) ||
+        !in_range(m.zone, 1, 9999) || !in_range(m.owner, 1, 9999))
+        return kInvalidCode;
+    if (!finite({m.mbase_mva, m.ratekv, m.pset_mw, m.h, m.a, m.b, m.d, m.e, m.ra, m.xa, m.xm, m.r1, m.x1, m.r2,
+                 m.x2, m.x3, m.e1, m.se1, m.e2, m.se2, m.ia1, m.ia2, m.xamult}))
+        return kInvalidValue;
+    if (m.mbase_mva <= 0.0 || m.ratekv < 0.0) return kInvalidValue;
+    if (!normalize_name(m.name, kMaxNameLength)) return kInvalidIdentifier;
+    return kOk;
+}
+
+// ---- edits ----------------------------------------------------------------------------
+
+int set_bus(Network& net, int number, EditMode mode, const Apply<Bus>& apply, std::size_t bus_limit) {
+    if (!valid_bus_number(number)) return kInvalidBusNumber;
+    auto index = net.bus_index.find(number);
+    if (!index && mode == EditMode::kChangeOnly) return kBusNotFound;
+    if (!index && net.buses.size() >= bus_limit) return kBusLimit;
+    Bus bus = index ? net.buses[*index] : Bus{};
+    apply(bus);
+    bus.number = number;
+    bus.star_point = false;
+    if (int r = check_bus(bus)) return r;
+    bus.name = *normalize_name(bus.name, kMaxBusNameLength);
+    if (index) {
+        bool type_changed = net.buses[*index].ide != bus.ide;
+        net.buses[*index] = std::move(bus);
+        if (type_changed) ++net.structure_revision;
+    } else {
+        net.bus_index.insert(number);
+        net.buses.push_back(std::move(bus));
+        ++net.structure_revision;
+    }
+    return kOk;
+}
+
+int set_load(Network& net, int bus, std::string_view id, EditMode mode, const Apply<Load>& apply) {
+    return set_bus_element(
+        net, net.loads, bus, id, mode, apply, find_load,
+        [](Load& l, const Bus& b) {
+            l.area = b.area;
+            l.zone = b.zone;
+            l.owner = b.owner;
+        },
+        [](const Network& n, Load& l) {
+            for (double* power : {&l.pl_mw, &l.ql_mvar, &l.ip_mw, &l.iq_mvar, &l.yp_mw, &l.yq_mvar, &l.dgenp_mw,
+                                  &l.dgenq_mvar})
+                *power = round_to_15_digits(*power);
+            int r = check_load(n, l);
+            if (!r) l.name = *normalize_name(l.name, kMaxNameLength);
+            return r;
+        });
+}
+
+int set_fixed_shunt(Network& net, int bus, std::string_view id, EditMode mode, const Apply<FixedShunt>& apply) {
+    return set_bus_element(
+        net, net.fixed_shunts, bus, id, mode, apply, find_fixed_shunt, [](FixedShunt&, const Bus&) {},
+        [](const Network& n, FixedShunt& s) {
+            s.gl_mw = round_to_15_digits(s.gl_mw);
+            s.bl_mvar = round_to_15_digits(s.bl_mvar);
+            return check_fixed_shunt(n, s);
+        });
+}
+
+int set_plant(Network& net, int bus, EditMode mode, const Apply<Plant>& apply) {
+    if (!valid_bus_number(bus)) return kInvalidBusNumber;
+    if (!net.bus(bus)) return kBusNotFound;
+    auto index = find_plant(net, bus);
+    if (!index && mode == EditMode::kChangeOnly) return kElementNotFound;
+    Plant plant = index ? net.plants[*index] : Plant{};
+    apply(plant);
+    plant.bus = bus;
+    if (int r = check_plant(net, plant)) return r;
+    store(net.plants, index, std::move(plant));
+    ++net.structure_revision;
+    return kOk;
+}
+
+int set_machine(Network& net, int bus, std::string_view id, EditMode mode, const Apply<Machine>& apply) {
+    return set_bus_element(
+        net, net.machines, bus, id, mode, apply, find_machine,
+        [&net](Machine& m, const Bus& b) {
+            m.owners = default_owners(b.owner);
+            m.mbase_mva = net.system.sbase_mva;
+        },
+        [](const Network& n, Machine& m) {
+            for (double* power : {&m.pg_mw, &m.qg_mvar, &m.qt_mvar, &m.qb_mvar, &m.pt_mw, &m.pb_mw})
+                *power = round_to_15_digits(*power);
+            int r = check_machine(n, m);
+            if (!r) m.name = *normalize_name(m.name, kMaxNameLength);
+            return r;
+        });
+}
+
+int set_branch(Network& net, int from, int to, std::string_view ckt, EditMode mode, const Apply<Branch>& apply) {
+    if (!valid_bus_number(from) || !valid_bus_number(to)) return kInvalidBusNumber;
+    if (!net.bus(from) || !net.bus(to)) return kBusNotFound;
+    if (from == to) return kInvalidBusNumber;
+    auto key = normalize_identifier(ckt);
+    if (!key) return kInvalidIdentifier;
+    // A line and a two-winding transformer between the same buses share one circuit space.
+    if (find_transformer(net, from, to, 0, *key)) return kDuplicate;
+    bool reversed = false;
+    auto index = find_branch(net, from, to, *key, &reversed);
+    if (!index && mode == EditMode::kChangeOnly) return kElementNotFound;
+    Branch branch;
+    if (index) {
+        branch = net.branches[*index];
+        if (reversed) reverse(branch);
+    } else {
+        branch.from_bus = from;
+        branch.to_bus = to;
+        branch.metbus = from;
+        branch.owners = default_owners(net.bus(from)->owner);
+    }
+    apply(branch);
+    branch.from_bus = from;
+    branch.to_bus = to;
+    branch.ckt = *key;
+    if (int r = check_branch(net, branch)) return r;
+    branch.name = *normalize_name(branch.name, kMaxNameLength);
+    if (reversed) reverse(branch);
+    store(net.branches, index, std::move(branch));
+    ++net.structure_revision;
+    return kOk;
+}
+
+int set_two_winding(Network& net, int i, int j, std::string_view ckt, EditMode mode,
+                    const Apply<Transformer>& apply) {
+    if (!valid_bus_number(i) || !valid_bus_number(j)) return kInvalidBusNumber;
+    if (!net.bus(i) || !net.bus(j)) return kBusNotFound;
+    if (i == j) return kInvalidBusNumber;
+    auto key = normalize_identifier(ckt);
+    if (!key) return kInvalidIdentifier;
+    if (find_branch(net, i, j, *key)) return kDuplicate;
+    bool exact = true;
+    auto index = find_transformer(net, i, j, 0, *key, &exact);
+    // A transformer's windings are not interchangeable: the reverse orientation is another
+    // element, which may not share the key.
+    if (index && !exact) return kDuplicate;
+    if (!index && mode == EditMode::kChangeOnly) return kElementNotFound;
+    Transformer t;
+    if (index) {
+        t = net.transformers[*index];
+    } else {
+        t.buses = {i, j, 0};
+        t.metbus = i;
+        t.owners = default_owners(net.bus(i)->owner);
+        t.sbase12_mva = net.system.sbase_mva;
+    }
+    apply(t);
+    t.buses = {i, j, 0};
+    t.ckt = *key;
+    t.star_bus = 0;
+    if (int r = check_transformer(net, t)) return r;
+    t.name = *normalize_name(t.name, kMaxNameLength);
+    t.vecgrp = *normalize_name(t.vecgrp, kMaxVectorGroupLength);
+    store(net.transformers, index, std::move(t));
+    ++net.structure_revision;
+    return kOk;
+}
+
+int set_three_winding(Network& net, int i, int j, int k, std::string_view ckt, EditMode mode,
+                      const Apply<Transformer>& apply, std::size_t bus_limit) {
+    if (!valid_bus_number(i) || !valid_bus_number(j) || !valid_bus_number(k)) return kInvalidBusNumber;
+    if (!net.bus(i) || !net.bus(j) || !net.bus(k)) return kBusNotFound;
+    if (i == j || j == k || i == k) return kInvalidBusNumber;
+    auto key = normalize_identifier(ckt);
+    if (!key) return kInvalidIdentifier;
+    bool exact = true;
+    auto index = find_transformer(net, i, j, k, *key, &exact);
+    if (index && !exact) return kDuplicate;
+    if (!index && mode == EditMode::kChangeOnly) return kElementNotFound;
+    if (!index && net.buses.size() >= bus_limit) return kBusLimit;
+    Transformer t;
+    if (index) {
+        t = net.transformers[*index];
+    } else {
+        t.buses = {i, j, k};
+        t.metbus = j;
+        t.owners = default_owners(net.bus(i)->owner);
+        t.sbase12_mva = t.sbase23_mva = t.sbase31_mva = net.system.sbase_mva;
+    }
+    const int star = index ? t.star_bus : next_star_point_number(net);
+    const Bus* star_bus = index ? net.bus(star) : nullptr;
+    apply(t);
+    t.buses = {i, j, k};
+    t.ckt = *key;
+    t.star_bus = star;
+    if (int r = check_transformer(net, t)) return r;
+    t.name = *normalize_name(t.name, kMaxNameLength);
+    t.vecgrp = *normalize_name(t.vecgrp, kMaxVectorGroupLength);
+    if (!star_bus) {
+        // The star point takes the owner, area and zone of winding 1 and the nominal 1 pu.
+        const Bus& first = *net.bus(i);
+        Bus point;
+        point.number = star;
+        point.base_kv = 1.0;
+        point.area = first.area;
+        point.zone = first.zone;
+        point.owner = first.owner;
+        point.star_point = true;
+        net.bus_index.insert(star);
+        net.buses.push_back(point);
+    }
+    store(net.transformers, index, std::move(t));
+    sync_star_point(net, net.transformers[index ? *index : net.transformers.size() - 1]);
+    ++net.structure_revision;
+    return kOk;
+}
+
+int set_three_winding_winding(Network& net, int i, int j, int k, std::string_view ckt, int winding,
+                              const Apply<Winding>& apply) {
+    if (!valid_bus_number(i) || !valid_bus_number(j) || !valid_bus_number(k)) return kInvalidBusNumber;
+    if (!net.bus(i) || !net.bus(j) || !net.bus(k)) return kBusNotFound;
+    if (!in_range(winding, 1, 3)) return kInvalidWinding;
+    auto key = normalize_identifier(ckt);
+    if (!key) return kInvalidIdentifier;
+    bool exact = true;
+    auto index = find_transformer(net, i, j, k, *key, &exact);
+    if (!index) return kElementNotFound;
+    if (!exact) return kDuplicate;
+    Transformer t = net.transformers[*index];
+    apply(t.windings[winding - 1]);
+    if (int r = check_transformer(net, t)) return r;
+    net.transformers[*index] = std::move(t);
+    ++net.structure_revision;
+    return kOk;
+}
+
+int set_switched_shunt(Network& net, int bus, std::string_view id, EditMode mode,
+                       const Apply<SwitchedShunt>& apply) {
+    return set_bus_element(
+        net, net.switched_shunts, bus, id, mode, apply, find_switched_shunt, [](SwitchedShunt&, const Bus&) {},
+        [](const Network& n, SwitchedShunt& s) {
+            for (auto& block : s.blocks) block.b_mvar = round_to_15_digits(block.b_mvar);
+            int r = check_switched_shunt(n, s);
+            if (!r) {
+                s.name = *normalize_name(s.name, kMaxNameLength);
+                s.rmidnt = *normalize_name(s.rmidnt, kMaxNameLength);
+            }
+            return r;
+        });
+}
+
+int set_induction_machine(Network& net, int bus, std::string_view id, EditMode mode,
+                          const Apply<InductionMachine>& apply) {
+    return set_bus_element(
+        net, net.induction_machines, bus, id, mode, apply, find_induction_machine,
+        [&net](InductionMachine& m, const Bus& b) {
+            m.area = b.area;
+            m.zone = b.zone;
+            m.owner = b.owner;
+            m.mbase_mva = net.system.sbase_mva;
+        },
+        [](const Network& n, InductionMachine& m) {
+            int r = check_induction_machine(n, m);
+            if (!r) m.name = *normalize_name(m.name, kMaxNameLength);
+            return r;
+        });
+}
+
+}  // namespace gridfold::pf

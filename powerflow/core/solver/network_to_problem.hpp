@@ -1,0 +1,38 @@
+// The one step that derives solver data from the network model.
+//
+// What is dropped: out-of-service elements, isolated buses (type 4), buses of islands
+// that have no swing bus and no machine able to take that role, star points of
+// out-of-service three-winding transformers. What is built: the admittance matrix in
+// per unit on the system base, the constant-power, constant-current and
+// constant-admittance injections, the swing buses, the machine voltage controls and
+// the switched shunts that may be adjusted. The mappings kept here let the solution
+// be written back to the buses, machines and switched shunts it came from.
+#pragma once
+
+#include "core/network.hpp"
+#include "core/solver/ac_problem.hpp"
+
+#include <vector>
+
+namespace gridfold::pf {
+
+struct DerivedProblem {
+    AcProblem problem;
+    std::vector<int> network_bus;   // problem index -> index into Network::buses
+    std::vector<int> problem_bus;   // index into Network::buses -> problem index, -1 when not solved
+    int islands_solved = 0;
+    int islands_without_swing = 0;
+    std::vector<int> buses_without_swing;  // bus numbers of the islands left unsolved
+    // Machines (indices into Network::machines) sharing the output of each swing bus
+    // and of each voltage control; same order as the swing list and problem.controls.
+    std::vector<int> swing_buses;                      // problem indices
+    std::vector<std::vector<int>> swing_machines;
+    std::vector<std::vector<int>> control_machines;
+    std::vector<int> shunt_of_control;                 // index into Network::switched_shunts
+};
+
+// Builds the solver data of the network's present state. adjust_shunts selects whether
+// switched shunts in voltage-control modes are listed for adjustment.
+DerivedProblem build_ac_problem(const Network& network, bool adjust_shunts);
+
+}  // namespace gridfold::pf

@@ -1,0 +1,368 @@
+#include "core/solver/newton_raphson.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace gridfold::pf {
+
+namespace {
+
+constexpr Complex kJ(0.0, 1.0);
+
+// The step is scaled down so that no magnitude changes by more than this (pu):
+// a guard against a near-singular step, not a convergence aid.
+constexpr double kLargestMagnitudeStep = 2.0;
+
+bool voltages_sane(const Eigen::VectorXcd& v, double ceiling) {
+    for (Eigen::Index i = 0; i < v.size(); ++i) {
+        const double m = std::abs(v[i]);
+        if (!std::isfinite(m) || m <= 1e-6 || m > ceiling) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Eigen::VectorXcd NewtonRaphson::injections(const AcProblem& p, const Eigen::VectorXcd& v) {
+    const Eigen::VectorXcd current = p.ybus * v;
+    return v.cwiseProduct(current.conjugate());
+}
+
+double NewtonRaphson::control_q(const AcProblem& p, const Eigen::VectorXcd& v, const Eigen::VectorXcd& injected,
+                                int c) const {
+    const int g = p.controls[c].gen_bus;
+    double q = injected[g].imag() - (p.s_power[g] - p.s_current[g] * std::abs(v[g])).imag();
+    // A limited control's output is held in s_power; add it back.
+    if (c < static_cast<int>(states_.size())) {
+        if (states_[c] == ControlState::at_max) q += p.controls[c].q_max_pu;
+        if (states_[c] == ControlState::at_min) q += p.controls[c].q_min_pu;
+    }
+    return q;
+}
+
+void NewtonRaphson::build_indices(const AcProblem& p) {
+    const int n = p.n;
+    std::vector<uint8_t> q_free(n, 0), vm_fixed(n, 0);
+    for (int i = 0; i < n; ++i)
+        if (p.is_swing[i]) q_free[i] = vm_fixed[i] = 1;
+    for (size_t c = 0; c < p.controls.size(); ++c) {
+        if (states_[c] != ControlState::regulating) continue;
+        q_free[p.controls[c].gen_bus] = 1;
+        vm_fixed[p.controls[c].regulated_bus] = 1;
+    }
+    std::vector<int> p_index(n, -1), q_index(n, -1), vm_index(n, -1);
+    int np = 0, nq = 0, nvm = 0;
+    for (int i = 0; i < n; ++i) {
+        if (!p.is_swing[i]) p_index[i] = np++;
+        if (!q_free[i]) q_index[i] = nq++;
+        if (!vm_fixed[i]) vm_index[i] = nvm++;
+    }
+    if (p_index != p_index_ || q_index != q_index_ || vm_index != vm_index_) {
+        pattern_valid_ = false;
+        p_index_.swap(p_index);
+        q_index_.swap(q_index);
+        vm_index_.swap(vm_index);
+    }
+    n_p_ = np;
+    n_q_ = nq;
+    // nvm equals nq when every active control has its own generator and regulated bus,
+    // which build_ac_problem guarantees; a mismatch would make the Jacobian non-square.
+    (void)nvm;
+}
+
+void NewtonRaphson::build_pattern(const AcProblem& p) {
+    const auto& y = p.ybus;
+    const int nnz = static_cast<int>(y.nonZeros());
+    std::vector<int> outer(y.outerIndexPtr(), y.outerIndexPtr() + y.outerSize() + 1);
+    std::vector<int> inner(y.innerIndexPtr(), y.innerIndexPtr() + nnz);
+    if (pattern_valid_ && outer == y_outer_ && inner == y_inner_) return;
+    y_outer_.swap(outer);
+    y_inner_.swap(inner);
+
+    // Each Jacobian entry is tagged with a unique number, so that after assembly the
+    // value at each stored position tells which admittance entry and block it came from.
+    std::vector<Eigen::Triplet<double, int>> triplets;
+    triplets.reserve(static_cast<size_t>(nnz) * 4);
+    pos_pa_.assign(nnz, -1);
+    pos_pm_.assign(nnz, -1);
+    pos_qa_.assign(nnz, -1);
+    pos_qm_.assign(nnz, -1);
+    diag_nz_.assign(p.n, -1);
+    for (int k = 0; k < y.outerSize(); ++k) {
+        for (int e = y.outerIndexPtr()[k]; e < y.outerIndexPtr()[k + 1]; ++e) {
+            const int i = y.innerIndexPtr()[e];
+            if (i == k) diag_nz_[i] = e;
+            const int pr = p_index_[i], qr = q_index_[i], ac = p_index_[k], mc = vm_index_[k];
+            auto tag = [&](int block) { return static_cast<double>(4 * e + block + 1); };
+            if (pr >= 0 && ac >= 0) triplets.emplace_back(pr, ac, tag(0));
+            if (pr >= 0 && mc >= 0) triplets.emplace_back(pr, n_p_ + mc, tag(1));
+            if (qr >= 0 && ac >= 0) triplets.emplace_back(n_p_ + qr, ac, tag(2));
+            if (qr >= 0 && mc >= 0) triplets.emplace_back(n_p_ + qr, n_p_ + mc, tag(3));
+        }
+    }
+    const int dim = n_p_ + n_q_;
+    jacobian_.resize(dim, dim);
+    jacobian_.setFromTriplets(triplets.begin(), triplets.end());
+    jacobian_.makeCompressed();
+    double* values = jacobian_.valuePtr();
+    for (int pos = 0; pos < jacobian_.nonZeros(); ++pos) {
+        const long t = static_cast<long>(values[pos]) - 1;
+        const int e = static_cast<int>(t / 4), block = static_cast<int>(t % 4);
+        (block == 0 ? pos_pa_ : block == 1 ? pos_pm_ : block == 2 ? pos_qa_ : pos_qm_)[e] = pos;
+    }
+    d_angle_.assign(nnz, Complex());
+    d_magnitude_.assign(nnz, Complex());
+    pattern_valid_ = true;
+    analysed_ = false;
+}
+
+void NewtonRaphson::fill_jacobian(const AcProblem& p, const Eigen::VectorXcd& v, const Eigen::VectorXcd& current) {
+    const auto& y = p.ybus;
+    const Complex* yv = y.valuePtr();
+    // dS_i/dtheta_k = -j V_i conj(Y_ik V_k) (+ j V_i conj(I_i) on the diagonal)
+    // dS_i/d|V_k|  =  V_i conj(Y_ik V_k) / |V_k| (+ V_i conj(I_i) / |V_i| on the diagonal)
+    for (int k = 0; k < y.outerSize(); ++k) {
+        const Complex vk = v[k];
+        const double inv_mk = 1.0 / std::abs(vk);
+        for (int e = y.outerIndexPtr()[k]; e < y.outerIndexPtr()[k + 1]; ++e) {
+            const int i = y.innerIndexPtr()[e];
+            const Complex w = v[i] * std::conj(yv[e] * vk);
+            d_angle_[e] = -kJ * w;
+            d_magnitude_[e] = w * inv_mk;
+        }
+    }
+    for (int i = 0; i < p.n; ++i) {
+        const int e = diag_nz_[i];
+        const Complex w = v[i] * std::conj(current[i]);
+        d_angle_[e] += kJ * w;
+        // The constant-current load enters the mismatch as +s_current * |V|.
+        d_magnitude_[e] += w / std::abs(v[i]) + p.s_current[i];
+    }
+    double* jv = jacobian_.valuePtr();
+    const int nnz = static_cast<int>(d_angle_.size());
+    for (int e = 0; e < nnz; ++e) {
+        if (pos_pa_[e] >= 0) jv[pos_pa_[e]] = d_angle_[e].real();
+        if (pos_pm_[e] >= 0) jv[pos_pm_[e]] = d_magnitude_[e].real();
+        if (pos_qa_[e] >= 0) jv[pos_qa_[e]] = d_angle_[e].imag();
+        if (pos_qm_[e] >= 0) jv[pos_qm_[e]] = d_magnitude_[e].imag();
+    }
+}
+
+double NewtonRaphson::mismatch(const AcProblem& p, const Eigen::VectorXcd& v, Eigen::VectorXd& f,
+                               Eigen::VectorXcd& current, int& worst_bus, bool& worst_is_q) const {
+    current.noalias() = p.ybus * v;
+    f.resize(n_p_ + n_q_);
+    double largest = 0.0;
+    bool finite = true;
+    worst_bus = -1;
+    worst_is_q = false;
+    for (int i = 0; i < p.n; ++i) {
+        const Complex d = v[i] * std::conj(current[i]) - p.s_power[i] + p.s_current[i] * std::abs(v[i]);
+        if (!std::isfinite(d.real()) || !std::isfinite(d.imag())) finite = false;
+        if (p_index_[i] >= 0) {
+            f[p_index_[i]] = d.real();
+            const double a = std::abs(d.real());
+            if (a > largest || worst_bus < 0) { largest = a; worst_bus = i; worst_is_q = false; }
+        }
+        if (q_index_[i] >= 0) {
+            f[n_p_ + q_index_[i]] = d.imag();
+            const double a = std::abs(d.imag());
+            if (a > largest || worst_bus < 0) { largest = a; worst_bus = i; worst_is_q = true; }
+        }
+    }
+    return finite ? largest : INFINITY;
+}
+
+bool NewtonRaphson::apply_var_limits(AcProblem& p, Eigen::VectorXcd& v, const Eigen::VectorXcd& current) {
+    bool changed = false;
+    for (size_t c = 0; c < p.controls.size(); ++c) {
+        auto& ctl = p.controls[c];
+        const int g = ctl.gen_bus;
+        const Complex s_calc = v[g] * std::conj(current[g]);
+        const double spec_q = (p.s_power[g] - p.s_current[g] * std::abs(v[g])).imag();
+        const double vreg = std::abs(v[ctl.regulated_bus]);
+        // Only the fixed-output part of s_power holds the limit while a control is limited.
+        switch (states_[c]) {
+        case ControlState::regulating: {
+            const double q = s_calc.imag() - spec_q;
+            const double slack = 1e-9;
+            if (q > ctl.q_max_pu + slack) {
+                states_[c] = ControlState::at_max;
+                p.s_power[g] += Complex(0.0, ctl.q_max_pu);
+                changed = true;
+            } else if (q < ctl.q_min_pu - slack) {
+                states_[c] = ControlState::at_min;
+                p.s_power[g] += Complex(0.0, ctl.q_min_pu);
+                changed = true;
+            }
+            break;
+        }
+        case ControlState::at_max:
+        case ControlState::at_min: {
+            const bool at_max = states_[c] == ControlState::at_max;
+            // Back to regulating when the voltage shows the machines would move off the limit;
+            // the count keeps a bus from switching back and forth without end.
+            const bool release = at_max ? vreg > ctl.v_set_pu + 1e-6 : vreg < ctl.v_set_pu - 1e-6;
+            if (release && back_switches_[c] < 3) {
+                ++back_switches_[c];
+                p.s_power[g] -= Complex(0.0, at_max ? ctl.q_max_pu : ctl.q_min_pu);
+                states_[c] = ControlState::regulating;
+                const int r = ctl.regulated_bus;
+                v[r] = std::polar(ctl.v_set_pu, std::arg(v[r]));
+                changed = true;
+            }
+            break;
+        }
+        }
+    }
+    return changed;
+}
+
+void NewtonRaphson::apply_step(Eigen::VectorXcd& v, const Eigen::VectorXcd& from, const Eigen::VectorXd& dx,
+                               double mu) const {
+    const Eigen::Index n = from.size();
+    for (Eigen::Index i = 0; i < n; ++i) {
+        double angle = std::arg(from[i]);
+        double magnitude = std::abs(from[i]);
+        if (p_index_[i] >= 0) angle += mu * dx[p_index_[i]];
+        if (vm_index_[i] >= 0) magnitude += mu * dx[n_p_ + vm_index_[i]];
+        v[i] = std::polar(magnitude, angle);
+        if (magnitude <= 0.0) v[i] = Complex(magnitude, 0.0);  // flagged as divergence by the caller
+    }
+}
+
+NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const NewtonSettings& s,
+                                  const IterationObserver& observer) {
+    NewtonResult result;
+    const long factorizations_before = linear_.factorizations();
+    states_.assign(p.controls.size(), ControlState::regulating);
+    if (preset_.size() == p.controls.size()) states_ = preset_;
+    preset_.clear();
+    back_switches_.assign(p.controls.size(), 0);
+    // Controls that start limited hold their limit as fixed output.
+    for (size_t c = 0; c < p.controls.size(); ++c) {
+        if (states_[c] == ControlState::at_max) p.s_power[p.controls[c].gen_bus] += Complex(0.0, p.controls[c].q_max_pu);
+        if (states_[c] == ControlState::at_min) p.s_power[p.controls[c].gen_bus] += Complex(0.0, p.controls[c].q_min_pu);
+    }
+
+    Eigen::VectorXd f, dx;
+    Eigen::VectorXcd current, trial(v.size()), v_from;
+    Eigen::VectorXcd best = v;
+    double best_mismatch = INFINITY;
+    double previous = INFINITY;
+    int growth = 0;
+    bool limits_on = s.var_limit_iteration == 0;
+
+    build_indices(p);
+    for (int it = 0;; ++it) {
+        int worst = -1;
+        bool worst_q = false;
+        double largest = mismatch(p, v, f, current, worst, worst_q);
+        if (!std::isfinite(largest) || !voltages_sane(v, s.v_ceiling_pu)) {
+            result.outcome = NewtonOutcome::diverged;
+            break;
+        }
+        if (s.var_limit_iteration >= 0 && !limits_on &&
+            (it >= s.var_limit_iteration || largest < 10.0 * s.tolerance_pu))
+            limits_on = true;
+        bool switched = false;
+        if (limits_on && !p.controls.empty() && apply_var_limits(p, v, current)) {
+            switched = true;
+            build_indices(p);
+            largest = mismatch(p, v, f, current, worst, worst_q);
+            best_mismatch = INFINITY;  // a new equation set: earlier iterates are not comparable
+        }
+        if (largest < best_mismatch) {
+            best_mismatch = largest;
+            best = v;
+        }
+        result.largest_mismatch_pu = largest;
+        result.worst_bus = worst;
+        if (observer) observer(it, largest, worst, worst_q);
+        if (largest < s.tolerance_pu && !switched) {
+            result.outcome = NewtonOutcome::converged;
+            break;
+        }
+        if (largest > s.divergence_mismatch_pu && largest > previous) {
+            if (++growth >= 3) {
+                result.outcome = NewtonOutcome::diverged;
+                break;
+            }
+        } else {
+            growth = 0;
+        }
+        previous = largest;
+        if (it >= s.max_iterations) {
+            result.outcome = NewtonOutcome::iteration_limit;
+            break;
+        }
+
+        build_pattern(p);
+        fill_jacobian(p, v, current);
+        if (!analysed_) {
+            linear_.analyse(jacobian_);
+            analysed_ = true;
+            if (linear_.factorise(jacobian_) != LinearStatus::ok) {
+                result.outcome = NewtonOutcome::diverged;
+                break;
+            }
+        } else if (linear_.refactorise(jacobian_) != LinearStatus::ok) {
+            result.outcome = NewtonOutcome::diverged;
+            break;
+        }
+        dx = -f;
+        if (linear_.solve(dx) != LinearStatus::ok) {
+            result.outcome = NewtonOutcome::diverged;
+            break;
+        }
+        ++result.iterations;
+
+        double mu = 1.0;
+        double largest_dvm = 0.0;
+        for (int i = 0; i < p.n; ++i)
+            if (vm_index_[i] >= 0) largest_dvm = std::max(largest_dvm, std::abs(dx[n_p_ + vm_index_[i]]));
+        if (largest_dvm > kLargestMagnitudeStep) mu = kLargestMagnitudeStep / largest_dvm;
+
+        v_from = v;
+        apply_step(v, v_from, dx, mu);
+        if (s.step != StepControl::full) {
+            const double norm0 = f.squaredNorm();
+            Eigen::VectorXd f_trial;
+            Eigen::VectorXcd c_trial;
+            int wb;
+            bool wq;
+            auto trial_norm = [&](double m) {
+                apply_step(trial, v_from, dx, m);
+                if (!voltages_sane(trial, s.v_ceiling_pu)) return double(INFINITY);
+                mismatch(p, trial, f_trial, c_trial, wb, wq);
+                const double n2 = f_trial.squaredNorm();
+                return std::isfinite(n2) ? n2 : double(INFINITY);
+            };
+            double norm1 = trial_norm(mu);
+            if (norm1 > norm0) {
+                if (s.step == StepControl::line_search && std::isfinite(norm1)) {
+                    // Quadratic model of |F(mu)|^2 from |F(0)|^2, its slope -2|F(0)|^2 along the
+                    // Newton direction and |F(mu)|^2: its minimiser is the first trial length.
+                    const double m = mu * norm0 / (norm0 + norm1);
+                    mu = std::clamp(m, 0.05 * mu, 0.5 * mu);
+                } else {
+                    mu *= 0.5;
+                }
+                norm1 = trial_norm(mu);
+                for (int h = 0; h < 6 && norm1 > norm0; ++h) {
+                    mu *= 0.5;
+                    norm1 = trial_norm(mu);
+                }
+            }
+            apply_step(v, v_from, dx, mu);
+        }
+    }
+    result.factorizations = linear_.factorizations() - factorizations_before;
+    if (result.outcome != NewtonOutcome::converged) {
+        if (std::isfinite(best_mismatch) && voltages_sane(best, s.v_ceiling_pu)) v = best;
+        else v = Eigen::VectorXcd::Constant(v.size(), Complex(1.0, 0.0));
+    }
+    return result;
+}
+
+}  // namespace gridfold::pf

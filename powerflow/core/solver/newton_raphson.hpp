@@ -1,0 +1,109 @@
+// Polar Newton-Raphson iterations on an AcProblem.
+//
+// Inputs: the problem (admittance matrix, injections, voltage controls), starting
+// voltages and the settings below. Output: the voltages (updated in place), the
+// outcome and statistics. The mismatch is evaluated before any factorization, so a
+// problem that already meets the tolerance returns after zero factorizations.
+// Unknowns: the angle of every non-swing bus and the magnitude of every bus whose
+// magnitude is not held by a swing bus or an active voltage control. Equations: the
+// active-power balance of every non-swing bus and the reactive-power balance of
+// every bus whose reactive injection is not free (swing buses and generator buses
+// of active controls). The Jacobian's sparsity pattern and the linear solver's
+// analysis are kept while the set of active controls stays the same.
+#pragma once
+
+#include "core/solver/ac_problem.hpp"
+#include "core/solver/linear_solver.hpp"
+
+#include <functional>
+
+namespace gridfold::pf {
+
+enum class NewtonOutcome { converged = 0, iteration_limit = 1, diverged = 2 };
+
+enum class StepControl {
+    full,         // plain Newton steps
+    halving,      // halve the step (up to 6 times) while it increases the mismatch
+    line_search,  // step length minimising the mismatch along the Newton direction
+};
+
+struct NewtonSettings {
+    double tolerance_pu = 0.001;      // largest active or reactive bus mismatch accepted
+    int max_iterations = 20;
+    StepControl step = StepControl::full;
+    // Reactive limits of voltage controls: -1 ignored; 0 checked from the first
+    // iteration; n > 0 checked from iteration n, or earlier once the largest
+    // mismatch is below 10 times the tolerance. Once checked, controls switch to
+    // fixed output at the violated limit and back when the voltage allows it.
+    int var_limit_iteration = 0;
+    // Divergence: any non-finite value or magnitude <= 0 or above v_ceiling_pu, or a
+    // largest mismatch above divergence_mismatch_pu that grew three iterations running.
+    double v_ceiling_pu = 5.0;
+    double divergence_mismatch_pu = 100.0;
+};
+
+struct NewtonResult {
+    NewtonOutcome outcome = NewtonOutcome::iteration_limit;
+    int iterations = 0;              // Newton steps taken
+    double largest_mismatch_pu = 0;  // at the returned voltages
+    int worst_bus = -1;              // internal index of the bus with the largest mismatch
+    long factorizations = 0;
+};
+
+// Called once per iteration before the step: iteration number, largest mismatch
+// (pu), internal index of its bus, and whether it is a reactive mismatch.
+using IterationObserver = std::function<void(int, double, int, bool)>;
+
+// State of each voltage control during the iterations.
+enum class ControlState : uint8_t { regulating, at_max, at_min };
+
+class NewtonRaphson {
+public:
+    // Runs the iterations. On failure the voltages are left at the iterate with the
+    // smallest mismatch, which is always finite.
+    NewtonResult solve(AcProblem& problem, Eigen::VectorXcd& v, const NewtonSettings& settings,
+                       const IterationObserver& observer = {});
+
+    // Control states after the last solve (index as problem.controls).
+    const std::vector<ControlState>& control_states() const { return states_; }
+    // Sets the control states the next solve starts with (sizes must match, else ignored).
+    void set_control_states(const std::vector<ControlState>& states) { preset_ = states; }
+
+    // Reactive output (pu) of the machines of control c at voltages v, given the
+    // injections at v (see injections()) and the control states of the last solve.
+    double control_q(const AcProblem& problem, const Eigen::VectorXcd& v, const Eigen::VectorXcd& injected,
+                     int c) const;
+    // Complex power (pu) injected into the network at each bus at voltages v.
+    static Eigen::VectorXcd injections(const AcProblem& problem, const Eigen::VectorXcd& v);
+
+private:
+    void build_indices(const AcProblem& problem);
+    void build_pattern(const AcProblem& problem);
+    void fill_jacobian(const AcProblem& problem, const Eigen::VectorXcd& v, const Eigen::VectorXcd& current);
+    // Mismatch vector (P rows then Q rows); returns the largest entry in magnitude.
+    double mismatch(const AcProblem& problem, const Eigen::VectorXcd& v, Eigen::VectorXd& f, Eigen::VectorXcd& current,
+                    int& worst_bus, bool& worst_is_q) const;
+    bool apply_var_limits(AcProblem& problem, Eigen::VectorXcd& v, const Eigen::VectorXcd& current);
+    void apply_step(Eigen::VectorXcd& v, const Eigen::VectorXcd& from, const Eigen::VectorXd& dx, double mu) const;
+
+    std::vector<ControlState> states_;
+    std::vector<ControlState> preset_;
+    std::vector<int> back_switches_;
+    // Index maps: -1 when the bus has no such row/column.
+    std::vector<int> p_index_;   // P row and angle column
+    std::vector<int> q_index_;   // Q row (offset by n_p_)
+    std::vector<int> vm_index_;  // magnitude column (offset by n_p_)
+    int n_p_ = 0, n_q_ = 0;
+    // Jacobian and, for each admittance nonzero, its four positions in J's value array.
+    RealSparse jacobian_;
+    std::vector<int> pos_pa_, pos_pm_, pos_qa_, pos_qm_;
+    std::vector<int> diag_nz_;  // admittance nonzero holding each diagonal
+    std::vector<Complex> d_angle_, d_magnitude_;
+    bool pattern_valid_ = false;
+    bool analysed_ = false;
+    // Admittance pattern the Jacobian pattern was built from.
+    std::vector<int> y_outer_, y_inner_;
+    SparseLinearSolver linear_;
+};
+
+}  // namespace gridfold::pf

@@ -1,0 +1,90 @@
+// Load-flow solutions of a network: the full Newton solution (fnsl) and the robust
+// solution (rsol), their options, the solution parameters and the solved status.
+//
+// A solution derives the solver data from the network (network_to_problem.hpp), runs
+// the Newton-Raphson kernel with the chosen start, step control and escalation, and
+// writes back bus voltages, machine outputs and adjusted switched shunts. Voltages
+// written back are always finite.
+#pragma once
+
+#include "core/network.hpp"
+#include "core/solver/newton_raphson.hpp"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace gridfold::pf {
+
+// Value of solved(): the outcome of the most recent solution attempt.
+enum SolvedCode : int {
+    kSolved = 0,
+    kIterationLimit = 1,      // the tolerance was not met within the iteration limit
+    kDiverged = 2,            // the iterations blew up or the Jacobian was singular
+    kIslandWithoutSwing = 3,  // every solved island met the tolerance, but an island had no swing bus
+    kNoSolutionYet = 4,       // no solution attempted since the case was created or read
+};
+
+// Settable through solution_parameters_4.
+struct SolutionParameters {
+    int max_iterations = 20;          // Newton iterations per attempt
+    double tolerance_mva = 0.1;       // largest bus mismatch accepted, MW and Mvar
+    double divergence_mva = 10000.0;  // growing mismatch above this counts as divergence (fnsl)
+    double v_ceiling_pu = 5.0;        // magnitudes above this count as divergence (fnsl)
+};
+
+// Start of an attempt.
+enum class StartMode : int {
+    present = 0,           // the case's present voltages
+    flat = 1,              // held buses at their setpoint, others 1 pu, angles 0
+    flat_angles = 2,       // flat, then angles from a linear (dc) estimate
+    flat_magnitudes = 3,   // flat, then magnitudes from one reactive-power step
+    flat_both = 4,         // flat, then both estimates
+};
+
+struct SolutionOptions {
+    StartMode start = StartMode::present;
+    int var_limit_iteration = 99;  // as NewtonSettings::var_limit_iteration
+    bool adjust_shunts = false;
+    StepControl step = StepControl::full;
+    // Escalation of rsol: 0 step halving; 1 step-length search; 2 also retries from flat
+    // starts; 3 also solves without reactive limits first, then with them; 4 also walks the
+    // load and generation up from zero (continuation) when the attempts above fail.
+    int robustness = -1;               // -1: fnsl, a single attempt
+    bool repair_start = false;         // reset non-finite or implausible starting voltages
+    bool restore_on_failure = false;   // leave the case unchanged when the solution fails
+    double divergence_mva = 10000.0;
+    double v_ceiling_pu = 5.0;
+};
+
+struct SolutionReport {
+    int code = kNoSolutionYet;
+    int iterations = 0;
+    long factorizations = 0;
+    double largest_mismatch_mva = 0.0;
+    int worst_bus = 0;  // bus number
+};
+
+// Receives each progress line.
+using ProgressLines = std::function<void(const std::string&)>;
+
+class LoadFlowSolver {
+public:
+    // Runs one solution on the network; `name` ("fnsl", "rsol") heads the progress lines.
+    SolutionReport solve(Network& network, const SolutionParameters& parameters, const SolutionOptions& options,
+                         const std::string& name, const ProgressLines& progress);
+
+private:
+    NewtonRaphson newton_;  // kept across solutions: its Jacobian pattern and analysis are reused
+};
+
+// What the working case keeps between solutions.
+struct SolutionState {
+    int solved = kNoSolutionYet;          // value of solved()
+    SolutionParameters parameters;
+    std::shared_ptr<LoadFlowSolver> solver;  // created by the first solution
+    // A new or newly read case has not been solved.
+    void case_replaced() { solved = kNoSolutionYet; }
+};
+
+}  // namespace gridfold::pf

@@ -1,0 +1,111 @@
+#include "core/working_case.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+
+#include "core/case_file.hpp"
+#include "core/error_codes.hpp"
+
+namespace gridfold::pf {
+
+WorkingCase& working_case() {
+    static WorkingCase instance;
+    return instance;
+}
+
+int initialise(WorkingCase& wc, long buses) {
+    if (buses <= 0) return kInvalidOption;
+    wc.network = Network{};
+    wc.branch_walk = BranchWalk{};
+    wc.machine_walk = MachineWalk{};
+    wc.solution = SolutionState{};
+    wc.bus_limit = static_cast<std::size_t>(buses);
+    wc.initialised = true;
+    wc.report("Embedded power-flow engine initialised for " + std::to_string(buses) + " buses");
+    return kOk;
+}
+
+std::string with_case_extension(const std::string& path) {
+    if (std::filesystem::path(path).has_extension()) return path;
+    return path + ".sav";
+}
+
+int open_case(WorkingCase& wc, const std::string& path) {
+    if (!wc.initialised) return kNotInitialised;
+    std::string file = path;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec) && !std::filesystem::path(file).has_extension()) file += ".sav";
+    try {
+        Network net = load_case_file(file, wc.bus_limit);
+        wc.network = std::move(net);
+        wc.branch_walk = BranchWalk{};
+        wc.machine_walk = MachineWalk{};
+        wc.solution.case_replaced();
+        wc.report("Case " + file + " read: " + std::to_string(wc.network.buses.size()) + " buses, " +
+                  std::to_string(wc.network.branches.size()) + " branches, " +
+                  std::to_string(wc.network.transformers.size()) + " transformers");
+        return kOk;
+    } catch (const CaseFileError& error) {
+        wc.report("Case not read, working case unchanged: " + std::string(error.what()));
+        return error.kind() == CaseFileError::kOpen ? kFileNotFound : kFileFormat;
+    }
+}
+
+int save_case(WorkingCase& wc, const std::string& path) {
+    if (!wc.initialised) return kNotInitialised;
+    const std::string file = with_case_extension(path);
+    try {
+        save_case_file(wc.network, file);
+        wc.report("Case saved in " + file);
+        return kOk;
+    } catch (const CaseFileError& error) {
+        wc.report("Case not saved: " + std::string(error.what()));
+        return kFileWrite;
+    }
+}
+
+int close_case(WorkingCase& wc) {
+    if (!wc.initialised) return kNotInitialised;
+    wc.network = Network{};
+    wc.branch_walk = BranchWalk{};
+    wc.machine_walk = MachineWalk{};
+    wc.solution.case_replaced();
+    return kOk;
+}
+
+int bus_quantity(const WorkingCase& wc, int number, std::string_view name, BusQuantity* out) {
+    if (!wc.initialised) return kNotInitialised;
+    if (number < kMinBusNumber || number > kMaxBusNumber) return kInvalidBusNumber;
+    const Bus* bus = wc.network.bus(number);
+    if (!bus) return kBusNotFound;
+    std::string key(name);
+    key.erase(std::remove(key.begin(), key.end(), ' '), key.end());
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::toupper(c); });
+    auto real = [&](double v) {
+        *out = BusQuantity{false, 0, v};
+        return kOk;
+    };
+    auto whole = [&](long v) {
+        *out = BusQuantity{true, v, 0.0};
+        return kOk;
+    };
+    if (key == "BASE") return real(bus->base_kv);
+    if (key == "PU") return real(bus->vm_pu);
+    if (key == "KV") return real(bus->vm_pu * bus->base_kv);
+    if (key == "ANGLE") return real(bus->va_deg * std::numbers::pi / 180.0);
+    if (key == "ANGLED") return real(bus->va_deg);
+    if (key == "NVLMHI") return real(bus->nvhi_pu);
+    if (key == "NVLMLO") return real(bus->nvlo_pu);
+    if (key == "EVLMHI") return real(bus->evhi_pu);
+    if (key == "EVLMLO") return real(bus->evlo_pu);
+    if (key == "TYPE") return whole(bus->ide);
+    if (key == "AREA") return whole(bus->area);
+    if (key == "ZONE") return whole(bus->zone);
+    if (key == "OWNER") return whole(bus->owner);
+    return kInvalidOption;
+}
+
+}  // namespace gridfold::pf

@@ -1,0 +1,59 @@
+// The engine's process-wide working case: the network being edited and solved, the walks
+// the engine keeps between calls, and where progress lines go. Every psspy operation acts on
+// this one object, like the engine it stands in for.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/network.hpp"
+#include "core/progress.hpp"
+#include "core/solver/solution.hpp"
+#include "core/topology.hpp"
+
+namespace gridfold::pf {
+
+struct WorkingCase {
+    bool initialised = false;        // psseinit has been called
+    std::size_t bus_limit = 0;       // buses allowed by psseinit, star points included
+    Network network;
+    BranchWalk branch_walk;
+    MachineWalk machine_walk;
+    std::shared_ptr<ProgressSink> progress = std::make_shared<SilentProgress>();
+    long lines_per_page = 0;         // kept for lines_per_page_one_device; output is not paged
+
+    void report(std::string_view line) const { progress->write_line(line); }
+
+    // The solver keeps the state of its last solution below this line.
+    SolutionState solution;
+};
+
+WorkingCase& working_case();
+
+// psseinit: an empty case holding at most `buses` buses.
+int initialise(WorkingCase& wc, long buses);
+
+// Replaces the working case by the case in the file; on failure the working case stays as
+// it was and a progress line names the file and the line at fault.
+int open_case(WorkingCase& wc, const std::string& path);
+
+// Writes the working case; a path without extension gets ".sav".
+int save_case(WorkingCase& wc, const std::string& path);
+
+// close_powerflow: an empty case; the engine stays initialised.
+int close_case(WorkingCase& wc);
+
+// Path with ".sav" appended when its last component has no extension.
+std::string with_case_extension(const std::string& path);
+
+// One quantity of one bus, by the names busdat takes.
+struct BusQuantity {
+    bool integer = false;
+    long whole = 0;
+    double real = 0.0;
+};
+int bus_quantity(const WorkingCase& wc, int bus, std::string_view name, BusQuantity* out);
+
+}  // namespace gridfold::pf

@@ -1,0 +1,222 @@
+"""Case files of the embedded engine: exact round trips, whole-or-nothing writes, refusal of
+files that are not cases (with the working case kept and the line at fault reported)."""
+import os
+
+import pytest
+
+from helpers import engine_cases
+
+
+@pytest.fixture
+def cases(psspy, tmp_path):
+    return {
+        "main": engine_cases.save_main_case(psspy, tmp_path / "main.sav"),
+        "solar": engine_cases.save_solar_case(psspy, tmp_path / "solar.sav"),
+        "wind": engine_cases.save_wind_case(psspy, tmp_path / "wind.sav"),
+    }
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+@pytest.mark.parametrize("name", ["main", "solar", "wind"])
+def test_save_open_save_gives_identical_bytes(psspy, cases, tmp_path, name):
+    assert psspy.case(cases[name]) == 0
+    again = str(tmp_path / "again.sav")
+    assert psspy.save(again) == 0
+    assert read(again) == read(cases[name])
+
+
+def test_awkward_reals_survive_a_round_trip_exactly(psspy, tmp_path):
+    values = [0.1 + 0.2, 1.0 / 3.0, 1e-300, 123456789.123456789, -2.5e-7, 5e-324, 1.7976931348623157e308]
+    psspy.bus_data_4(ibus=1, realar1=138.0)
+    for k, value in enumerate(values, start=2):
+        assert psspy.bus_data_4(ibus=k, realar1=138.0, realar3=value) == 0
+        assert psspy.branch_data_3(ibus=1, jbus=k, realar1=value, realar2=1.0) == 0
+    first, second = tmp_path / "first.sav", tmp_path / "second.sav"
+    assert psspy.save(str(first)) == 0
+    assert psspy.case(str(first)) == 0
+    assert psspy.save(str(second)) == 0
+    assert first.read_bytes() == second.read_bytes()
+    assert [psspy.busdat(k, "ANGLED")[1] for k in range(2, 2 + len(values))] == values
+
+
+def test_powers_times_100_give_back_what_the_data_call_stored(psspy, caspy, tmp_path):
+    """No double p has p * 100 == 3.3: powers are kept to 15 digits, which closes the loop."""
+    values = [3.3, 40.3, 1e-7, 0.07, 123456.789012345, -0.1 + -0.2, 2.0 / 3.0]
+    psspy.bus_data_4(ibus=1, realar1=138.0)
+    for k, value in enumerate(values, start=1):
+        assert psspy.load_data_6(ibus=1, id=str(k), realar1=value, realar2=-value) == 0
+    path = str(tmp_path / "powers.sav")
+    assert psspy.save(path) == 0
+    stored = [float("%.15g" % v) for v in values]
+    loads = caspy.Savecase(path).psslod
+    assert psspy.psseinit(buses=10) == 0
+    psspy.bus_data_4(ibus=1, realar1=138.0)
+    for k, load in enumerate(loads["LOAD"], start=1):
+        assert psspy.load_data_6(ibus=1, id=str(k), realar1=load[0].real * 100, realar2=load[0].imag * 100) == 0
+    assert psspy.save(str(tmp_path / "again.sav")) == 0
+    assert (tmp_path / "again.sav").read_bytes() == read(path)
+    assert caspy.Savecase(str(tmp_path / "again.sav")).psslod["LOAD"] == loads["LOAD"]
+    text = read(path).decode()
+    load_lines = text[text.index("BEGIN LOAD DATA\n") + 16: text.index("0 / END OF LOAD DATA")].splitlines()
+    assert [float(line.split(",")[5]) for line in load_lines] == stored
+
+
+def test_save_adds_extension_only_to_a_name_without_one(psspy, tmp_path):
+    engine_cases.build_main_network(psspy)
+    assert psspy.save(str(tmp_path / "plain")) == 0
+    assert psspy.save(str(tmp_path / "named.case")) == 0
+    assert sorted(os.listdir(tmp_path)) == ["named.case", "plain.sav"]
+    # case() finds the ".sav" file from the bare name as well
+    assert psspy.case(str(tmp_path / "plain")) == 0
+
+
+def test_star_points_are_in_the_working_case_but_never_in_the_file(psspy, caspy, cases):
+    text = read(cases["wind"]).decode()
+    assert "1000000" not in text
+    assert psspy.case(cases["wind"]) == 0
+    assert psspy.busdat(1000000, "PU") == (2, None)  # not a bus number a caller may name
+    numbers = caspy.Savecase(cases["wind"]).pssbus["NUM"]
+    assert numbers[-1] == 1000000 and 1000001 not in numbers
+
+
+def test_star_point_numbers_skip_numbers_in_use(psspy, caspy, tmp_path):
+    for bus in (1, 2, 3, 4):
+        psspy.bus_data_4(ibus=bus, realar1=100.0)
+    for ckt in ("1", "2"):
+        assert psspy.three_wnd_imped_data_4(ibus=1, jbus=2, kbus=3, ckt=ckt)[0] == 0
+    assert psspy.three_wnd_imped_data_4(ibus=2, jbus=3, kbus=4, ckt="1", realari16=1.04, realari17=-3.5)[0] == 0
+    path = str(tmp_path / "stars.sav")
+    psspy.save(path)
+    table = caspy.Savecase(path).pssbus
+    stars = {n: (vm, va) for n, vm, va in zip(table["NUM"], table["VM"], table["VA"]) if n >= 1000000}
+    assert sorted(stars) == [1000000, 1000001, 1000002]
+    assert stars[1000002] == (1.04, -3.5)
+
+
+def test_failed_save_leaves_the_existing_file_and_no_temporary_file(psspy, tmp_path):
+    engine_cases.build_main_network(psspy)
+    target = tmp_path / "kept.sav"
+    target.mkdir()  # the rename over a folder fails after the temporary file was written
+    (target / "inside.txt").write_text("old content")
+    assert psspy.save(str(target)) == 14
+    assert (target / "inside.txt").read_text() == "old content"
+    assert os.listdir(tmp_path) == ["kept.sav"]
+    assert psspy.save(str(tmp_path / "missing" / "x.sav")) == 14
+    assert os.listdir(tmp_path) == ["kept.sav"]
+
+
+def test_successful_save_replaces_the_file_whole(psspy, cases, tmp_path):
+    target = tmp_path / "target.sav"
+    target.write_bytes(b"x" * 100000)
+    assert psspy.case(cases["solar"]) == 0
+    assert psspy.save(str(target)) == 0
+    assert read(target) == read(cases["solar"])
+    assert sorted(os.listdir(tmp_path)) == sorted(["main.sav", "solar.sav", "wind.sav", "target.sav"])
+
+
+def damaged_variants(text):
+    """(label, content, line at fault) for damaged copies of a saved case."""
+    lines = text.splitlines(keepends=True)
+    bus_line = next(i for i, line in enumerate(lines) if line.startswith("101,"))
+    generator_line = next(i for i, line in enumerate(lines) if line.startswith("102,'1',120.0,"))
+    transformer_line = next(i for i, line in enumerate(lines) if line.startswith("103,201,0,"))
+    end = len(lines)
+    short_bus = lines[:bus_line] + ["101,'NORTH',230.0,3\n"] + lines[bus_line + 1:]
+    bad_number = list(lines)
+    bad_number[generator_line] = bad_number[generator_line].replace("120.0", "12O.0", 1)
+    missing_winding = lines[:transformer_line + 3] + lines[transformer_line + 4:]
+    duplicate_bus = lines[:bus_line + 1] + [lines[bus_line]] + lines[bus_line + 1:]
+    unknown_bus = list(lines)
+    unknown_bus[generator_line] = unknown_bus[generator_line].replace("102,", "777,", 1)
+    return [
+        ("truncated inside a record", text[: text.index("\n", text.index("102,'1',120.0,")) - 20].encode(), generator_line + 1),
+        ("truncated between sections", "".join(lines[: transformer_line]).encode(), transformer_line + 1),
+        ("without the end record", "".join(lines[: end - 1]).encode(), end),
+        ("binary", b"\x00\x01\x02binary case\xff\xfe", 1),
+        ("binary in the middle", "".join(lines[:5]).encode() + b"\x00\x00\n" + "".join(lines[5:]).encode(), 6),
+        ("too few bus fields", "".join(short_bus).encode(), bus_line + 1),
+        ("a field that is not a number", "".join(bad_number).encode(), generator_line + 1),
+        ("a transformer missing a winding line", "".join(missing_winding).encode(), transformer_line + 4),
+        ("a duplicate bus", "".join(duplicate_bus).encode(), bus_line + 2),
+        ("a machine at a missing bus", "".join(unknown_bus).encode(), generator_line + 1),
+        ("another version", text.replace(",35,", ",12,", 1).encode(), 1),
+    ]
+
+
+def test_damaged_files_are_refused_naming_the_line_and_the_working_case_stays(psspy, caspy, cases, tmp_path):
+    original = read(cases["main"]).decode()
+    assert psspy.case(cases["solar"]) == 0
+    progress = tmp_path / "progress.txt"
+    assert psspy.progress_output(islct=2, filarg=str(progress)) == 0
+    for label, content, line in damaged_variants(original):
+        damaged = tmp_path / "damaged.sav"
+        damaged.write_bytes(content)
+        assert psspy.case(str(damaged)) == 13, label
+        assert progress.read_text().splitlines()[-1].find(f"{damaged}: line {line}:") > 0, label
+        with pytest.raises(ValueError, match=f"damaged.sav: line {line}:"):
+            caspy.Savecase(str(damaged))
+        # the working case is still the solar plant
+        kept = tmp_path / "kept.sav"
+        assert psspy.save(str(kept)) == 0
+        assert read(kept) == read(cases["solar"]), label
+    psspy.progress_output(islct=6)
+
+
+def test_missing_file_is_an_error_code_and_an_os_error(psspy, caspy, cases, tmp_path):
+    psspy.case(cases["wind"])
+    missing = str(tmp_path / "nowhere.sav")
+    assert psspy.case(missing) == 12
+    with pytest.raises(OSError, match="nowhere.sav"):
+        caspy.Savecase(missing)
+    assert psspy.busdat(2004, "BASE") == (0, 0.69)
+
+
+def test_records_of_unmodelled_equipment_refuse_the_case(psspy, cases, tmp_path):
+    text = read(cases["main"]).decode()
+    dc = text.replace("BEGIN TWO-TERMINAL DC DATA\n", "BEGIN TWO-TERMINAL DC DATA\n'DC1',1,10.0,500.0\n", 1)
+    area = text.replace("BEGIN AREA DATA\n", "BEGIN AREA DATA\n1,101,0.0,10.0,'NORTH'\n", 1)
+    (tmp_path / "dc.sav").write_text(dc)
+    (tmp_path / "area.sav").write_text(area)
+    assert psspy.case(str(tmp_path / "dc.sav")) == 13
+    # area names are not kept, but they change no element: the case reads
+    assert psspy.case(str(tmp_path / "area.sav")) == 0
+
+
+def test_reader_accepts_the_layout_written_by_other_tools(psspy, caspy, tmp_path):
+    """Blank separators, double quotes, comments, heading lines, integral reals, no names."""
+    text = "\n".join([
+        "0, 100.00, 35, 0, 0, 60.00     / written elsewhere",
+        "TITLE ONE",
+        "TITLE TWO",
+        "GENERAL, THRSHZ=0.0001, PQBRAK=0.7",
+        "0 / END OF SYSTEM-WIDE DATA, BEGIN BUS DATA",
+        "@!   I,'NAME        ', BASKV, IDE,AREA,ZONE,OWNER, VM,        VA,    NVHI,   NVLO,   EVHI,   EVLO",
+        "   1 \"ALPHA\"   138.0 3 1 1 1 1.01 0.0 1.1 0.9 1.1 0.9",
+        "   2,'BETA        ', 138.0, 1.0, 1, 1, 1, 0.99, -2.0, 1.1, 0.9, 1.1, 0.9 / trailing comment",
+        "0 / END OF BUS DATA, BEGIN LOAD DATA",
+        "2,'1 ',1,1,1,10.0,2.0,0,0,0,0,1,1,0,0,0,0",
+        "0 / END OF LOAD DATA, BEGIN FIXED SHUNT DATA",
+    ] + ["0 / END"] * 19 + ["Q", ""])
+    path = tmp_path / "foreign.raw"
+    path.write_text(text)
+    assert psspy.case(str(path)) == 0
+    assert psspy.busdat(2, "ANGLED") == (0, -2.0)
+    table = caspy.Savecase(str(path))
+    assert table.pssbus["NAME"] == ("ALPHA", "BETA")
+    assert table.psslod["ID"] == ("1",) and table.psslod["LDNAME"] == ("",)
+
+
+def test_close_powerflow_empties_the_case_and_case_resets_the_walks(psspy, cases, tmp_path):
+    assert psspy.case(cases["main"]) == 0
+    assert psspy.inimac(ibus=101) == 0
+    assert psspy.case(cases["main"]) == 0
+    assert psspy.nxtmac(ibus=101)[0] == 10  # the walk started before the case was read is gone
+    assert psspy.close_powerflow() == 0
+    assert psspy.busdat(101, "PU") == (3, None)
+    assert psspy.deltmpfiles() == 0
+    assert psspy.save(str(tmp_path / "empty.sav")) == 0
+    assert psspy.case(str(tmp_path / "empty.sav")) == 0

@@ -1,0 +1,209 @@
+"""Data and change calls of the embedded engine: keyword binding, changes of existing elements,
+and the error codes of refused calls (which leave the working case unchanged)."""
+import subprocess
+import sys
+
+import pytest
+
+import gridfold
+from helpers import engine_cases
+
+
+def saved_bytes(psspy, tmp_path, name="snapshot.sav"):
+    path = tmp_path / name
+    assert psspy.save(str(path)) == 0
+    return path.read_bytes()
+
+
+def test_data_call_on_an_existing_element_changes_only_the_values_passed(psspy, caspy, tmp_path):
+    engine_cases.build_main_network(psspy)
+    assert psspy.bus_data_4(ibus=104, realar2=1.035) == 0
+    assert psspy.load_data_7(ibus=103, id="1", realar2=44.0) == 0
+    assert psspy.machine_chng_5(ibus=102, id="1", intgar1=0) == 0
+    assert psspy.branch_data_4(ibus=104, jbus=103, ckt="1", ratings3=333.0) == 0  # named in reverse
+    path = tmp_path / "changed.sav"
+    psspy.save(str(path))
+    case = caspy.Savecase(str(path))
+    bus = case.pssbus["NUM"].index(104)
+    assert case.pssbus["VM"][bus] == 1.035
+    assert case.pssbus["NAME"][bus] == "WEST" and case.pssbus["BASKV"][bus] == 230.0
+    load = case.psslod["NUM"].index(103)
+    assert case.psslod["LOAD"][load][0] == pytest.approx(0.90 + 0.44j)
+    gen = case.pssgen["NUM"].index(102)
+    assert case.pssgen["STAT"][gen] == 0 and case.pssgen["PG"][gen] * 100 == 120.0
+    line = [i for i, (f, t) in enumerate(zip(case.casbrn["FRMBUS"], case.casbrn["TOBUS"])) if (f, t) == (103, 104)]
+    assert len(line) == 1
+    assert case.casbrn["RATINGS"][line[0]][:3] == pytest.approx([300.0, 330.0, 333.0])
+    assert case.casbrn["RX"][line[0]] == 0.004 + 0.045j
+
+
+def test_line_named_in_reverse_keeps_its_ends_apart(psspy, caspy, tmp_path):
+    for bus in (1, 2):
+        psspy.bus_data_4(ibus=bus, realar1=66.0)
+    assert psspy.branch_data_3(ibus=1, jbus=2, realar4=0.01, realar5=0.02, intgar2=2) == 0
+    assert psspy.branch_data_3(ibus=2, jbus=1, realar6=0.5) == 0  # the far end seen from bus 2 is bus 1
+    path = tmp_path / "line.sav"
+    psspy.save(str(path))
+    line = caspy.Savecase(str(path)).casbrn
+    assert (line["FRMBUS"], line["TOBUS"], line["METBUS"]) == ((1,), (2,), (2,))
+    assert line["GBI"] == (0.5 + 0.02j,) and line["GBJ"] == (0j,)
+
+
+def test_positional_group_and_placeholder_arguments(psspy, caspy, tmp_path):
+    assert psspy.bus_data_4(7, 0, [2, 5, 6, 7], [33.0, 1.01, -4.0], "SEVEN") == 0
+    assert psspy.bus_data_4(8, intgar=[psspy._i, 5], realar=[11.0, None, 3.0]) == 0
+    assert psspy.bus_data_4(ibus=8, intgar1=1.0, realar2=1) == 0  # integral float, int for a real
+    path = tmp_path / "p.sav"
+    psspy.save(str(path))
+    buses = caspy.Savecase(str(path)).pssbus
+    assert buses["IDE"] == (2, 1) and buses["AREA"] == (5, 5) and buses["ZONE"] == (6, 1)
+    assert buses["OWNER"] == (7, 1) and buses["VA"] == (-4.0, 3.0) and buses["VM"] == (1.01, 1.0)
+    assert buses["NAME"] == ("SEVEN", "")
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda p: p.bus_data_4(ibus=1, realar99=1.0), "unexpected keyword argument 'realar99'"),
+    (lambda p: p.load_data_6(ibus=1, ldname="x"), "unexpected keyword argument 'ldname'"),
+    (lambda p: p.machine_data_2(ibus=1, intgar7=1), "unexpected keyword argument 'intgar7'"),
+    (lambda p: p.bus_data_4(ibus="1"), "'ibus': an integer is required"),
+    (lambda p: p.bus_data_4(ibus=1, realar1="138"), "'realar1': a real number is required"),
+    (lambda p: p.bus_data_4(ibus=1, intgar1=1.5), "'intgar1': an integer is required"),
+    (lambda p: p.load_data_7(ibus=1, id=1), "'id': a str is required"),
+    (lambda p: p.bus_data_4(1, ibus=1), "multiple values for argument 'ibus'"),
+    (lambda p: p.bus_data_4(intgar1=1), "missing required argument 'ibus'"),
+    (lambda p: p.bus_data_4(1, 0, [1, 1, 1, 1, 1]), "'intgar' takes at most 4 values"),
+    (lambda p: p.busdat(1, "PU", 3), "takes at most 2 positional arguments"),
+])
+def test_wrong_arguments_raise_type_error_naming_them(psspy, call, message):
+    with pytest.raises(TypeError, match=message):
+        call(psspy)
+
+
+def add_simple_network(psspy):
+    for bus in (1, 2, 3, 4):
+        assert psspy.bus_data_4(ibus=bus, realar1=110.0) == 0
+    assert psspy.plant_data_4(ibus=1) == 0
+    assert psspy.machine_data_4(ibus=1, id="G") == 0
+    assert psspy.branch_data_4(ibus=1, jbus=2, ckt="1") == 0
+    assert psspy.two_winding_data_6(ibus=2, jbus=3, ckt="T")[0] == 0
+    assert psspy.three_wnd_imped_data_4(ibus=1, jbus=3, kbus=4, ckt="W")[0] == 0
+
+
+REFUSED_CALLS = [
+    ("bus number 0", 2, lambda p: p.bus_data_4(ibus=0)),
+    ("bus number too large", 2, lambda p: p.bus_data_4(ibus=1000000)),
+    ("bus number far too large", 2, lambda p: p.bus_data_4(ibus=2 ** 70)),
+    ("bus type 5", 6, lambda p: p.bus_data_4(ibus=9, intgar1=5)),
+    ("negative base voltage", 7, lambda p: p.bus_data_4(ibus=9, realar1=-1.0)),
+    ("zero voltage", 7, lambda p: p.bus_chng_4(ibus=1, realar2=0.0)),
+    ("bus name too long", 8, lambda p: p.bus_data_4(ibus=9, name="THIRTEEN CHRS")),
+    ("quote in a name", 8, lambda p: p.bus_data_4(ibus=9, name="O'NEIL")),
+    ("change of a missing bus", 3, lambda p: p.bus_chng_4(ibus=9, realar2=1.0)),
+    ("load at a missing bus", 3, lambda p: p.load_data_7(ibus=9, realar1=1.0)),
+    ("load identifier too long", 8, lambda p: p.load_data_7(ibus=1, id="ABC")),
+    ("load status 2", 6, lambda p: p.load_data_5(ibus=1, intgar1=2)),
+    ("infinite load", 7, lambda p: p.load_data_6(ibus=1, realar1=float("inf"))),
+    ("shunt at a missing bus", 3, lambda p: p.shunt_data(ibus=9)),
+    ("machine without plant", 16, lambda p: p.machine_data_5(ibus=2, id="1")),
+    ("machine change of a missing machine", 4, lambda p: p.machine_chng_3(ibus=1, id="9", intgar1=0)),
+    ("machine base 0", 7, lambda p: p.machine_data_2(ibus=1, id="G", realar7=0.0)),
+    ("wind control mode 5", 6, lambda p: p.machine_data_3(ibus=1, id="G", intgar6=5)),
+    ("plant regulating a missing bus", 3, lambda p: p.plant_data_4(ibus=1, intgar1=9)),
+    ("line to itself", 2, lambda p: p.branch_data_3(ibus=1, jbus=1)),
+    ("line to a missing bus", 3, lambda p: p.branch_data_3(ibus=1, jbus=9)),
+    ("line without impedance", 7, lambda p: p.branch_data_3(ibus=1, jbus=3, realar1=0.0, realar2=0.0)),
+    ("line metered at a third bus", 2, lambda p: p.branch_data_3(ibus=1, jbus=3, intgar2=4)),
+    ("line where a transformer is", 5, lambda p: p.branch_data_4(ibus=3, jbus=2, ckt="T")),
+    ("transformer where a line is", 5, lambda p: p.two_winding_data_6(ibus=2, jbus=1, ckt="1")[0]),
+    ("transformer named in reverse", 5, lambda p: p.two_winding_data_6(ibus=3, jbus=2, ckt="T")[0]),
+    ("impedance code 4", 6, lambda p: p.two_winding_data_6(ibus=2, jbus=4, intgar15=4)[0]),
+    ("winding 1 on the other side", 6, lambda p: p.two_winding_data_6(ibus=2, jbus=4, intgar9=2)[0]),
+    ("load loss above the impedance", 7,
+     lambda p: p.two_winding_data_6(ibus=2, jbus=4, intgar15=3, realari1=5e6, realari2=0.01)[0]),
+    ("two-winding status 2", 6, lambda p: p.two_winding_data_6(ibus=2, jbus=4, intgar1=2)[0]),
+    ("three windings on two buses", 2, lambda p: p.three_wnd_imped_data_4(ibus=1, jbus=3, kbus=1)[0]),
+    ("three-winding status 5", 6, lambda p: p.three_wnd_imped_data_4(ibus=1, jbus=2, kbus=4, intgar8=5)[0]),
+    ("star point voltage 0", 7, lambda p: p.three_wnd_imped_data_4(ibus=1, jbus=3, kbus=4, ckt="W",
+                                                                   realari16=0.0)[0]),
+    ("winding 4", 17, lambda p: p.three_wnd_winding_data_5(ibus=1, jbus=3, kbus=4, ckt="W", warg=4)[0]),
+    ("winding of a missing transformer", 4,
+     lambda p: p.three_wnd_winding_data_5(ibus=1, jbus=3, kbus=4, ckt="X", warg=1)[0]),
+    ("winding ratio 0", 7,
+     lambda p: p.three_wnd_winding_data_5(ibus=1, jbus=3, kbus=4, ckt="W", warg=2, realari1=0.0)[0]),
+    ("tap positions 1", 6,
+     lambda p: p.three_wnd_winding_data_5(ibus=1, jbus=3, kbus=4, ckt="W", warg=3, intgar1=1)[0]),
+    ("switched shunt mode 7", 6, lambda p: p.switched_shunt_data_5(ibus=1, intgar9=7)),
+    ("switched shunt regulating a missing bus", 3, lambda p: p.switched_shunt_data_6(ibus=1, intgar10=9)),
+    ("block status 3", 6, lambda p: p.switched_shunt_data_5(ibus=1, intgar21=3)),
+    ("induction machine base 0", 7, lambda p: p.induction_machine_data(ibus=1, realar1=0.0)),
+    ("induction machine code 3", 6, lambda p: p.induction_machine_data_2(ibus=1, intgar2=3)),
+    ("unknown bus quantity", 15, lambda p: p.busdat(1, "WHAT")[0]),
+    ("progress to islct 3", 15, lambda p: p.progress_output(islct=3)),
+    ("walk filter 3", 15, lambda p: p.inibrn_2(ibus=1, single=3)[0]),
+]
+
+
+@pytest.mark.parametrize("label, code, call", REFUSED_CALLS, ids=[c[0] for c in REFUSED_CALLS])
+def test_refused_calls_return_their_code_and_change_nothing(psspy, tmp_path, label, code, call):
+    add_simple_network(psspy)
+    before = saved_bytes(psspy, tmp_path, "before.sav")
+    assert call(psspy) == code
+    assert saved_bytes(psspy, tmp_path, "after.sav") == before
+
+
+def test_bus_limit_counts_star_points(psspy):
+    assert psspy.psseinit(buses=3) == 0
+    for bus in (1, 2, 3):
+        assert psspy.bus_data_4(ibus=bus) == 0
+    assert psspy.bus_data_4(ibus=4) == 11
+    assert psspy.three_wnd_imped_data_4(ibus=1, jbus=2, kbus=3)[0] == 11
+    assert psspy.psseinit(buses=0) == 15
+
+
+def test_computed_values_of_transformer_calls(psspy):
+    for bus, kv in ((1, 230.0), (2, 34.5), (3, 13.8)):
+        psspy.bus_data_4(ibus=bus, realar1=kv)
+    ierr, (r, x) = psspy.two_winding_data_6(ibus=1, jbus=2, intgar15=2, realari1=0.002, realari2=0.1,
+                                            realari3=50.0)
+    assert ierr == 0 and (r, x) == pytest.approx((0.004, 0.2))
+    # a winding voltage of 220 kV on a 230 kV bus refers the impedance by (220/230)^2
+    ierr, (r, x) = psspy.two_winding_data_6(ibus=1, jbus=2, realari5=220.0)
+    assert ierr == 0 and (r, x) == pytest.approx((0.004 * (220 / 230) ** 2, 0.2 * (220 / 230) ** 2))
+    # load loss 100 kW on 100 MVA gives R = 0.001 pu; |Z| 0.1 pu
+    ierr, (r, x) = psspy.two_winding_data_6(ibus=1, jbus=3, intgar15=3, realari1=100000.0, realari2=0.1)
+    assert ierr == 0 and r == pytest.approx(0.001) and x == pytest.approx((0.1 ** 2 - 0.001 ** 2) ** 0.5)
+    ierr, values = psspy.three_wnd_imped_data_4(ibus=1, jbus=2, kbus=3, realari1=0.01, realari2=0.1,
+                                                realari3=0.02, realari4=0.2, realari5=0.03, realari6=0.3)
+    assert ierr == 0 and values == pytest.approx([0.01, 0.1, 0.02, 0.2, 0.03, 0.3])
+    assert psspy.three_wnd_winding_data_5(ibus=1, jbus=2, kbus=3, warg=2, realari1=1.05,
+                                          realari3=30.0) == (0, [1.05, 30.0])
+    psspy.three_wnd_imped_data_4(ibus=1, jbus=2, kbus=3, intgar5=2)  # ratios in kV from now on
+    assert psspy.three_wnd_winding_data_5(ibus=1, jbus=2, kbus=3, warg=1, realari1=241.5)[1] == \
+        pytest.approx([1.05, 0.0])
+
+
+def test_failed_data_calls_write_a_progress_line(psspy, tmp_path):
+    progress = tmp_path / "progress.txt"
+    assert psspy.progress_output(islct=2, filarg=str(progress), options1=1) == 0
+    assert psspy.load_data_7(ibus=5) == 3
+    assert psspy.bus_data_4(ibus=5) == 0
+    assert progress.read_text() == "load_data_7: error 3, bus not found\n"
+    psspy.progress_output(islct=6)
+
+
+def test_every_call_before_psseinit_returns_code_1():
+    """Needs an engine never initialised, hence a fresh interpreter."""
+    code = f"""
+import sys
+sys.path.append({gridfold.EMBEDDED_ENGINE_PATH!r})
+import psspy
+results = [psspy.bus_data_4(ibus=1), psspy.case('x.sav'), psspy.save('x.sav'), psspy.dscn(1),
+           psspy.busdat(1, 'PU')[0], psspy.inibrn_2(1)[0], psspy.nxtmac(1)[0],
+           psspy.two_winding_data_6(ibus=1, jbus=2)[0], psspy.progress_output(islct=6)]
+print(results)
+"""
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    *progress, last = result.stdout.strip().splitlines()
+    assert last == str([1] * 9)
+    assert progress == ["bus_data_4: error 1, engine not initialised",
+                        "two_winding_data_6: error 1, engine not initialised"]
