@@ -51,20 +51,22 @@ struct RowCursor {
     }
 
     py::object value(const ValueSource& source) const {
-        using Kind = ValueSource::Kind;
         switch (source.kind) {
-            case Kind::Constant:
+            case ValueSource::Kind::Constant:
                 return py::int_(source.constant);
-            case Kind::WindingNumber:
+            case ValueSource::Kind::WindingNumber:
                 return py::int_(winding + 1);
-            case Kind::FirstNonzeroOfTwoWindings: {
+            case ValueSource::Kind::FirstNonzeroOfTwoWindings: {
                 py::object first = entry(source.column, {0});
-                if (first.not_equal(py::int_(0))) return first;
-                return entry(source.column, {1});
+                return first.not_equal(py::int_(0)) ? first : entry(source.column, {1});
             }
-            case Kind::Column:
-                break;
+            case ValueSource::Kind::Column:
+                return column_value(source);
         }
+        return py::none();
+    }
+
+    py::object column_value(const ValueSource& source) const {
         if (source.zero_unless_version_above && !(version > *source.zero_unless_version_above))
             return py::int_(0);
         py::object value = entry(source.column, source.steps);
@@ -129,7 +131,7 @@ void walk_rows(PsseEngine& engine, const ElementTable& table, const py::object& 
     std::vector<py::object> entry_points;
     for (const auto& call : table.calls) {
         const auto name = pick_by_version(engine.version, call.entry_points);
-        entry_points.push_back(name ? engine.psspy.attr(name->c_str()) : py::none());
+        entry_points.push_back(name ? py::object(engine.psspy.attr(name->c_str())) : py::object(py::none()));
     }
 
     for (cursor.row = 0; cursor.row < rows; ++cursor.row) {
@@ -137,6 +139,8 @@ void walk_rows(PsseEngine& engine, const ElementTable& table, const py::object& 
             const CallRule& call = table.calls[c];
             if (!applies_to_row(call, cursor)) continue;
             for (cursor.winding = 0; cursor.winding < call.windings; ++cursor.winding) {
+                // The keywords are read even when the version has no call, so that a faulty
+                // table raises whatever the version.
                 py::dict kwargs;
                 for (const auto& rule : call.keywords)
                     if (engine.version >= rule.passed_from_version)

@@ -194,10 +194,6 @@ const ElementTable kTransformers{
     },
 };
 
-// The machine calls of add_gen and modify_gen share their keys and scaling of reactive
-// power; they choose their entry points from their own tables.
-const std::vector<KeyPiece> kGenKey = {"Gen ", col("NUM"), ", Id:", col("IDE")};
-
 // Generators: the plant record of the machine's bus, then the machine. From 36.0 the
 // machine call also takes the base-load flag and the machine name (27 keywords, else 25).
 const ElementTable kGenerators{
@@ -225,7 +221,7 @@ const ElementTable kGenerators{
                              {35.3, "machine_data_4"},
                              {35.0, "machine_data_3"},
                              {31.0, "machine_data_2"}},
-            .status_key = kGenKey,
+            .status_key = {"Gen ", col("NUM"), ", Id:", col("IDE")},
             .keywords = keywords({
                 {"ibus", col("NUM")},
                 {"id", col("IDE")},

@@ -33,8 +33,8 @@ py::module_ import_from_psse_path(const char* name, const std::string& psse_path
     try {
         return py::module_::import(name);
     } catch (py::error_already_set& e) {
-        const std::string message =
-            std::string("PSSE_ENGINE: cannot import ") + name + " with psse_path '" + psse_path + "'";
+        const std::string message = std::string("PSSE_ENGINE: cannot import ") + name + " with psse_path '" +
+                                    psse_path + "': " + py::str(e.value()).cast<std::string>();
         py::raise_from(e, e.type().ptr(), message.c_str());
         throw py::error_already_set();
     }

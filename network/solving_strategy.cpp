@@ -15,12 +15,12 @@ class SolutionAttempts {
 public:
     explicit SolutionAttempts(py::object psseng) : psseng_(std::move(psseng)) {}
 
-    // rsol with the non-divergent settings; `method` picks the Newton variant, `flat_start` starts flat.
-    void rsol(int method, int flat_start) const {
+    // R(a, b): rsol with fixed settings except options7 = a and options10 = b, the two the attempts vary.
+    void rsol(int options7, int options10) const {
         psseng_.attr("run_load_flow_rsol")(py::arg("options1") = 1, py::arg("options2") = 2,
-                                           py::arg("options6") = 1, py::arg("options7") = method,
+                                           py::arg("options6") = 1, py::arg("options7") = options7,
                                            py::arg("options8") = 99, py::arg("options9") = 0,
-                                           py::arg("options10") = flat_start);
+                                           py::arg("options10") = options10);
     }
     void fnsl() const {
         psseng_.attr("run_load_flow_fnsl")(py::arg("options1") = 2, py::arg("options4") = 1,
@@ -64,9 +64,9 @@ public:
         }
         rsol(0, 0);
         read_status();
-        // Flat starts with each Newton variant; the status is read after each step, attempt or not.
-        for (const int method : {1, 2, 4}) {
-            if (!solved()) rsol(method, 1);
+        // R(1, 1), R(2, 1), R(4, 1) while unsolved; the status is read after each step, attempt or not.
+        for (const int options7 : {1, 2, 4}) {
+            if (!solved()) rsol(options7, 1);
             read_status();
         }
         if (!solved()) rsol(0, 1);

@@ -14,5 +14,6 @@ void bind_branches(py::module_& m);      // line branches, two- and three-windin
 void bind_machines(py::module_& m);      // plants, machines, induction machines
 void bind_shunts_loads(py::module_& m);  // fixed and switched shunts, loads
 void bind_solution(py::module_& m);      // fnsl, rsol, solved, solution_parameters_4
+void bind_import(py::module_& m);        // RAW 32-35 and MATPOWER reading, RAW 33/35 writing
 
 }  // namespace gridfold::api

@@ -17,4 +17,5 @@ PYBIND11_MODULE(psspy, m) {
     bind_machines(m);
     bind_shunts_loads(m);
     bind_solution(m);
+    bind_import(m);
 }

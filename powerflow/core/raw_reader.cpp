@@ -13,6 +13,7 @@
 #include "core/case_file.hpp"
 #include "core/error_codes.hpp"
 #include "core/identifiers.hpp"
+#include "core/io/raw_import_reader.hpp"
 #include "core/model_edit.hpp"
 #include "core/raw_sections.hpp"
 
@@ -26,7 +27,7 @@ CaseFileError::CaseFileError(Kind kind, std::string file, int line, const std::s
       reason_(message) {}
 
 const std::vector<int>& readable_raw_versions() {
-    static const std::vector<int> versions{35};
+    static const std::vector<int> versions{32, 33, 34, 35};
     return versions;
 }
 
@@ -613,6 +614,8 @@ void RawReader::read_section(Network& net, std::size_t section) {
 
 Network RawReader::read() {
     Network net;
+    // Text editors on some systems start a file with a byte order mark.
+    if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
     read_header(net);
     read_system_wide();
     const auto& names = raw_sections(version_);
@@ -627,6 +630,16 @@ Network RawReader::read() {
 }  // namespace
 
 Network read_raw_case(std::string_view text, const std::string& file_name, std::size_t bus_limit) {
+    // Files of versions before 35 come from other tools: the importer reads them with their
+    // own record layouts and defaults.
+    const std::string whole(text);
+    const int version = io::raw_header_version(whole);
+    if (version >= io::kOldestRawVersion && version < kWrittenRawVersion) {
+        Network net;
+        io::ImportOutcome outcome = io::read_raw_text(whole, version, net, bus_limit);
+        if (!outcome.ok()) throw CaseFileError(CaseFileError::kFormat, file_name, outcome.line, outcome.error);
+        return net;
+    }
     return RawReader(text, file_name, bus_limit).read();
 }
 

@@ -13,8 +13,10 @@ inline constexpr double kPerUnitBaseMva = 100.0;
 // multiplied back by 100 can be one unit in the last place away from the MW/Mvar it came from
 // (no double p has p * 100 == 3.3); rounding to 15 digits, far below any measured precision,
 // takes such a value back to exactly the value stored.
+// Powers too small for their per-unit value to be a normal double are zero.
 inline double round_to_15_digits(double value) {
     if (!std::isfinite(value) || value == 0.0) return value;
+    if (std::fabs(value) < 1e-290) return 0.0;
     char text[40];
     std::snprintf(text, sizeof text, "%.15g", value);
     return std::strtod(text, nullptr);

@@ -187,7 +187,8 @@ def test_records_of_unmodelled_equipment_refuse_the_case(psspy, cases, tmp_path)
 
 
 def test_reader_accepts_the_layout_written_by_other_tools(psspy, caspy, tmp_path):
-    """Blank separators, double quotes, comments, heading lines, integral reals, no names."""
+    """Blank separators, double quotes, comments, heading lines, integral reals, no names,
+    a byte order mark and CRLF line ends."""
     text = "\n".join([
         "0, 100.00, 35, 0, 0, 60.00     / written elsewhere",
         "TITLE ONE",
@@ -202,7 +203,7 @@ def test_reader_accepts_the_layout_written_by_other_tools(psspy, caspy, tmp_path
         "0 / END OF LOAD DATA, BEGIN FIXED SHUNT DATA",
     ] + ["0 / END"] * 19 + ["Q", ""])
     path = tmp_path / "foreign.raw"
-    path.write_text(text)
+    path.write_bytes(b"\xef\xbb\xbf" + text.replace("\n", "\r\n").encode())  # byte order mark, CRLF
     assert psspy.case(str(path)) == 0
     assert psspy.busdat(2, "ANGLED") == (0, -2.0)
     table = caspy.Savecase(str(path))

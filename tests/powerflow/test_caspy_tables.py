@@ -4,6 +4,8 @@ the engine adapter applies (powers in per unit on 100 MVA multiplied by 100)."""
 from pathlib import Path
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 from helpers import engine_cases
 
@@ -299,3 +301,53 @@ def test_tables_without_elements_have_empty_columns(psspy, caspy, tmp_path):
         assert table["IERR"] == 0 and len(table) > 1, name
         assert all(len(column) == 0 for key, column in table.items() if key != "IERR"), name
     assert case.pssgen["NUM"] == () and case.castrn["BUSNUM"] == []
+
+
+finite = st.floats(min_value=-1e6, max_value=1e6, allow_nan=False, allow_infinity=False)
+names = st.text(alphabet="ABCXYZ019 -_,/#.", max_size=12)
+
+
+@st.composite
+def random_networks(draw):
+    """Buses, loads, shunts, plants with machines and lines with arbitrary finite values."""
+    numbers = draw(st.lists(st.integers(1, 999999), min_size=2, max_size=6, unique=True))
+    buses = [(n, draw(st.integers(1, 4)), draw(st.floats(0, 1000)), draw(st.floats(0.5, 1.5)), draw(finite),
+              draw(names)) for n in numbers]
+    loads = draw(st.lists(st.tuples(st.sampled_from(numbers), st.text("12AB", min_size=1, max_size=2),
+                                    finite, finite, finite, finite), max_size=4, unique_by=lambda l: l[:2]))
+    machines = draw(st.lists(st.tuples(st.sampled_from(numbers), st.sampled_from(["1", "2", "G"]), finite, finite,
+                                       st.floats(0.1, 1e4), names), max_size=3, unique_by=lambda m: m[:2]))
+    pairs = [(a, b) for a in numbers for b in numbers if a < b]
+    lines = draw(st.lists(st.tuples(st.sampled_from(pairs), st.sampled_from(["1", "2"]), finite,
+                                    st.floats(1e-6, 10), finite, names), max_size=4,
+                          unique_by=lambda l: (l[0], l[1])))
+    return buses, loads, machines, lines
+
+
+@settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(network=random_networks())
+def test_random_cases_survive_files_and_caspy(psspy, caspy, tmp_path_factory, network):
+    buses, loads, machines, lines = network
+    folder = tmp_path_factory.mktemp("random")
+    assert psspy.psseinit(buses=100) == 0
+    for number, ide, kv, vm, va, name in buses:
+        assert psspy.bus_data_4(ibus=number, intgar1=ide, realar1=kv, realar2=vm, realar3=va, name=name) == 0
+    for bus, load_id, p, q, ip, yq in loads:
+        assert psspy.load_data_7(ibus=bus, id=load_id, realar1=p, realar2=q, realar3=ip, realar6=yq,
+                                 ldname=load_id) == 0
+    for bus, machine_id, pg, qg, mbase, name in machines:
+        assert psspy.plant_data_4(ibus=bus, realar1=1.01) == 0
+        assert psspy.machine_data_5(ibus=bus, id=machine_id, realar1=pg, realar2=qg, realar7=mbase,
+                                    namear2=name) == 0
+    for (i, j), ckt, r, x, b, name in lines:
+        assert psspy.branch_data_4(ibus=i, jbus=j, ckt=ckt, realar1=r, realar2=x, realar3=b, namear=name) == 0
+    first, second, third = (folder / f"{k}.sav" for k in ("first", "second", "third"))
+    assert psspy.save(str(first)) == 0
+    assert psspy.case(str(first)) == 0
+    assert psspy.save(str(second)) == 0
+    assert second.read_bytes() == first.read_bytes()
+    case = caspy.Savecase(str(first))
+    assert psspy.psseinit(buses=100) == 0
+    add_through_data_calls(psspy, case, 36.0)
+    assert psspy.save(str(third)) == 0
+    assert third.read_bytes() == first.read_bytes()

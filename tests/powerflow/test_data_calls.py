@@ -207,3 +207,42 @@ print(results)
     assert last == str([1] * 9)
     assert progress == ["bus_data_4: error 1, engine not initialised",
                         "two_winding_data_6: error 1, engine not initialised"]
+
+
+def test_new_elements_take_the_documented_defaults(psspy, caspy, tmp_path):
+    """Only the keys are passed: what other parts of gridfold see for values they leave out."""
+    psspy.bus_data_4(ibus=1, intgar2=4, intgar3=5, intgar4=6, realar1=230.0)
+    psspy.bus_data_4(ibus=2, realar1=115.0)
+    psspy.bus_data_4(ibus=3, realar1=13.8)
+    calls = [psspy.load_data_5(ibus=1), psspy.shunt_data(ibus=1), psspy.plant_data_4(ibus=1),
+             psspy.machine_data_2(ibus=1), psspy.branch_data_3(ibus=1, jbus=2),
+             psspy.two_winding_data_6(ibus=2, jbus=3)[0], psspy.three_wnd_imped_data_4(ibus=1, jbus=2, kbus=3)[0],
+             psspy.switched_shunt_data_4(ibus=1), psspy.induction_machine_data(ibus=1)]
+    assert calls == [0] * len(calls)
+    path = tmp_path / "defaults.sav"
+    psspy.save(str(path))
+    case = caspy.Savecase(str(path))
+    assert case.pssbus["IDE"][:3] == (1, 1, 1) and case.pssbus["VM"][0] == 1.0
+    assert case.pssbus["NMAXV"][0] == 1.1 and case.pssbus["EMINV"][0] == 0.9
+    lod = case.psslod
+    assert (lod["ID"], lod["STATUS"], lod["AREA"], lod["ZONE"], lod["OWNER"], lod["LDSCALE"]) == \
+        (("1",), (1,), (4,), (5,), (6,), (1,))
+    gen = case.pssgen
+    assert (gen["STAT"], gen["VS"], gen["RMPCT"], gen["IREG"], gen["MBASE"], gen["GTAP"]) == \
+        ((1,), (1.0,), (100.0,), (0,), (100.0,), (1.0,))
+    assert gen["OWNER"] == [[6, 0, 0, 0]] and gen["OWNPCT"] == [[1.0] * 4] and gen["ZSORCE"] == (1j,)
+    assert [v * 100 for v in (gen["QT"][0], gen["QB"][0], gen["PT"][0], gen["PB"][0])] == \
+        [9999.0, -9999.0, 9999.0, -9999.0]
+    brn = case.casbrn
+    assert (brn["CKT"], brn["STAT"], brn["METBUS"], brn["RX"], brn["OWNER"]) == \
+        (("1",), (1,), (1,), (0.0001j,), [[6, 0, 0, 0]])
+    trn = case.castrn
+    assert trn["BUSNUM"] == [[1, 2, 3], [2, 3, 0]] and trn["METBUS"] == (2, 2)
+    assert trn["NTAPS"][1] == [33, 0, 0] and trn["RMAX"][1] == [1.1, 0.0, 0.0] and trn["SBASE"][0] == [100.0] * 3
+    assert (trn["CW"], trn["CZ"], trn["CM"], trn["STAT"]) == ((1, 1), (1, 1), (1, 1), (1, 1))
+    wsh = case.psswsh
+    assert (wsh["MODSW"], wsh["STAT"], wsh["SI"], wsh["NI"], wsh["RMPCT"]) == \
+        ((1,), (1,), [[1] * 8], [[0] * 8], (100.0,))
+    ind = case.pssind
+    assert (ind["SCODE"], ind["DCODE"], ind["AREA"], ind["MBASE"], ind["R1"], ind["XM"]) == \
+        ((1,), (2,), (4,), (100.0,), (999.0,), (2.5,))
