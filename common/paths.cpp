@@ -57,7 +57,8 @@ std::string resolve_path_ignoring_case(const std::string& path) {
     std::error_code ec;
     const fs::path given(path);
     if (path.empty() || fs::exists(given, ec)) return path;
-    const std::vector<fs::path> parts(given.relative_path().begin(), given.relative_path().end());
+    const fs::path relative = given.relative_path();
+    const std::vector<fs::path> parts(relative.begin(), relative.end());
     if (auto resolved = resolve_from(given.root_path(), parts.begin(), parts.end())) return resolved->string();
     return path;  // nothing matches: the caller's own path appears in its error
 }
