@@ -96,6 +96,7 @@ private:
     std::vector<int> q_index_;   // Q row (offset by n_p_)
     std::vector<int> vm_index_;  // magnitude column (offset by n_p_)
     int n_p_ = 0, n_q_ = 0;
+    bool square_ = true;  // as many unknown magnitudes as reactive equations
     // Jacobian and, for each admittance nonzero, its four positions in J's value array.
     RealSparse jacobian_;
     std::vector<int> pos_pa_, pos_pm_, pos_qa_, pos_qm_;

@@ -95,8 +95,8 @@ void estimate_magnitudes(const AcProblem& p, Eigen::VectorXcd& v) {
     const Eigen::VectorXcd s_inj = NewtonRaphson::injections(p, v);
     Eigen::VectorXd rhs(p.n);
     for (int k = 0; k < p.n; ++k) {
-        const double q_spec = (p.s_power[k] - p.s_current[k] * std::abs(v[k])).imag();
-        rhs[k] = (q_spec - s_inj[k].imag()) / std::abs(v[k]);
+        const double q_scheduled = (p.s_power[k] - p.s_current[k] * std::abs(v[k])).imag();
+        rhs[k] = (q_scheduled - s_inj[k].imag()) / std::abs(v[k]);
     }
     Eigen::VectorXd dv;
     if (!solve_reduced_susceptance(p, selected, rhs, Eigen::VectorXd::Zero(p.n), dv)) return;
