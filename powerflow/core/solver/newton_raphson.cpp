@@ -244,6 +244,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
                                   const IterationObserver& observer) {
     NewtonResult result;
     const long factorizations_before = linear_.factorizations();
+    converged_current_.resize(0);
     states_.assign(p.controls.size(), ControlState::regulating);
     if (preset_.size() == p.controls.size()) states_ = preset_;
     preset_.clear();
@@ -295,6 +296,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
         if (observer) observer(it, largest, worst, worst_q);
         if (largest < s.tolerance_pu && !switched) {
             result.outcome = NewtonOutcome::converged;
+            converged_current_ = current;
             break;
         }
         if (largest > s.divergence_mismatch_pu && largest > previous) {

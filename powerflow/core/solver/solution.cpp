@@ -325,7 +325,11 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             bus.vm_pu = std::abs(v[k]);
             bus.va_deg = std::arg(v[k]) * 180.0 / kPi;
         }
-        const Eigen::VectorXcd s_inj = NewtonRaphson::injections(p, v);
+        // The converged iterations already hold Y v at these voltages.
+        const Eigen::VectorXcd& current = newton_.converged_current();
+        const bool reuse = r.outcome == NewtonOutcome::converged && current.size() == p.n;
+        const Eigen::VectorXcd s_inj = reuse ? Eigen::VectorXcd(v.cwiseProduct(current.conjugate()))
+                                   : NewtonRaphson::injections(p, v);
         // Output shared among the machines of a bus in proportion to their bases.
         auto share = [&](const std::vector<int>& machines, double p_mw, double q_mvar, bool set_p) {
             double total = 0.0;
