@@ -80,7 +80,13 @@ def build_parser():
     return parser
 
 
+def _load_driver():
+    """Load the driver before printing anything: loading it clears a terminal's screen."""
+    import gridfold.gridfold_main  # noqa: F401
+
+
 def _run(args):
+    _load_driver()
     from gridfold.study import run_study
     from gridfold.summary import format_table
 
@@ -93,6 +99,7 @@ def _run(args):
 
 
 def _demo(args):
+    _load_driver()
     from gridfold.demo import describe_outputs, write_demo_study
     from gridfold.study import run_study
     from gridfold.summary import format_table
