@@ -12,10 +12,8 @@ namespace py = pybind11;
 
 namespace {
 
-// The object Savecase returns: tables are plain attributes the caller may replace.
-struct CaseData {};
-
-py::object read_case_data(py::object path) {
+// Reads the case file into `self`: the tables become plain attributes the caller may replace.
+void read_case_data(py::object self, py::object path) {
     py::object fspath = py::module_::import("os").attr("fspath")(path);
     if (!PyUnicode_Check(fspath.ptr())) throw py::type_error("Savecase: a str path is required");
     const std::string file = fspath.cast<std::string>();
@@ -30,19 +28,26 @@ py::object read_case_data(py::object path) {
         }
         throw py::value_error(error.what());
     }
-    py::object data = py::cast(CaseData{});
-    py::setattr(data, "path", py::str(file));
-    gridfold::api::fill_case_tables(data, net);
-    return data;
+    py::setattr(self, "path", py::str(file));
+    gridfold::api::fill_case_tables(self, net);
 }
 
 }  // namespace
 
 PYBIND11_MODULE(caspy, m) {
     m.doc() = "Embedded power-flow engine: case data access.";
-    py::class_<CaseData>(m, "CaseData", py::dynamic_attr(), "Element tables of one saved case file.");
-    m.def("Savecase", &read_case_data, py::arg("path"),
-          "Reads a saved case file into tables: pssbus, pssgen, psslod, pssfsh, psswsh, pssind, casbrn "
-          "(cas_nbrn), castrn (cas_ntrn), pssbrn, psstrn, pss3wt, pssabx, pssald, pssmsl, psssub. Raises "
-          "OSError for a file that cannot be read and ValueError naming the line for one that is not a case.");
+    // Savecase is a plain Python class (instances keep their tables in __dict__), so that the
+    // tables are ordinary attributes and isinstance works as callers expect.
+    py::object builtins = py::module_::import("builtins");
+    py::dict body;
+    body["__module__"] = "caspy";
+    body["__doc__"] =
+        "Savecase(path): the element tables of a saved case file: pssbus, pssgen, psslod, pssfsh, psswsh, "
+        "pssind, casbrn (cas_nbrn), castrn (cas_ntrn), pssbrn, psstrn, pss3wt, pssabx, pssald, pssmsl, psssub. "
+        "Raises OSError for a file that cannot be read and ValueError naming the line for one that is not a case.";
+    py::object savecase = builtins.attr("type")("Savecase", py::make_tuple(builtins.attr("object")), body);
+    py::cpp_function init(&read_case_data, py::name("read_case_file"), py::arg("self"), py::arg("path"));
+    // A function stored on a class binds to its instances only as an instance method.
+    savecase.attr("__init__") = py::reinterpret_steal<py::object>(PyInstanceMethod_New(init.ptr()));
+    m.attr("Savecase") = savecase;
 }

@@ -137,7 +137,9 @@ std::optional<ArgValue> convert(const Signature& sig, const Param& param, py::ha
             if (PyIndex_Check(value.ptr())) {
                 int overflow = 0;
                 py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+                if (!index) throw py::error_already_set();
                 long v = PyLong_AsLongAndOverflow(index.ptr(), &overflow);
+                if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
                 if (overflow) v = overflow > 0 ? LONG_MAX : LONG_MIN;
                 if (v == kDefaultInt) return std::nullopt;
                 return ArgValue{v};

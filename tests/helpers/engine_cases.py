@@ -19,7 +19,9 @@ Every engine call is checked: a nonzero ierr raises ``EngineCallError`` naming t
 In a small case the connecting bus is a swing bus without a machine: the plant's own buses
 carry all the equipment, so that adding the small case into a main case never adds a source
 at the connecting bus. Pass ``grid_equivalent=True`` for a small case that can be solved on
-its own (a swing machine at the connecting bus).
+its own (a swing machine at the connecting bus). A ``build_*_plant`` call on a working case
+that already holds the connecting bus (the main network) leaves that bus as it is, which
+gives a merged network that solves.
 """
 
 MAIN_SWING_BUS = 101
@@ -106,6 +108,9 @@ def save_main_case(psspy, path):
 
 
 def _connecting_bus(psspy, poi_bus, grid_equivalent):
+    """The connecting bus: made (a swing bus) when the working case lacks it, else left as it is."""
+    if psspy.busdat(poi_bus, "TYPE")[0] == 0:
+        return
     _bus(psspy, poi_bus, 230.0, "POI", ide=3, vm=1.0)
     if grid_equivalent:
         _plant_and_machine(psspy, poi_bus, 1.0, 0.0, 9999.0, -9999.0, 9999.0, -9999.0, 1000.0, name="GRID")

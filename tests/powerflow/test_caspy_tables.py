@@ -285,6 +285,7 @@ def test_table_shapes_and_bus_number_columns(psspy, caspy, tmp_path):
     assert case.castrn["BUSNUM"] == [[11, 14, 15], [12, 13, 0]]
     assert case.pss3wt["NMETER"] == (15,) and case.psstrn["CONBUS"] == (13,)
     assert case.pssbus["NUM"][-1] == 1000000
+    assert isinstance(case, caspy.Savecase) and case.path == str(path)
     # a table is a plain attribute the caller may replace
     case.pssbus = {"NUM": (1,)}
     assert case.pssbus == {"NUM": (1,)}

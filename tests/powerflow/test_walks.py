@@ -40,12 +40,9 @@ def machines_at(psspy, bus):
 def merged(psspy):
     """The main network with the solar plant at 104 and the wind plant at 103."""
     engine_cases.build_main_network(psspy)
-    for bus in (103, 104):  # the plants' connecting buses are main buses: keep their data
-        psspy.bus_data_4(ibus=bus, intgar1=1)
     engine_cases.build_solar_plant(psspy, poi_bus=104)
     engine_cases.build_wind_plant(psspy, poi_bus=103)
-    for bus in (103, 104):
-        psspy.bus_data_4(ibus=bus, intgar1=1, name="SOUTH" if bus == 103 else "WEST")
+    assert psspy.busdat(103, "TYPE") == (0, 1) and psspy.busdat(104, "TYPE") == (0, 1)
     return psspy
 
 
