@@ -49,8 +49,13 @@ struct AcProblem {
     std::vector<uint8_t> is_swing;          // 1 for the angle/magnitude reference of an island
     std::vector<VoltageControl> controls;   // machine voltage controls (excluding swing buses)
     std::vector<ShuntControl> shunt_controls;
-    Eigen::VectorXcd v_start;               // starting voltages (present case values)
+    Eigen::VectorXcd v_case;                // voltages held by the case
+    Eigen::VectorXcd v_start;               // v_case with held magnitudes at their setpoints
     Eigen::VectorXd v_flat_magnitude;       // magnitudes used by a flat start (1.0 or a setpoint)
+    // Angles (radians) used by a flat start: the island's swing angle shifted by every phase
+    // shift met on the way from the swing bus, so that a flat start carries no flow
+    // through phase-shifting windings.
+    Eigen::VectorXd v_flat_angle;
 };
 
 }  // namespace gridfold::pf

@@ -3,7 +3,8 @@
 namespace gridfold::pf {
 
 LinearStatus SparseLinearSolver::analyse(const RealSparse& matrix) {
-    lu_.analyzePattern(matrix);
+    lu_.analyse(matrix);
+    fallback_analysed_ = false;
     analysed_ = true;
     factorised_ = false;
     rows_ = matrix.rows();
@@ -15,8 +16,16 @@ LinearStatus SparseLinearSolver::factorise(const RealSparse& matrix) {
     if (!analysed_) return LinearStatus::not_analysed;
     factorised_ = false;
     ++factorizations_;
-    lu_.factorize(matrix);
-    if (lu_.info() != Eigen::Success) return LinearStatus::singular;
+    using_fallback_ = !lu_.factorise(matrix);
+    if (using_fallback_) {
+        if (!fallback_) fallback_ = std::make_unique<Eigen::SparseLU<RealSparse, Eigen::COLAMDOrdering<int>>>();
+        if (!fallback_analysed_) {
+            fallback_->analyzePattern(matrix);
+            fallback_analysed_ = true;
+        }
+        fallback_->factorize(matrix);
+        if (fallback_->info() != Eigen::Success) return LinearStatus::singular;
+    }
     factorised_ = true;
     return LinearStatus::ok;
 }
@@ -29,9 +38,14 @@ LinearStatus SparseLinearSolver::refactorise(const RealSparse& matrix) {
 
 LinearStatus SparseLinearSolver::solve(Eigen::VectorXd& rhs) {
     if (!factorised_) return LinearStatus::not_factorised;
-    Eigen::VectorXd x = lu_.solve(rhs);
-    if (lu_.info() != Eigen::Success || !x.allFinite()) return LinearStatus::bad_result;
-    rhs.swap(x);
+    if (using_fallback_) {
+        Eigen::VectorXd x = fallback_->solve(rhs);
+        if (fallback_->info() != Eigen::Success) return LinearStatus::bad_result;
+        rhs.swap(x);
+    } else {
+        lu_.solve(rhs);
+    }
+    if (!rhs.allFinite()) return LinearStatus::bad_result;
     return LinearStatus::ok;
 }
 

@@ -1,7 +1,7 @@
 // Sparse linear solver used by the Newton-Raphson iterations.
 //
-// Life cycle: analyse() once per sparsity pattern (column ordering, symbolic
-// structure), factorise() for the first numeric factorization of that pattern,
+// Life cycle: analyse() once per sparsity pattern (column ordering), factorise() for the
+// first numeric factorization of that pattern,
 // refactorise() for later matrices with the same pattern, solve() in place.
 // Every step returns a status code; nothing throws.
 #pragma once
@@ -10,6 +10,8 @@
 #include <Eigen/SparseLU>
 #include <Eigen/OrderingMethods>
 #include <memory>
+
+#include "core/solver/sparse_lu.hpp"
 
 namespace gridfold::pf {
 
@@ -40,7 +42,12 @@ public:
     long factorizations() const { return factorizations_; }
 
 private:
-    Eigen::SparseLU<RealSparse, Eigen::COLAMDOrdering<int>> lu_;
+    // The left-looking LU first; Eigen's supernodal SparseLU (full partial pivoting) when
+    // it finds no usable pivot, so that only a matrix both call singular is reported so.
+    GilbertPeierlsLU lu_;
+    std::unique_ptr<Eigen::SparseLU<RealSparse, Eigen::COLAMDOrdering<int>>> fallback_;
+    bool fallback_analysed_ = false;
+    bool using_fallback_ = false;
     bool analysed_ = false;
     bool factorised_ = false;
     Eigen::Index rows_ = 0;

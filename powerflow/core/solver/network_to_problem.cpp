@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <tuple>
 
 namespace gridfold::pf {
 
@@ -26,6 +27,8 @@ Complex series_admittance(double r, double x) {
 // Jacobian always holds its diagonal.
 struct YBuilder {
     std::vector<Eigen::Triplet<Complex, int>> triplets;
+    // Phase shift (radians) from the first bus to the second of each shifting two-port.
+    std::vector<std::tuple<int, int, double>> shifts;
     void add(int i, int j, Complex y) { triplets.emplace_back(i, j, y); }
     // Two-port between problem buses f and t with the four admittance entries.
     void two_port(int f, int t, Complex yff, Complex yft, Complex ytf, Complex ytt) {
@@ -42,6 +45,7 @@ struct YBuilder {
 void add_transformer_two_port(YBuilder& yb, int from, int to, Complex tap_from, double tap_to, Complex y,
                               Complex ymag) {
     const double a2 = std::norm(tap_from);
+    if (std::arg(tap_from) != 0.0) yb.shifts.emplace_back(from, to, -std::arg(tap_from));
     yb.two_port(from, to, y / a2 + ymag, -y / (std::conj(tap_from) * tap_to), -y / (tap_from * tap_to),
                 y / (tap_to * tap_to));
 }
@@ -213,6 +217,7 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     p.s_current = Eigen::VectorXcd::Zero(n);
     p.is_swing.assign(n, 0);
     p.v_start.resize(n);
+    p.v_case.resize(n);
     p.v_flat_magnitude = Eigen::VectorXd::Ones(n);
     auto pb = [&](int number) {
         const int i = index_of(number);
@@ -224,6 +229,7 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     for (int k = 0; k < n; ++k) {
         yb.add(k, k, Complex(0.0, 0.0));
         const Bus& bus = net.buses[d.network_bus[k]];
+        p.v_case[k] = std::polar(bus.vm_pu, bus.va_deg * kDeg);
         p.v_start[k] = std::polar(bus.vm_pu > 0.0 ? bus.vm_pu : 1.0, bus.va_deg * kDeg);
     }
 
@@ -334,7 +340,10 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         p.v_flat_magnitude[k] = vs;
         d.swing_buses.push_back(k);
         d.swing_machines.push_back(machines_at[b]);
-        for (int m : machines_at[b]) p.s_power[k] += Complex(net.machines[m].pg_mw, 0.0) / sbase;
+        double scheduled = 0.0;
+        for (int m : machines_at[b]) scheduled += net.machines[m].pg_mw / sbase;
+        p.s_power[k] += Complex(scheduled, 0.0);
+        d.swing_scheduled_p_pu.push_back(scheduled);
     }
     struct Candidate {
         int gen, reg;
@@ -402,7 +411,63 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     p.ybus.resize(n, n);
     p.ybus.setFromTriplets(yb.triplets.begin(), yb.triplets.end());
     p.ybus.makeCompressed();
+
+    // Flat-start angles: breadth-first from each swing bus over the admittance pattern,
+    // adding the phase shift of each shifting two-port crossed.
+    std::vector<std::vector<std::pair<int, double>>> shift_of(n);
+    for (const auto& [a, b, angle] : yb.shifts) {
+        shift_of[a].emplace_back(b, angle);
+        shift_of[b].emplace_back(a, -angle);
+    }
+    p.v_flat_angle = Eigen::VectorXd::Zero(n);
+    std::vector<uint8_t> reached(n, 0);
+    std::vector<int> order;
+    for (int s = 0; s < n; ++s) {
+        if (!p.is_swing[s] || reached[s]) continue;
+        reached[s] = 1;
+        p.v_flat_angle[s] = std::arg(p.v_start[s]);
+        order.assign(1, s);
+        for (size_t q = 0; q < order.size(); ++q) {
+            const int k = order[q];
+            for (ComplexSparse::InnerIterator it(p.ybus, k); it; ++it) {
+                const int j = static_cast<int>(it.row());
+                if (reached[j]) continue;
+                double angle = p.v_flat_angle[k];
+                for (const auto& [other, shift] : shift_of[k])
+                    if (other == j) angle += shift;
+                p.v_flat_angle[j] = angle;
+                reached[j] = 1;
+                order.push_back(j);
+            }
+        }
+    }
     return d;
+}
+
+void refresh_voltages(DerivedProblem& d, const Network& net) {
+    AcProblem& p = d.problem;
+    for (int k = 0; k < p.n; ++k) {
+        const Bus& bus = net.buses[d.network_bus[k]];
+        p.v_case[k] = std::polar(bus.vm_pu, bus.va_deg * kDeg);
+        p.v_start[k] = std::polar(bus.vm_pu > 0.0 ? bus.vm_pu : 1.0, bus.va_deg * kDeg);
+        if (p.is_swing[k]) p.v_start[k] = std::polar(p.v_flat_magnitude[k], std::arg(p.v_start[k]));
+    }
+    for (const auto& c : p.controls)
+        p.v_start[c.regulated_bus] = std::polar(c.v_set_pu, std::arg(p.v_start[c.regulated_bus]));
+}
+
+std::uint64_t bus_fingerprint(const Network& net) {
+    std::uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](std::uint64_t x) {
+        h ^= x;
+        h *= 1099511628211ull;
+    };
+    for (const auto& b : net.buses) {
+        mix(static_cast<std::uint64_t>(b.ide) * 2 + (b.star_point ? 1 : 0));
+        mix(std::hash<double>{}(b.base_kv));
+        if (b.ide == kSwingBus) mix(std::hash<double>{}(b.va_deg));
+    }
+    return h;
 }
 
 }  // namespace gridfold::pf

@@ -27,6 +27,7 @@ struct DerivedProblem {
     // and of each voltage control; same order as the swing list and problem.controls.
     std::vector<int> swing_buses;                      // problem indices
     std::vector<std::vector<int>> swing_machines;
+    std::vector<double> swing_scheduled_p_pu;         // active power of those machines when derived
     std::vector<std::vector<int>> control_machines;
     std::vector<int> shunt_of_control;                 // index into Network::switched_shunts
 };
@@ -34,5 +35,14 @@ struct DerivedProblem {
 // Builds the solver data of the network's present state. adjust_shunts selects whether
 // switched shunts in voltage-control modes are listed for adjustment.
 DerivedProblem build_ac_problem(const Network& network, bool adjust_shunts);
+
+// Takes the bus voltages of the network again into derived solver data whose network has
+// changed in nothing else (the starting voltages of a later solution).
+void refresh_voltages(DerivedProblem& derived, const Network& network);
+
+// Hash of the bus data the derivation reads besides voltages (type, base voltage, star
+// point) and of the swing-bus angles; with the structure revision it tells when derived
+// data can be reused.
+std::uint64_t bus_fingerprint(const Network& network);
 
 }  // namespace gridfold::pf

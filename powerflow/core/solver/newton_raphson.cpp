@@ -70,15 +70,24 @@ void NewtonRaphson::build_indices(const AcProblem& p) {
     (void)nvm;
 }
 
+void NewtonRaphson::check_admittance_pattern(const AcProblem& p) {
+    const auto& y = p.ybus;
+    const int* outer = y.outerIndexPtr();
+    const int* inner = y.innerIndexPtr();
+    const bool same = static_cast<Eigen::Index>(y_outer_.size()) == y.outerSize() + 1 &&
+                      static_cast<Eigen::Index>(y_inner_.size()) == y.nonZeros() &&
+                      std::equal(y_outer_.begin(), y_outer_.end(), outer) &&
+                      std::equal(y_inner_.begin(), y_inner_.end(), inner);
+    if (same) return;
+    y_outer_.assign(outer, outer + y.outerSize() + 1);
+    y_inner_.assign(inner, inner + y.nonZeros());
+    pattern_valid_ = false;
+}
+
 void NewtonRaphson::build_pattern(const AcProblem& p) {
+    if (pattern_valid_) return;
     const auto& y = p.ybus;
     const int nnz = static_cast<int>(y.nonZeros());
-    std::vector<int> outer(y.outerIndexPtr(), y.outerIndexPtr() + y.outerSize() + 1);
-    std::vector<int> inner(y.innerIndexPtr(), y.innerIndexPtr() + nnz);
-    if (pattern_valid_ && outer == y_outer_ && inner == y_inner_) return;
-    y_outer_.swap(outer);
-    y_inner_.swap(inner);
-
     // Each Jacobian entry is tagged with a unique number, so that after assembly the
     // value at each stored position tells which admittance entry and block it came from.
     std::vector<Eigen::Triplet<double, int>> triplets;
@@ -253,6 +262,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     int growth = 0;
     bool limits_on = s.var_limit_iteration == 0;
 
+    check_admittance_pattern(p);
     build_indices(p);
     for (int it = 0;; ++it) {
         int worst = -1;

@@ -78,6 +78,8 @@ public:
 
 private:
     void build_indices(const AcProblem& problem);
+    // Marks the Jacobian pattern stale when the admittance pattern differs from the last one.
+    void check_admittance_pattern(const AcProblem& problem);
     void build_pattern(const AcProblem& problem);
     void fill_jacobian(const AcProblem& problem, const Eigen::VectorXcd& v, const Eigen::VectorXcd& current);
     // Mismatch vector (P rows then Q rows); returns the largest entry in magnitude.

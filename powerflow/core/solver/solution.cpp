@@ -120,9 +120,9 @@ Eigen::VectorXcd starting_voltages(const AcProblem& p, StartMode mode, bool repa
         hold_setpoints(p, v);
         return v;
     }
-    // The swing buses keep their angle: it is data, the reference of their island.
-    for (int k = 0; k < p.n; ++k)
-        v[k] = std::polar(p.v_flat_magnitude[k], p.is_swing[k] ? std::arg(p.v_start[k]) : 0.0);
+    // The swing buses keep their angle (data: the reference of their island); the others
+    // follow it through the phase shifts on their way from it.
+    for (int k = 0; k < p.n; ++k) v[k] = std::polar(p.v_flat_magnitude[k], p.v_flat_angle[k]);
     hold_setpoints(p, v);
     if (mode == StartMode::flat_angles || mode == StartMode::flat_both) estimate_angles(p, v);
     if (mode == StartMode::flat_magnitudes || mode == StartMode::flat_both) estimate_magnitudes(p, v);
@@ -176,13 +176,28 @@ const char* outcome_text(NewtonOutcome o) {
 
 }  // namespace
 
+DerivedProblem& LoadFlowSolver::derive(const Network& net, bool adjust_shunts) {
+    const std::uint64_t fingerprint = bus_fingerprint(net);
+    if (derived_ && derived_network_ == &net && derived_revision_ == net.structure_revision &&
+        derived_fingerprint_ == fingerprint && derived_with_shunts_ == adjust_shunts) {
+        refresh_voltages(*derived_, net);
+        return *derived_;
+    }
+    derived_ = std::make_unique<DerivedProblem>(build_ac_problem(net, adjust_shunts));
+    derived_network_ = &net;
+    derived_revision_ = net.structure_revision;
+    derived_fingerprint_ = fingerprint;
+    derived_with_shunts_ = adjust_shunts;
+    return *derived_;
+}
+
 SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par, const SolutionOptions& opt,
                                      const std::string& name, const ProgressLines& progress) {
     SolutionReport report;
     auto say = [&](const std::string& line) {
         if (progress) progress(line);
     };
-    DerivedProblem derived = build_ac_problem(net, opt.adjust_shunts);
+    DerivedProblem& derived = derive(net, opt.adjust_shunts);
     AcProblem& p = derived.problem;
     const double base = p.base_mva;
     auto bus_number = [&](int k) { return k >= 0 ? net.buses[derived.network_bus[k]].number : 0; };
@@ -196,6 +211,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     settings.v_ceiling_pu = opt.v_ceiling_pu;
 
     const Eigen::VectorXcd s_power0 = p.s_power;
+    bool shunts_moved = false;
     const Eigen::VectorXcd s_current0 = p.s_current;
     int iteration_base = 0;
     auto observer = [&](int it, double mismatch, int bus, bool is_q) {
@@ -214,6 +230,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             report.factorizations += r.factorizations;
             iteration_base += r.iterations + 1;
             if (r.outcome != NewtonOutcome::converged || round >= kShuntRounds || !adjust_switched_shunts(p, v)) break;
+            shunts_moved = true;
             say(format("%s switched shunts stepped toward their voltage bands", name.c_str()));
         }
         return r;
@@ -221,8 +238,8 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
 
     if (p.n == 0) {
         say(format("%s: no bus to solve", name.c_str()));
-        report.code = derived.islands_without_swing > 0 ? kIslandWithoutSwing : kSolved;
-        for (int b : derived.buses_without_swing) (void)b;
+        // Nothing solved: an empty case has no solution to report.
+        report.code = derived.islands_without_swing > 0 ? kIslandWithoutSwing : kNoSolutionYet;
         if (derived.islands_without_swing > 0)
             say(format("%s: %d island(s) without a swing bus or machine not solved", name.c_str(),
                        derived.islands_without_swing));
@@ -300,7 +317,10 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     // Write back, unless a failed solution must leave the case as it was.
     if (r.outcome == NewtonOutcome::converged || !opt.restore_on_failure) {
         if (!v.allFinite()) v = v_initial;
+        // Buses whose voltage moved by no more than rounding keep their values exactly, so
+        // that solving a solved case changes nothing.
         for (int k = 0; k < p.n; ++k) {
+            if (std::abs(v[k] - p.v_case[k]) <= 1e-14) continue;
             Bus& bus = net.buses[derived.network_bus[k]];
             bus.vm_pu = std::abs(v[k]);
             bus.va_deg = std::arg(v[k]) * 180.0 / kPi;
@@ -318,8 +338,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         };
         for (size_t s = 0; s < derived.swing_buses.size(); ++s) {
             const int k = derived.swing_buses[s];
-            double sched_p = 0.0;
-            for (int m : derived.swing_machines[s]) sched_p += net.machines[m].pg_mw / base;
+            const double sched_p = derived.swing_scheduled_p_pu[s];
             const Complex other = p.s_power[k] - Complex(sched_p, 0.0) - p.s_current[k] * std::abs(v[k]);
             const Complex gen = s_inj[k] - other;
             share(derived.swing_machines[s], gen.real() * base, gen.imag() * base, true);
@@ -331,6 +350,8 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
                 net.switched_shunts[derived.shunt_of_control[s]].binit_mvar = p.shunt_controls[s].b_present_pu * base;
     }
     p.s_power = s_power0;
+    // Shunt steps kept in the admittance matrix but not in the case: derive afresh next time.
+    const bool drop_derived = shunts_moved && r.outcome != NewtonOutcome::converged;
 
     std::string closing = format("%s %s after %d iterations (%ld factorizations): largest mismatch %.4f MVA at bus %d",
                                  name.c_str(), outcome_text(r.outcome), report.iterations, report.factorizations,
@@ -339,6 +360,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         closing += format("; %d island(s) without a swing bus or machine not solved (bus %d among them)",
                           derived.islands_without_swing, derived.buses_without_swing.front());
     say(closing);
+    if (drop_derived) derived_.reset();
     return report;
 }
 

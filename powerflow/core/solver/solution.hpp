@@ -8,6 +8,7 @@
 #pragma once
 
 #include "core/network.hpp"
+#include "core/solver/network_to_problem.hpp"
 #include "core/solver/newton_raphson.hpp"
 
 #include <functional>
@@ -74,8 +75,19 @@ public:
     SolutionReport solve(Network& network, const SolutionParameters& parameters, const SolutionOptions& options,
                          const std::string& name, const ProgressLines& progress);
 
+    // Forgets the derived solver data (the working case was replaced).
+    void invalidate() { derived_.reset(); }
+
 private:
+    // Solver data of the network, reused while its structure and bus data are unchanged.
+    DerivedProblem& derive(const Network& network, bool adjust_shunts);
+
     NewtonRaphson newton_;  // kept across solutions: its Jacobian pattern and analysis are reused
+    std::unique_ptr<DerivedProblem> derived_;
+    const Network* derived_network_ = nullptr;
+    std::uint64_t derived_revision_ = 0;
+    std::uint64_t derived_fingerprint_ = 0;
+    bool derived_with_shunts_ = false;
 };
 
 // What the working case keeps between solutions.
@@ -84,7 +96,10 @@ struct SolutionState {
     SolutionParameters parameters;
     std::shared_ptr<LoadFlowSolver> solver;  // created by the first solution
     // A new or newly read case has not been solved.
-    void case_replaced() { solved = kNoSolutionYet; }
+    void case_replaced() {
+        solved = kNoSolutionYet;
+        if (solver) solver->invalidate();
+    }
 };
 
 }  // namespace gridfold::pf
