@@ -61,9 +61,7 @@ bool is_numpy_scalar(py::handle value) {
 
 bool is_mapping(py::handle value) {
     if (PyDict_Check(value.ptr())) return true;
-    static const char* const kName = "Mapping";
-    const py::object mapping = py::module_::import("collections.abc").attr(kName);
-    return py::isinstance(value, mapping);
+    return py::isinstance(value, py::module_::import("collections.abc").attr("Mapping"));
 }
 
 bool is_list_of_lists(py::handle value) {

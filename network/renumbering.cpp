@@ -61,9 +61,12 @@ py::list map_list(const py::dict& map, py::handle list) {
 
 // Same shape; the element type is kept unless a new number does not fit an integer type.
 py::object map_array(const py::dict& map, py::handle array) {
-    const py::object numpy = loaded_numpy();
-    py::object result = array.attr("copy")();
-    if (py::int_(array.attr("size")).cast<Py_ssize_t>() == 0) return result;
+    // Positions below are in C order (ravel's order), so the result is made C-contiguous.
+    const auto c_ordered_copy = [&](const py::object& dtype) {
+        return array.attr("astype")(dtype, py::arg("order") = "C", py::arg("copy") = true);
+    };
+    py::object dtype = array.attr("dtype");
+    if (py::int_(array.attr("size")).cast<Py_ssize_t>() == 0) return c_ordered_copy(dtype);
 
     const py::list values = array.attr("ravel")().attr("tolist")();
     std::vector<std::pair<Py_ssize_t, py::object>> changes;
@@ -71,20 +74,18 @@ py::object map_array(const py::dict& map, py::handle array) {
         PyObject* hit = lookup(map, values[static_cast<size_t>(i)]);
         if (hit != nullptr) changes.emplace_back(i, py::reinterpret_borrow<py::object>(hit));
     }
-    if (changes.empty()) return result;
-
-    const py::object dtype = array.attr("dtype");
     if (py::str(dtype.attr("kind")).cast<std::string>().find_first_of("iu") != std::string::npos) {
+        const py::object numpy = loaded_numpy();
         const py::object limits = numpy.attr("iinfo")(dtype);
-        for (const auto& [position, number] : changes) {
-            (void)position;
-            if (number < limits.attr("min") || number > limits.attr("max")) {
-                result = array.attr("astype")(numpy.attr("int64"));
+        for (const auto& change : changes) {
+            if (change.second < limits.attr("min") || change.second > limits.attr("max")) {
+                dtype = numpy.attr("dtype")("int64");
                 break;
             }
         }
     }
-    py::object flat = result.attr("reshape")(-1);  // a view: the copy is contiguous
+    py::object result = c_ordered_copy(dtype);
+    py::object flat = result.attr("reshape")(-1);  // a view of the C-contiguous copy
     for (const auto& [position, number] : changes) flat[py::int_(position)] = number;
     return result;
 }

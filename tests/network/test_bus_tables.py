@@ -1,4 +1,5 @@
 """Preparation of the small case's bus table: the connecting bus and internal buses leave it."""
+from collections import OrderedDict
 from types import SimpleNamespace
 
 import numpy as np
@@ -15,10 +16,11 @@ def test_connecting_bus_row_leaves_every_column():
 
 
 def test_connecting_bus_removed_from_lists_and_arrays_too_and_nothing_dropped():
-    table = {"NUM": (10, 11, 12), "NAME": ["A", "B", "C"], "VM": np.array([1.0, 1.01, 0.99]), "SHORT": (1,),
-             "IERR": 3, "NOTE": "kept"}
+    table = OrderedDict(NUM=(10, 11, 12), NAME=["A", "B", "C"], VM=np.array([1.0, 1.01, 0.99]), SHORT=(1,),
+                        IERR=3, NOTE="kept")
     case = SimpleNamespace(pssbus={"IERR": 0})
     result = gm.exclude_connecting_bus(case, table, 11)
+    assert type(result) is OrderedDict and list(result) == list(table)
     assert result["NAME"] == ["A", "C"] and result["VM"].tolist() == [1.0, 0.99]
     assert result["SHORT"] == (1,) and result["NOTE"] == "kept"
     assert result["IERR"] == 0  # the case's own bus table decides the error entry

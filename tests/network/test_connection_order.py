@@ -1,5 +1,5 @@
-"""Connection ordering without an engine: duplicates, breadth-first order, bus order inside records,
-and find_buses over a scripted walk. The real engine case is in test_real_cases.py."""
+"""Connection ordering without an engine: duplicates, breadth-first order, bus order inside records.
+find_buses on the embedded engine is in test_real_cases.py."""
 import pytest
 
 from gridfold import gridfold_misc as gm
@@ -44,43 +44,3 @@ def test_records_that_are_not_bus_numbers_and_a_circuit_raise():
         gm.organize_connections(1, [(1, 2)], [])
     with pytest.raises(TypeError, match="does not end in a circuit identifier"):
         gm.enforce_topological_order([(1, 2, 3)], 1)
-
-
-class WalkDouble:
-    """Scripted branch and transformer walks: per bus, what nxtbrn_2/nxtbrn3_2 would return."""
-
-    def __init__(self, branches, tx3s):
-        self.branches, self.tx3s, self.calls = branches, tx3s, []
-
-    def ini_branch_2(self, **kw):
-        self.calls.append(("ini", kw))
-        self.position = 0
-        return 0, None
-
-    def _next(self, table, kw, filler):
-        entries = table.get(kw["ibus"], [])
-        if self.position >= len(entries):
-            return (1,) + filler
-        self.position += 1
-        return (0,) + entries[self.position - 1]
-
-    def get_next_branch_bus(self, **kw):
-        self.calls.append(("brn", kw))
-        return self._next(self.branches, kw, (0, 0, ""))
-
-    def get_next_tx3_bus(self, **kw):
-        self.calls.append(("tx3", kw))
-        return self._next(self.tx3s, kw, (0, 0, 0, 0, ""))
-
-
-def test_find_buses_keeps_connections_inside_the_small_case():
-    engine = WalkDouble(
-        branches={10: [(11, 0, "1 "), (500, 0, "1")], 11: [(10, 0, "1")]},
-        tx3s={11: [(12, 0, 0, 0, "T"), (12, 0, 600, 0, "U")], 12: [(11, 0, 0, 0, "T")]})
-    branches, tx3s = gm.find_buses([10, 11, 12], engine)
-    assert branches == [(10, 11, "1 "), (11, 10, "1")]
-    assert tx3s == [(11, 12, 0, "T"), (12, 11, 0, "T")]
-    assert engine.calls[:4] == [("ini", {"ibus": 10, "inode": 0, "single": 2}),
-                                ("brn", {"ibus": 10, "inode": 0}), ("brn", {"ibus": 10, "inode": 0}),
-                                ("brn", {"ibus": 10, "inode": 0})]
-    assert engine.calls[4:6] == [("ini", {"ibus": 10, "inode": 0, "single": 2}), ("tx3", {"ibus": 10, "inode": 0})]

@@ -4,7 +4,7 @@ import pytest
 
 from gridfold import gridfold_misc as gm
 
-# The series after one link, written out by hand for three scripted engines.
+# The series after one link, written out by hand for two scripted engines.
 NEVER_SOLVES = (["R0,0", "S", "R1,0", "R1,0", "S"] + ["F", "S"] + ["L", "F", "S"] * 6
                 + ["R0,0", "S", "R1,1", "S", "R2,1", "S", "R4,1", "S", "R0,1", "F", "S", "F", "F", "S"])
 ALWAYS_SOLVED = ["R0,0", "S", "R0,0", "S", "L", "F", "S", "R0,0", "S", "S", "S", "S", "F", "S", "F", "S"]
