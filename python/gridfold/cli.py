@@ -6,7 +6,8 @@
     gridfold engine-path         print the embedded engine's folder (for psse_path)
     gridfold convert ...         bring cases in from other formats (when installed)
 
-Exit status: 0 when every small case solved, 1 when some did not, 2 on an error.
+Exit status: 0 when every small case solved, 1 when some did not, 2 on an error
+(`demo` gives 0 once its study ran: one of its plants is meant not to solve).
 """
 import argparse
 import importlib
@@ -111,7 +112,8 @@ def _demo(args):
     print(format_table(result.rows))
     print()
     print(describe_outputs(result))
-    return EXIT_SOLVED if result.all_solved else EXIT_UNSOLVED
+    # One demo plant is built not to solve: the demo succeeds when the study ran through.
+    return EXIT_SOLVED
 
 
 def _new_workbook(args):
