@@ -448,9 +448,9 @@ void refresh_voltages(DerivedProblem& d, const Network& net) {
     AcProblem& p = d.problem;
     for (int k = 0; k < p.n; ++k) {
         const Bus& bus = net.buses[d.network_bus[k]];
-        p.v_case[k] = std::polar(bus.vm_pu, bus.va_deg * kDeg);
-        p.v_start[k] = std::polar(bus.vm_pu > 0.0 ? bus.vm_pu : 1.0, bus.va_deg * kDeg);
-        if (p.is_swing[k]) p.v_start[k] = std::polar(p.v_flat_magnitude[k], std::arg(p.v_start[k]));
+        const Complex unit = std::polar(1.0, bus.va_deg * kDeg);
+        p.v_case[k] = bus.vm_pu * unit;
+        p.v_start[k] = (p.is_swing[k] ? p.v_flat_magnitude[k] : bus.vm_pu > 0.0 ? bus.vm_pu : 1.0) * unit;
     }
     for (const auto& c : p.controls)
         p.v_start[c.regulated_bus] = std::polar(c.v_set_pu, std::arg(p.v_start[c.regulated_bus]));

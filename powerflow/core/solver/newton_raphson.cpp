@@ -66,8 +66,8 @@ void NewtonRaphson::build_indices(const AcProblem& p) {
     n_p_ = np;
     n_q_ = nq;
     // nvm equals nq when every active control has its own generator and regulated bus,
-    // which build_ac_problem guarantees; a mismatch would make the Jacobian non-square.
-    (void)nvm;
+    // which build_ac_problem guarantees; otherwise the equations cannot be solved.
+    square_ = nvm == nq;
 }
 
 void NewtonRaphson::check_admittance_pattern(const AcProblem& p) {
@@ -188,12 +188,12 @@ bool NewtonRaphson::apply_var_limits(AcProblem& p, Eigen::VectorXcd& v, const Ei
         auto& ctl = p.controls[c];
         const int g = ctl.gen_bus;
         const Complex s_calc = v[g] * std::conj(current[g]);
-        const double spec_q = (p.s_power[g] - p.s_current[g] * std::abs(v[g])).imag();
+        const double scheduled_q = (p.s_power[g] - p.s_current[g] * std::abs(v[g])).imag();
         const double vreg = std::abs(v[ctl.regulated_bus]);
         // Only the fixed-output part of s_power holds the limit while a control is limited.
         switch (states_[c]) {
         case ControlState::regulating: {
-            const double q = s_calc.imag() - spec_q;
+            const double q = s_calc.imag() - scheduled_q;
             const double slack = 1e-9;
             if (q > ctl.q_max_pu + slack) {
                 states_[c] = ControlState::at_max;
@@ -244,6 +244,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
                                   const IterationObserver& observer) {
     NewtonResult result;
     const long factorizations_before = linear_.factorizations();
+    converged_current_.resize(0);
     states_.assign(p.controls.size(), ControlState::regulating);
     if (preset_.size() == p.controls.size()) states_ = preset_;
     preset_.clear();
@@ -265,6 +266,10 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     check_admittance_pattern(p);
     build_indices(p);
     for (int it = 0;; ++it) {
+        if (!square_) {
+            result.outcome = NewtonOutcome::diverged;
+            break;
+        }
         int worst = -1;
         bool worst_q = false;
         double largest = mismatch(p, v, f, current, worst, worst_q);
@@ -291,6 +296,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
         if (observer) observer(it, largest, worst, worst_q);
         if (largest < s.tolerance_pu && !switched) {
             result.outcome = NewtonOutcome::converged;
+            converged_current_ = current;
             break;
         }
         if (largest > s.divergence_mismatch_pu && largest > previous) {

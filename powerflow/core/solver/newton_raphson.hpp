@@ -73,6 +73,8 @@ public:
     // injections at v (see injections()) and the control states of the last solve.
     double control_q(const AcProblem& problem, const Eigen::VectorXcd& v, const Eigen::VectorXcd& injected,
                      int c) const;
+    // Bus currents Y v at the voltages of the last converged solve (empty after a failure).
+    const Eigen::VectorXcd& converged_current() const { return converged_current_; }
     // Complex power (pu) injected into the network at each bus at voltages v.
     static Eigen::VectorXcd injections(const AcProblem& problem, const Eigen::VectorXcd& v);
 
@@ -89,6 +91,7 @@ private:
     void apply_step(Eigen::VectorXcd& v, const Eigen::VectorXcd& from, const Eigen::VectorXd& dx, double mu) const;
 
     std::vector<ControlState> states_;
+    Eigen::VectorXcd converged_current_;
     std::vector<ControlState> preset_;
     std::vector<int> back_switches_;
     // Index maps: -1 when the bus has no such row/column.
@@ -96,6 +99,7 @@ private:
     std::vector<int> q_index_;   // Q row (offset by n_p_)
     std::vector<int> vm_index_;  // magnitude column (offset by n_p_)
     int n_p_ = 0, n_q_ = 0;
+    bool square_ = true;  // as many unknown magnitudes as reactive equations
     // Jacobian and, for each admittance nonzero, its four positions in J's value array.
     RealSparse jacobian_;
     std::vector<int> pos_pa_, pos_pm_, pos_qa_, pos_qm_;

@@ -95,8 +95,8 @@ void estimate_magnitudes(const AcProblem& p, Eigen::VectorXcd& v) {
     const Eigen::VectorXcd s_inj = NewtonRaphson::injections(p, v);
     Eigen::VectorXd rhs(p.n);
     for (int k = 0; k < p.n; ++k) {
-        const double q_spec = (p.s_power[k] - p.s_current[k] * std::abs(v[k])).imag();
-        rhs[k] = (q_spec - s_inj[k].imag()) / std::abs(v[k]);
+        const double q_scheduled = (p.s_power[k] - p.s_current[k] * std::abs(v[k])).imag();
+        rhs[k] = (q_scheduled - s_inj[k].imag()) / std::abs(v[k]);
     }
     Eigen::VectorXd dv;
     if (!solve_reduced_susceptance(p, selected, rhs, Eigen::VectorXd::Zero(p.n), dv)) return;
@@ -325,7 +325,11 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             bus.vm_pu = std::abs(v[k]);
             bus.va_deg = std::arg(v[k]) * 180.0 / kPi;
         }
-        const Eigen::VectorXcd s_inj = NewtonRaphson::injections(p, v);
+        // The converged iterations already hold Y v at these voltages.
+        const Eigen::VectorXcd& current = newton_.converged_current();
+        const bool reuse = r.outcome == NewtonOutcome::converged && current.size() == p.n;
+        const Eigen::VectorXcd s_inj = reuse ? Eigen::VectorXcd(v.cwiseProduct(current.conjugate()))
+                                   : NewtonRaphson::injections(p, v);
         // Output shared among the machines of a bus in proportion to their bases.
         auto share = [&](const std::vector<int>& machines, double p_mw, double q_mvar, bool set_p) {
             double total = 0.0;
