@@ -10,6 +10,7 @@ solve.
 """
 import contextlib
 import importlib
+import io
 import os
 import shutil
 import sys
@@ -51,7 +52,8 @@ class SmallCaseBuilder:
     def __init__(self, psspy, name):
         self.psspy = psspy
         self.name = name
-        self._check("psseinit", psspy.psseinit(buses=1000))
+        with contextlib.redirect_stdout(io.StringIO()):  # the engine's start-up line
+            self._check("psseinit", psspy.psseinit(buses=1000))
         psspy.progress_output(islct=6)
 
     def _check(self, call, result):
@@ -119,9 +121,9 @@ class SmallCaseBuilder:
             realar3=mvar_max, realar4=mvar_min, realar5=mw, realar6=mw_min, realar7=mbase, realar8=0.0,
             realar9=0.25))
 
-    def load(self, bus, mw, mvar, ident="1", name=""):
+    def load(self, bus, mw, mvar, ident="1"):
         self._check(f"load_data_6 {bus}", self.psspy.load_data_6(ibus=bus, id=ident, intgar1=1, realar1=mw,
-                                                                 realar2=mvar, ldname=name))
+                                                                 realar2=mvar))
 
     def fixed_shunt(self, bus, mvar, ident="1"):
         self._check(f"shunt_data {bus}", self.psspy.shunt_data(ibus=bus, id=ident, intgar1=1, realar1=0.0,
@@ -161,7 +163,7 @@ def build_solar(b):
     b.transformer(2003, 2004, 110.0, 6.0, 10.0, "SOLAR A GSU EQ", vector_group="Dyn11")
     b.machine(2004, 100.0, 33.0, -33.0, 0.0, 110.0, name="SOLAR A PV")
     b.capacitor_bank(2002, 2, 10.0)
-    b.load(2002, 0.3, 0.1, name="SOLAR A AUX")
+    b.load(2002, 0.3, 0.1)
 
 
 def build_wind(b):
@@ -183,7 +185,7 @@ def build_wind(b):
     b.transformer(3006, 3007, 25.0, 6.0, 10.0, "WIND B GSU2 EQ", vector_group="Dyn11")
     b.induction_generator(3007, 20.0, 25.0)
     b.fixed_shunt(3003, 6.0)
-    b.load(3003, 0.4, 0.15, name="WIND B AUX")
+    b.load(3003, 0.4, 0.15)
 
 
 def build_storage(b):
@@ -198,7 +200,7 @@ def build_storage(b):
     b.collector(4002, 4003, 0.006, 0.008, 0.01, 70.0, "BESS C COLLECTOR EQ")
     b.transformer(4003, 4004, 60.0, 6.0, 10.0, "BESS C PCS XFMR EQ", vector_group="Dyn11")
     b.machine(4004, 50.0, 25.0, -25.0, -50.0, 60.0, pg=40.0, name="BESS C")
-    b.load(4002, 0.8, 0.3, name="BESS C HVAC")
+    b.load(4002, 0.8, 0.3)
 
 
 def build_too_large(b):
@@ -209,11 +211,11 @@ def build_too_large(b):
     """
     b.bus(117, "POI 117", 138.0)
     b.bus(5001, "PUMPED E HV", 138.0)
-    b.bus(5002, "PUMPED E UNIT", 18.0, ide=2)
+    b.bus(5002, "PUMPED E GEN", 18.0, ide=2)
     b.line(117, 5001, 138.0, 15.0, rating_mva=400.0, name="PUMPED E GEN-TIE", **_GEN_TIE)
     b.transformer(5001, 5002, 700.0, 14.0, 60.0, "PUMPED E GSU")
     b.machine(5002, 600.0, 250.0, -200.0, 0.0, 700.0, pg=0.0, name="PUMPED E UNIT")
-    b.load(5002, 600.0, 120.0, name="PUMPED E PUMPING")
+    b.load(5002, 600.0, 120.0)
 
 
 def build_colliding(b):

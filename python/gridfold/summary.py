@@ -246,10 +246,14 @@ def _elements_text(row):
 
 
 def format_table(rows):
-    """The summary as an aligned text table, one line per row."""
+    """The summary as an aligned text table, one line per row.
+
+    The last solved case is shown by file name: it lies in the row's results folder, and
+    the full path is in summary.csv.
+    """
     header = ("main case", "small case", "elements added", "solve", "last solved case")
-    lines = [header] + [(r.main_case, r.small_case, _elements_text(r), r.solve, r.last_solved_case or "-")
-                        for r in rows]
+    lines = [header] + [(r.main_case, r.small_case, _elements_text(r), r.solve,
+                         os.path.basename(r.last_solved_case) or "-") for r in rows]
     widths = [max(len(line[i]) for line in lines) for i in range(len(header))]
     rule = tuple("-" * width for width in widths)
     out = []

@@ -45,7 +45,7 @@ def _csv_rows(folder):
 
 def test_demo_reports_every_pair_and_fails_only_the_plant_too_large(study):
     folder, result, _ = study
-    assert result.returncode == 1, result.stderr
+    assert result.returncode == 0, result.stderr  # the demo ran; pumped_e is meant not to solve
     rows = _csv_rows(folder)
     assert [(r["main_case"], r["small_case"]) for r in rows] == [(m, s) for m in MAINS for s in SMALLS]
     for row in rows:
@@ -71,7 +71,9 @@ def test_elements_added_match_the_small_case_files(study, caspy):
     for name in SMALLS:
         case = caspy.Savecase(str(folder / "small_cases" / f"{name}.sav"))
         expected = {
-            "buses": len(case.pssbus["NUM"]) - 1,  # the connecting bus is the main case's
+            # The connecting bus is the main case's; star points of three-winding
+            # transformers are the engine's own buses.
+            "buses": len([n for n in case.pssbus["NUM"] if n < 1000000]) - 1,
             "line_branches": case.cas_nbrn,
             "transformers": case.cas_ntrn,
             "generators": len(case.pssgen["NUM"]),
