@@ -8,7 +8,7 @@
 
 namespace gridfold::pf {
 
-Network load_case_file(const std::string& path, std::size_t bus_limit) {
+Network load_case_file(const std::string& path, std::size_t bus_limit, std::vector<std::string>* notes) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec))
         throw CaseFileError(CaseFileError::kOpen, path, 0, "no such case file");
@@ -17,7 +17,7 @@ Network load_case_file(const std::string& path, std::size_t bus_limit) {
     std::ostringstream content;
     content << in.rdbuf();
     if (in.bad()) throw CaseFileError(CaseFileError::kOpen, path, 0, "cannot read the case file");
-    return read_raw_case(content.str(), path, bus_limit);
+    return read_raw_case(content.str(), path, bus_limit, notes);
 }
 
 void save_case_file(const Network& net, const std::string& path) {

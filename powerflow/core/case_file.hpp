@@ -42,12 +42,15 @@ void write_raw_case(const Network& net, std::ostream& out);
 
 // Reads a whole case from text. file_name only names the file in errors. Throws
 // CaseFileError (kFormat) naming the line at fault. bus_limit bounds the number of buses
-// (star points included).
-Network read_raw_case(std::string_view text, const std::string& file_name, std::size_t bus_limit);
+// (star points included). When notes is given, it receives one line for every kind of
+// record the model does not keep (section and count) and every conversion made, so that
+// nothing of the file is dropped without a word.
+Network read_raw_case(std::string_view text, const std::string& file_name, std::size_t bus_limit,
+                      std::vector<std::string>* notes = nullptr);
 
 // Reads a case file from disk; throws CaseFileError (kOpen for a file that cannot be read,
-// kFormat for one that is not a text case).
-Network load_case_file(const std::string& path, std::size_t bus_limit);
+// kFormat for one that is not a text case). notes as for read_raw_case.
+Network load_case_file(const std::string& path, std::size_t bus_limit, std::vector<std::string>* notes = nullptr);
 
 // Writes the case to a temporary file beside path and renames it over path, so that path
 // holds either the old file or the whole new one. Throws CaseFileError (kWrite).

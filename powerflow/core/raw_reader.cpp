@@ -61,6 +61,8 @@ public:
         : text_(text), file_(std::move(file)), bus_limit_(bus_limit) {}
 
     Network read();
+    // Records read but not held, by section, in file order: "area data: 3 records not held ...".
+    std::vector<std::string> skipped_notes() const;
 
 private:
     // ---- lines and fields ----
@@ -134,6 +136,7 @@ private:
     void read_header(Network& net);
     void read_system_wide();
     void read_section(Network& net, std::size_t section);
+    void count_skipped(const std::string& section);
     void read_bus(Network& net, const Line& line);
     void read_load(Network& net, const Line& line);
     void read_fixed_shunt(Network& net, const Line& line);
@@ -167,6 +170,7 @@ private:
     std::string_view text_;
     std::string file_;
     std::size_t bus_limit_;
+    std::vector<std::pair<std::string, std::size_t>> skipped_;  // section name, records not kept
     std::size_t pos_ = 0;
     int line_number_ = 0;
     int version_ = 0;
@@ -604,12 +608,25 @@ void RawReader::read_section(Network& net, std::size_t section) {
             case RawSection::kInterAreaTransfer:
             case RawSection::kOwner:
             case RawSection::kImpedanceCorrection:
-            case RawSection::kMultiSectionLine: break;
+            case RawSection::kMultiSectionLine: count_skipped(names[section]); break;
             // Equipment the engine does not model: refusing the case is better than
             // dropping part of the network without a word.
             default: fail(line.number, names[section] + " data cannot be read by this engine");
         }
     }
+}
+
+void RawReader::count_skipped(const std::string& section) {
+    if (skipped_.empty() || skipped_.back().first != section) skipped_.emplace_back(section, 0);
+    ++skipped_.back().second;
+}
+
+std::vector<std::string> RawReader::skipped_notes() const {
+    std::vector<std::string> notes;
+    for (const auto& [section, count] : skipped_)
+        notes.push_back(section + " data: " + std::to_string(count) + (count == 1 ? " record" : " records") +
+                        " not held by the engine and left out");
+    return notes;
 }
 
 Network RawReader::read() {
@@ -629,7 +646,8 @@ Network RawReader::read() {
 
 }  // namespace
 
-Network read_raw_case(std::string_view text, const std::string& file_name, std::size_t bus_limit) {
+Network read_raw_case(std::string_view text, const std::string& file_name, std::size_t bus_limit,
+                      std::vector<std::string>* notes) {
     // Files of versions before 35 come from other tools: the importer reads them with their
     // own record layouts and defaults.
     const std::string whole(text);
@@ -638,9 +656,16 @@ Network read_raw_case(std::string_view text, const std::string& file_name, std::
         Network net;
         io::ImportOutcome outcome = io::read_raw_text(whole, version, net, bus_limit);
         if (!outcome.ok()) throw CaseFileError(CaseFileError::kFormat, file_name, outcome.line, outcome.error);
+        if (notes) notes->insert(notes->end(), outcome.notes.begin(), outcome.notes.end());
         return net;
     }
-    return RawReader(text, file_name, bus_limit).read();
+    RawReader reader(text, file_name, bus_limit);
+    Network net = reader.read();
+    if (notes) {
+        std::vector<std::string> skipped = reader.skipped_notes();
+        notes->insert(notes->end(), skipped.begin(), skipped.end());
+    }
+    return net;
 }
 
 }  // namespace gridfold::pf

@@ -39,7 +39,8 @@ int open_case(WorkingCase& wc, const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::exists(file, ec) && !std::filesystem::path(file).has_extension()) file += ".sav";
     try {
-        Network net = load_case_file(file, wc.bus_limit);
+        std::vector<std::string> notes;
+        Network net = load_case_file(file, wc.bus_limit, &notes);
         wc.network = std::move(net);
         wc.branch_walk = BranchWalk{};
         wc.machine_walk = MachineWalk{};
@@ -47,6 +48,7 @@ int open_case(WorkingCase& wc, const std::string& path) {
         wc.report("Case " + file + " read: " + std::to_string(wc.network.buses.size()) + " buses, " +
                   std::to_string(wc.network.branches.size()) + " branches, " +
                   std::to_string(wc.network.transformers.size()) + " transformers");
+        for (const std::string& note : notes) wc.report(note);
         return kOk;
     } catch (const CaseFileError& error) {
         wc.report("Case not read, working case unchanged: " + std::string(error.what()));

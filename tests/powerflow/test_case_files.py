@@ -175,15 +175,22 @@ def test_missing_file_is_an_error_code_and_an_os_error(psspy, caspy, cases, tmp_
     assert psspy.busdat(2004, "BASE") == (0, 0.69)
 
 
-def test_records_of_unmodelled_equipment_refuse_the_case(psspy, cases, tmp_path):
+def test_records_of_unmodelled_equipment_refuse_the_case(psspy, cases, tmp_path, capsys):
     text = read(cases["main"]).decode()
     dc = text.replace("BEGIN TWO-TERMINAL DC DATA\n", "BEGIN TWO-TERMINAL DC DATA\n'DC1',1,10.0,500.0\n", 1)
-    area = text.replace("BEGIN AREA DATA\n", "BEGIN AREA DATA\n1,101,0.0,10.0,'NORTH'\n", 1)
+    area = text.replace("BEGIN AREA DATA\n", "BEGIN AREA DATA\n1,101,0.0,10.0,'NORTH'\n2,0,0.0,10.0,'SOUTH'\n", 1)
     (tmp_path / "dc.sav").write_text(dc)
     (tmp_path / "area.sav").write_text(area)
     assert psspy.case(str(tmp_path / "dc.sav")) == 13
-    # area names are not kept, but they change no element: the case reads
+    # area names are not kept, but they change no element: the case reads, and says what it left out
+    psspy.progress_output(islct=1)
+    capsys.readouterr()
     assert psspy.case(str(tmp_path / "area.sav")) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[-1].lower().startswith("area data: 2 records not held"), lines
+    # the engine's own files carry no such records, so reading them reports nothing left out
+    assert psspy.case(cases["main"]) == 0
+    assert "not held" not in capsys.readouterr().out
 
 
 def test_reader_accepts_the_layout_written_by_other_tools(psspy, caspy, tmp_path):
