@@ -64,12 +64,7 @@ int read_case(pf::WorkingCase& wc, const std::string& path, std::optional<int> v
         wc.report("File " + path + " not read, working case unchanged: " + outcome.describe());
         return pf::kFileFormat;
     }
-    // As opening a saved case does: a new network, no walk and no solution status left over
-    // from the old one.
-    wc.network = std::move(incoming);
-    wc.branch_walk = pf::BranchWalk{};
-    wc.machine_walk = pf::MachineWalk{};
-    wc.solution.case_replaced();
+    pf::replace_network(wc, std::move(incoming));
     for (const std::string& note : outcome.notes) wc.report(note);
     return pf::kOk;
 }

@@ -18,9 +18,7 @@ WorkingCase& working_case() {
 
 int initialise(WorkingCase& wc, long buses) {
     if (buses <= 0) return kInvalidOption;
-    wc.network = Network{};
-    wc.branch_walk = BranchWalk{};
-    wc.machine_walk = MachineWalk{};
+    replace_network(wc, Network{});
     wc.solution = SolutionState{};
     wc.bus_limit = static_cast<std::size_t>(buses);
     wc.initialised = true;
@@ -40,11 +38,7 @@ int open_case(WorkingCase& wc, const std::string& path) {
     if (!std::filesystem::exists(file, ec) && !std::filesystem::path(file).has_extension()) file += ".sav";
     try {
         std::vector<std::string> notes;
-        Network net = load_case_file(file, wc.bus_limit, &notes);
-        wc.network = std::move(net);
-        wc.branch_walk = BranchWalk{};
-        wc.machine_walk = MachineWalk{};
-        wc.solution.case_replaced();
+        replace_network(wc, load_case_file(file, wc.bus_limit, &notes));
         wc.report("Case " + file + " read: " + std::to_string(wc.network.buses.size()) + " buses, " +
                   std::to_string(wc.network.branches.size()) + " branches, " +
                   std::to_string(wc.network.transformers.size()) + " transformers");
@@ -69,12 +63,16 @@ int save_case(WorkingCase& wc, const std::string& path) {
     }
 }
 
-int close_case(WorkingCase& wc) {
-    if (!wc.initialised) return kNotInitialised;
-    wc.network = Network{};
+void replace_network(WorkingCase& wc, Network network) {
+    wc.network = std::move(network);
     wc.branch_walk = BranchWalk{};
     wc.machine_walk = MachineWalk{};
     wc.solution.case_replaced();
+}
+
+int close_case(WorkingCase& wc) {
+    if (!wc.initialised) return kNotInitialised;
+    replace_network(wc, Network{});
     return kOk;
 }
 

@@ -42,6 +42,10 @@ int open_case(WorkingCase& wc, const std::string& path);
 // Writes the working case; a path without extension gets ".sav".
 int save_case(WorkingCase& wc, const std::string& path);
 
+// Makes `network` the working case: no walk and no solution status are left over from the
+// case it replaces. Every operation that brings in a new case goes through here.
+void replace_network(WorkingCase& wc, Network network);
+
 // close_powerflow: an empty case; the engine stays initialised.
 int close_case(WorkingCase& wc);
 
