@@ -359,3 +359,64 @@ def test_engine_34_0_adds_no_switched_shunt_and_says_so(tmp_path, psspy, capsys)
     pair = study.pair("solar_a")
     assert [(e["kind"], e["ids"]) for e in pair["elements"]["refused"]] == [("switched_shunts", [2002, "1"])]
     assert pair["outcome"] == "solved, 1 element refused" and code == 1
+
+
+@pytest.mark.parametrize("init, expected", [
+    (0, "psse_init 0 of "),
+    (100, "main case '{main}' has 118 buses, more than psse_init 100 of "),
+], ids=["zero", "smaller-than-the-main-case"])
+def test_a_bus_capacity_the_engine_cannot_use_is_named(tmp_path, psspy, capsys, init, expected):
+    study = Study(tmp_path, psse_init=init)
+    code, _, err = study.run(capsys)
+    assert code == 2
+    assert expected.format(main=os.path.join("main_cases", MAIN + ".sav")) + study.workbook in err
+    assert study.main_files() == study.originals
+
+
+def test_a_main_case_folder_that_cannot_hold_the_working_copy_is_named(tmp_path, psspy, capsys, monkeypatch):
+    from gridfold import gridfold_misc
+
+    def read_only_folder(source_file):
+        raise PermissionError(13, "Permission denied", source_file.replace(".sav", "_copy.sav"))
+    monkeypatch.setattr(gridfold_misc, "copy_and_rename", read_only_folder)
+    study = Study(tmp_path)
+    code, _, err = study.run(capsys)
+    assert code == 2
+    assert (f"cannot write the working copy of main case '{os.path.join('main_cases', MAIN + '.sav')}' beside it: "
+            "its folder is not writable (the main case itself is only read)") in err
+
+
+def test_a_case_file_with_text_that_is_not_utf8_is_named(tmp_path, psspy, capsys):
+    study = Study(tmp_path)
+    path = os.path.join(study.small_dir, "solar_a.sav")
+    with open(path, "rb") as stream:
+        data = stream.read()
+    with open(path, "wb") as stream:
+        stream.write(data.replace(b"SOLAR A HV", b"SOLAR \xff HV"))
+    code, _, err = study.run(capsys)
+    assert code == 2
+    assert f"case file '{path}' holds text that is not UTF-8" in err
+    assert not os.path.exists(study.results)
+
+
+def test_an_interrupt_while_the_workbook_is_read_stays_an_interrupt(tmp_path, monkeypatch):
+    import pandas
+
+    from gridfold.gridfold_rc import ReadConfigFile
+    study_book = os.path.join(str(tmp_path), "study.xlsx")
+    write_workbook(study_book, main_rows=[], case_rows=[])
+
+    def interrupted(*args, **kwargs):
+        raise KeyboardInterrupt
+    monkeypatch.setattr(pandas, "read_excel", interrupted)
+    with pytest.raises(KeyboardInterrupt):
+        ReadConfigFile(str(tmp_path), "study.xlsx")
+
+
+def test_a_workbook_without_control_sheet_says_so(tmp_path):
+    from gridfold.gridfold_main import run_integration
+    book = openpyxl.Workbook()
+    book.active.append(["attribute description", "attribute value"])
+    book.save(tmp_path / "plain.xlsx")
+    with pytest.raises(UnboundLocalError, match="the workbook has no control sheet: a sheet with the labels SHEET NAME"):
+        run_integration(str(tmp_path), "plain.xlsx")
