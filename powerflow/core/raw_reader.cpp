@@ -262,8 +262,7 @@ void RawReader::read_header(Network& net) {
     if (line.fields.size() > 3) v.i("XFRRAT");
     if (line.fields.size() > 4) v.i("NXFRAT");
     if (line.fields.size() > 5) net.system.base_frequency_hz = v.r("BASFRQ");
-    if (!(net.system.sbase_mva > 0.0) || !(net.system.base_frequency_hz > 0.0))
-        fail(line.number, "SBASE and BASFRQ must be positive");
+    if (check_system(net.system)) fail(line.number, "SBASE and BASFRQ must be positive, SBASE 0.001 to 1e6 MVA");
     auto title1 = next_raw_line();
     auto title2 = title1 ? next_raw_line() : std::nullopt;
     if (!title2) fail(line_number_ + 1, "file ends inside the case heading");

@@ -14,6 +14,7 @@
 #include "core/identifiers.hpp"
 #include "core/io/raw_import_records.hpp"
 #include "core/model_edit.hpp"
+#include "core/value_ranges.hpp"
 
 namespace gridfold::pf::io {
 namespace {
@@ -92,7 +93,8 @@ private:
         int ic = f.integer("IC", 0);
         if (ic != 0) throw RawError{id.line, "expected IC = 0 (a new case); adding to the working case is not read"};
         net_.system.sbase_mva = f.real("SBASE", 100.0);
-        if (!(net_.system.sbase_mva > 0.0)) throw RawError{id.line, "expected a positive SBASE"};
+        if (!within(net_.system.sbase_mva, kMinBaseMva, kMaxBaseMva))
+            throw RawError{id.line, "expected a positive SBASE, 0.001 to 1e6 MVA"};
         f.integer("REV", version_);
         f.integer("XFRRAT", 0);
         f.integer("NXFRAT", 0);
