@@ -15,6 +15,7 @@ test failed on can be kept as a file and replayed by ``fuzz_worker``.
 import math
 import random
 import re
+from decimal import Decimal
 
 #: Numbers that test the edges of a value's range and of double arithmetic.
 EDGE_REALS = (0.0, -0.0, 1e-300, -1e-300, 5e-324, 1e-320, 1e-9, 1e300, -1e300, 1.7976931348623157e308,
@@ -42,7 +43,8 @@ def _replacement_number(rng, original):
             value = float(original)
         except ValueError:
             value = 1.0
-        return repr(value * 10.0 ** rng.randint(-320, 320))
+        # scaled by a power of ten, through Decimal so that overflow gives inf and not an error
+        return repr(float(Decimal(repr(value)).scaleb(rng.randint(-320, 320))))
     if choice == 4:
         return "-" + original.lstrip("+-")
     if choice == 5:

@@ -4,8 +4,8 @@
     python fuzz_worker.py calls FILE   WORKDIR   # a JSON list of [call, kwargs]
 
 Exit status 0 when everything held; 3 with a line "FAIL: ..." when a check failed: a call
-raised something other than TypeError, a saved file holds a non-finite number, or a file
-that save wrote does not open again with case and caspy. A crash or a hang shows in the
+raised something other than TypeError, a saved file holds a non-finite number, a file that
+save wrote does not open again with case and caspy, or the reopened case saves to other bytes. A crash or a hang shows in the
 exit status (a signal) or in the caller's timeout.
 """
 import json
@@ -74,6 +74,12 @@ def save_and_reopen(path):
     if reopened != 0:
         raise CheckFailed(f"case refuses the file save wrote (code {reopened})")
     caspy.Savecase(path)
+    again = path + ".again.sav"
+    if psspy.save(again) != 0:
+        raise CheckFailed("the reopened case cannot be saved again")
+    with open(path, "rb") as first, open(again, "rb") as second:
+        if first.read() != second.read():
+            raise CheckFailed("the reopened case saves to different bytes: the file did not hold the case exactly")
     return 0
 
 

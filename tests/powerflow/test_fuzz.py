@@ -68,7 +68,8 @@ def keep(path, name):
 @pytest.fixture(scope="module")
 def base_cases(tmp_path_factory):
     """Real case files to damage: the demo's IEEE 118-bus main case and a wind plant with a
-    three-winding transformer, an induction machine and a switched shunt, built through the engine."""
+    three-winding transformer, an induction machine and a switched shunt, built through the
+    engine, as a case file and as RAW version 33 (read by the importer)."""
     folder = tmp_path_factory.mktemp("fuzz_base")
     sys.path.append(os.path.dirname(WORKER))
     import gridfold
@@ -79,9 +80,11 @@ def base_cases(tmp_path_factory):
 
     wind = engine_cases.save_wind_case(psspy, str(folder / "wind.sav"), grid_equivalent=True)
     psspy.progress_output(islct=6)
+    wind_v33 = str(folder / "wind_v33.raw")
+    assert psspy.writerawversion("33", 0, wind_v33) == 0
     main = os.path.join(ROOT, "examples", "ieee118_peak.sav")
     texts = {}
-    for name, path in (("ieee118", main), ("wind", wind)):
+    for name, path in (("ieee118", main), ("wind", wind), ("wind_v33", wind_v33)):
         with open(path, encoding="utf-8") as stream:
             texts[name] = stream.read()
     return texts
