@@ -236,8 +236,14 @@ std::vector<ControlState> recognised_control_states(const DerivedProblem& d, con
         for (int m : d.control_machines[c]) q += net.machines[m].qg_mvar / p.base_mva;
         const double vm = std::abs(p.v_case[ctl.regulated_bus]);
         if (!(vm > 0.0)) continue;
-        if (std::abs(q - ctl.q_max_pu) <= kAtLimitPu && vm < ctl.v_set_pu - 1e-9) states[c] = ControlState::at_max;
-        else if (std::abs(q - ctl.q_min_pu) <= kAtLimitPu && vm > ctl.v_set_pu + 1e-9) states[c] = ControlState::at_min;
+        // A voltage exactly at the schedule is regulating. Off it, the plant holds the limit
+        // its output shows, the one consistent with the voltage's side when both match.
+        const double off = vm - ctl.v_set_pu;
+        if (std::abs(off) <= 1e-12) continue;
+        const bool at_max = std::abs(q - ctl.q_max_pu) <= kAtLimitPu;
+        const bool at_min = std::abs(q - ctl.q_min_pu) <= kAtLimitPu;
+        if (at_max && (off < 0.0 || !at_min)) states[c] = ControlState::at_max;
+        else if (at_min) states[c] = ControlState::at_min;
     }
     return states;
 }
@@ -472,6 +478,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     if (r.outcome != NewtonOutcome::converged && level >= 2) {
         // Fresh starts: the linear angle estimate, with a magnitude step, and plain flat.
         for (StartMode mode : {StartMode::flat_angles, StartMode::flat_both, StartMode::flat}) {
+            if (mode == opt.start) continue;  // tried above
             say(format("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(mode)));
             v = starting_voltages(p, mode, false);
             NewtonSettings s = twice_the_iterations(StepControl::optimal_multiplier);
