@@ -19,8 +19,11 @@ PYBIND11_MODULE(gridfold_main, m) {
     for (const char* name : {"gridfold_rc", "gridfold_ps", "gridfold_misc"}) gridfold::driver::sibling(name);
 
     m.def("run_integration", &gridfold::driver::run_integration, py::arg("file_path"), py::arg("file_name"),
+          py::kw_only(), py::arg("select_cases") = py::none(),
           "Merge every enabled small case into every enabled main case named by the workbook\n"
-          "`file_name` in the folder `file_path`, solving each, and write the results. Returns None.");
+          "`file_name` in the folder `file_path`, solving each, and write the results. Returns None.\n"
+          "select_cases(main_case_dict, small_case_dict), when given, returns the two lists to run\n"
+          "instead: a part of the study, as the parallel runner hands to each worker.");
     m.def("_build_case_lists", &gridfold::driver::build_case_lists_for_python, py::arg("file_path"), py::arg("file_name"),
           "Run steps that read the workbook only: (engine settings, main_case_dict, small_case_dict).\n"
           "The settings dict holds 'psse_path', 'version' and 'nbus' when the workbook supplies them.");

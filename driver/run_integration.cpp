@@ -144,17 +144,38 @@ void run_main_case(RunState& run, TempFiles& temp_files, py::handle row) {
 
 }  // namespace
 
-void run_integration(py::object file_path, py::object file_name) {
-    RunState run;
-    run.lists = build_case_lists(std::move(file_path), std::move(file_name));  // 1 to 5
-    run.psseng = construct_engine(run);                                        // 6
+namespace {
 
-    // The main case files are only ever read: remember them so no save lands on one.
-    for (py::handle key : run.lists.main_case_dict) {
-        py::object row = run.lists.main_case_dict[key];
+// The main case files are only ever read: remember them so no save lands on one.
+void protect_main_case_files(RunState& run, py::handle main_case_dict) {
+    for (py::handle key : main_case_dict) {
+        py::object row = main_case_dict[key];
         const std::string name = cut_at_sav(text_of(row["filename"]));
         run.main_case_files.insert(normalised_path(resolve_input_path(join_path({row["filepath"], py::str(name + ".sav")}))));
     }
+}
+
+// A part of the study: `select_cases(main_case_dict, small_case_dict)` returns the two
+// lists to run, for example one main case, or one small case with its own results folder.
+void select_part_of_study(RunState& run, const py::object& select_cases) {
+    py::object chosen = select_cases(run.lists.main_case_dict, run.lists.small_case_dict);
+    if (!py::isinstance<py::tuple>(chosen) || py::len(chosen) != 2)
+        throw py::type_error("select_cases must return (main_case_dict, small_case_dict)");
+    run.lists.main_case_dict = chosen.cast<py::tuple>()[0];
+    run.lists.small_case_dict = chosen.cast<py::tuple>()[1];
+}
+
+}  // namespace
+
+void run_integration(py::object file_path, py::object file_name, py::object select_cases) {
+    RunState run;
+    run.lists = build_case_lists(std::move(file_path), std::move(file_name));  // 1 to 5
+    protect_main_case_files(run, run.lists.main_case_dict);
+    if (!select_cases.is_none()) {
+        select_part_of_study(run, select_cases);
+        protect_main_case_files(run, run.lists.main_case_dict);
+    }
+    run.psseng = construct_engine(run);  // 6
 
     TempFiles temp_files;  // 7
     try {
