@@ -13,8 +13,9 @@ folder of its own beside it ("."-named, removed afterwards), so that units of on
 case never share a temporary copy. Whatever ends a unit, its temporary copies are removed:
 by the process that started it, and once more by the runner when the run ends.
 
-The summary is read from the results folders once every unit has ended, in workbook order.
-A unit that fails or is killed marks its pairs with its error; the others finish.
+Every unit writes its run record; the runner merges them in workbook order into the run's
+record, from which the summary comes. A unit that fails or is killed marks its main case
+with its error; the others finish.
 """
 import contextlib
 import json
@@ -24,13 +25,15 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from collections import OrderedDict
 from dataclasses import dataclass, field
 
 from gridfold import summary as summary_module
 from gridfold.files import resolve_ignoring_case
-from gridfold.study import SUMMARY_FILE, StudyError, StudyResult, read_study, working_folder
+from gridfold.files import write_text_whole
+from gridfold.study import RECORD_FILE, SUMMARY_FILE, StudyError, StudyResult, read_study, working_folder
 
 #: Folder, inside a small case's results folder root, that receives the each-alone runs:
 #: <root>/each_alone/<small case>/ is the parent folder of one pair. The chain run writes
@@ -87,6 +90,8 @@ class WorkUnit:
     small_keys: object = None
     main_case: str = ""
     small_case: str = ""
+    main_positions: tuple = ()   # positions of the main cases among the enabled rows
+    small_positions: tuple = ()  # the same for `small_keys`
 
     @property
     def label(self):
@@ -105,25 +110,30 @@ class UnitResult:
     error: object = None  # one line, when the unit did not end normally
     console: str = ""
     seconds: float = 0.0
+    records: list = field(default_factory=list)  # the run records the unit's runs wrote
 
 
 def plan_units(main_case_dict, small_case_dict, each_alone):
     """The work units of a study, in workbook order (run in the workbook's folder)."""
-    mains = OrderedDict()
-    for key, row in main_case_dict.items():
+    mains, main_positions = OrderedDict(), {}
+    for position, (key, row) in enumerate(main_case_dict.items()):
         name = summary_module.case_name(row["filename"])
         path = os.path.abspath(resolve_ignoring_case(os.path.join(str(row["filepath"]), name + ".sav")))
         mains.setdefault(name, {})[key] = path
-    smalls = OrderedDict()
-    for key, row in small_case_dict.items():
-        smalls.setdefault(summary_module.case_name(row["filename"]), []).append(key)
+        main_positions.setdefault(name, []).append(position)
+    smalls, small_positions = OrderedDict(), {}
+    for position, (key, row) in enumerate(small_case_dict.items()):
+        name = summary_module.case_name(row["filename"])
+        smalls.setdefault(name, []).append(key)
+        small_positions.setdefault(name, []).append(position)
     units = []
     for main_case, files in mains.items():
         if not each_alone:
-            units.append(WorkUnit(files, None, main_case))
+            units.append(WorkUnit(files, None, main_case, main_positions=tuple(main_positions[main_case])))
             continue
         for small_case, keys in smalls.items():
-            units.append(WorkUnit(files, tuple(keys), main_case, small_case))
+            units.append(WorkUnit(files, tuple(keys), main_case, small_case, tuple(main_positions[main_case]),
+                                  tuple(small_positions[small_case])))
     return units
 
 
@@ -159,29 +169,24 @@ def remove_leftovers(unit, copies_before):
 # ----------------------------------------------------------------------------------------
 # One unit, in its own process (python -m gridfold.parallel SPEC).
 
-def _chain(spec):
-    """The driver's `select_cases` for a chain unit: its main cases, every small case."""
-    def select(main_case_dict, small_case_dict):
-        return OrderedDict((key, main_case_dict[key]) for key in spec["main_keys"]), small_case_dict
-    return select
-
-
-def _alone(spec, small_key):
-    """`select_cases` for one small case alone: each main case from its own copy, fresh."""
+def _alone(spec):
+    """The driver's `select_cases` for a small case alone: each main case from its own copy, and
+    the pair's own parent folder."""
     def select(main_case_dict, small_case_dict):
         mains = OrderedDict()
-        for key in spec["main_keys"]:
+        for key, main_key in zip(main_case_dict, spec["main_keys"]):
             row = dict(main_case_dict[key])
-            source = spec["main_files"][key]
+            source = spec["main_files"][main_key]
             private = each_alone_copy_folder(source, spec["small_case"])
             os.makedirs(private, exist_ok=True)
             shutil.copy2(source, os.path.join(private, os.path.basename(source)))
             # A relative folder keeps the paths the engine echoes free of this machine's layout.
             row["filepath"] = os.path.relpath(private) if not os.path.isabs(str(row["filepath"])) else private
             mains[key] = row
-        row = dict(small_case_dict[small_key])
-        row["parent_path"] = each_alone_parent(row["parent_path"], spec["small_case"])
-        return mains, OrderedDict([(small_key, row)])
+        smalls = OrderedDict()
+        for key, row in small_case_dict.items():
+            smalls[key] = dict(row, parent_path=each_alone_parent(row["parent_path"], spec["small_case"]))
+        return mains, smalls
     return select
 
 
@@ -207,11 +212,13 @@ def _unit_main(spec_text):
     folder, name = os.path.split(spec["workbook"])
     try:
         from gridfold.gridfold_main import run_integration
+        records = iter(spec["record_paths"])
         with working_folder(folder):
-            if spec["small_keys"] is None:
-                run_integration(folder, name, select_cases=_chain(spec))
-            for small_key in spec["small_keys"] or ():
-                run_integration(folder, name, select_cases=_alone(spec, small_key))
+            if spec["small_positions"] is None:
+                run_integration(folder, name, main_cases=spec["main_positions"], record_path=next(records))
+            for position in spec["small_positions"] or ():
+                run_integration(folder, name, main_cases=spec["main_positions"], small_cases=[position],
+                                record_path=next(records), select_cases=_alone(spec))
     except Exception as error:  # reported to the runner as this unit's error
         import traceback
         sys.stdout.flush()
@@ -230,9 +237,14 @@ _running_units = {}  # pid -> Popen of the units this process started
 def run_unit(workbook, unit):
     """Run one unit in a process of its own and return its `UnitResult`; never raises for the unit's faults."""
     started = time.monotonic()
+    # The records are written on this worker and travel back with the result.
+    record_folder = tempfile.mkdtemp(prefix="gridfold-records-")
+    runs = 1 if unit.small_keys is None else len(unit.small_keys)
+    record_paths = [os.path.join(record_folder, f"run_record_{index}.json") for index in range(runs)]
     spec = {"workbook": workbook, "main_keys": list(unit.main_files), "main_files": unit.main_files,
-            "small_keys": None if unit.small_keys is None else list(unit.small_keys),
-            "small_case": unit.small_case, "parent_pid": os.getpid()}
+            "main_positions": list(unit.main_positions),
+            "small_positions": None if unit.small_keys is None else list(unit.small_positions),
+            "small_case": unit.small_case, "record_paths": record_paths, "parent_pid": os.getpid()}
     result = UnitResult(unit)
     copies_before = temporary_copies(unit)
     try:
@@ -254,6 +266,10 @@ def run_unit(workbook, unit):
         result.error = " ".join(f"{type(error).__name__}: {error}".splitlines())
     finally:
         remove_leftovers(unit, copies_before)
+        for path in record_paths:
+            with contextlib.suppress(OSError, ValueError):
+                result.records.append(summary_module.read_record(path))
+        shutil.rmtree(record_folder, ignore_errors=True)
         result.seconds = time.monotonic() - started
     return result
 
@@ -345,14 +361,6 @@ def _print_result(result):
     sys.stdout.flush()
 
 
-def _study_pairs(mains, cases, folder, each_alone):
-    pairs = summary_module.study_pairs(mains, cases, folder)
-    if each_alone:
-        for pair in pairs:
-            pair.parent_folder = each_alone_parent(pair.parent_folder, pair.small_case)
-    return pairs
-
-
 def _check_each_alone_names(workbook, cases):
     for row in cases:
         if summary_module.case_name(row["name of case to be added"]) == EACH_ALONE_FOLDER:
@@ -360,17 +368,71 @@ def _check_each_alone_names(workbook, cases):
                              "the each-alone runs; rename it to run with --each-alone")
 
 
-def _mark_failures(rows, results):
-    """Pairs of a failed unit that did not come to an outcome carry the unit's error."""
-    failed = {}
-    for result in results:
-        if result.error:
-            unit = result.unit
-            failed[(unit.main_case, unit.small_case if unit.small_keys is not None else None)] = result.error
-    for row in rows:
-        error = failed.get((row.main_case, row.small_case), failed.get((row.main_case, None)))
-        if error and row.solve in (summary_module.NOT_RUN, summary_module.NOT_FINISHED):
-            row.solve = "error: " + error
+def _local_time_text():
+    return time.strftime("%Y-%m-%dT%H:%M:%S")
+
+
+def _failed_pair(main_case, small_row, folder, each_alone):
+    """The record of a pair whose unit ended without writing one."""
+    small_case = summary_module.case_name(small_row["filename"])
+    parent = str(small_row.get("parent_path", ""))
+    parent = parent if os.path.isabs(parent) else os.path.join(folder, parent)
+    if each_alone:
+        parent = each_alone_parent(parent, small_case)
+    return {"main_case": main_case, "small_case": small_case, "small_case_file": None, "row": None,
+            "connecting_bus": small_row.get("connecting_bus"),
+            "results_folder": os.path.join(parent, small_case, main_case),
+            "outcome": summary_module.ERROR, "exit_class": summary_module.EXIT_ERROR, "renumbered": {},
+            "elements": {"accepted": {}, "refused": [], "left_out_at_connecting_bus": []},
+            "connections": [], "connections_solved": 0, "connections_total": 0, "last_solved_case": None,
+            "saved_cases": [], "unsolved_log": None, "status_report": None, "dispatch_check": None, "seconds": 0.0}
+
+
+def merge_records(workbook, units, results, small_case_dict, each_alone, started, seconds):
+    """The run record of the whole run: the units' records merged in workbook order.
+
+    Units come in workbook order, so their main cases and pairs, taken one unit after the
+    other, are in the order of a serial run. In each-alone runs a main case has one entry
+    (the main case file given, no solved case of its own: each pair has one), with the first
+    error of its pairs. A unit that ended without a record (its process was killed) gives
+    its main case its error and its pairs the outcome "error".
+    """
+    folder = os.path.dirname(workbook)
+    records = [record for result in results for record in result.records]
+    merged = {"format": 1, "gridfold_version": records[0]["gridfold_version"] if records else None,
+              "workbook": workbook, "engine": records[0]["engine"] if records else None,
+              "started": started, "finished": _local_time_text(), "seconds": seconds,
+              "main_cases": [], "pairs": []}
+    main_entries = OrderedDict()
+    for unit, result in zip(units, results):
+        for record in result.records:
+            for entry, main_file in zip(record["main_cases"], unit.main_files.values()):
+                entry = dict(entry)
+                if each_alone:  # the record names the pair's copy of the main case
+                    entry["file"], entry["solved_case"] = main_file, None
+                kept = main_entries.setdefault(main_file + "\0" + str(entry["row"]), entry)
+                kept["error"] = kept.get("error") or entry.get("error")
+            merged["pairs"].extend(record["pairs"])
+        if not result.error:
+            continue
+        if not result.records:
+            for main_file in unit.main_files.values():
+                main_entries.setdefault(main_file, {
+                    "name": unit.main_case, "file": main_file, "row": None, "base_case_solved": False,
+                    "solved_case": None, "error": None, "seconds": result.seconds})
+            for key, row in small_case_dict.items():
+                if unit.small_keys is None or key in unit.small_keys:
+                    merged["pairs"].append(_failed_pair(unit.main_case, row, folder, each_alone))
+        for entry in main_entries.values():
+            if entry["name"] == unit.main_case:
+                entry["error"] = entry.get("error") or result.error
+    merged["main_cases"] = list(main_entries.values())
+    return merged
+
+
+def _write_record(record, path):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    write_text_whole(path, json.dumps(record, indent=2, ensure_ascii=False) + "\n")
 
 
 @dataclass
@@ -397,8 +459,7 @@ def run_study_parallel(workbook, jobs=1, scheduler=None, each_alone=False, on_re
     with working_folder(folder):
         _, main_case_dict, small_case_dict = _build_case_lists(folder, name)
         units = plan_units(main_case_dict, small_case_dict, each_alone)
-    pairs = _study_pairs(mains, cases, folder, each_alone)
-    snapshot = summary_module.OutputSnapshot(pairs)
+    started, clock = _local_time_text(), time.monotonic()
     copies_before = {index: temporary_copies(unit) for index, unit in enumerate(units)}
     try:
         if units and (jobs > 1 or scheduler):
@@ -413,11 +474,16 @@ def run_study_parallel(workbook, jobs=1, scheduler=None, each_alone=False, on_re
         for index, unit in enumerate(units):
             remove_leftovers(unit, copies_before[index])
 
-    rows = summary_module.summarise(pairs, snapshot.is_fresh, base_folder=folder)
-    _mark_failures(rows, results)
+    record = merge_records(workbook, units, results, small_case_dict, each_alone, started, time.monotonic() - clock)
+    parent = str(cases[0]["parent_path"])
+    parent = parent if os.path.isabs(parent) else os.path.join(folder, parent)
+    record_path = os.path.join(os.path.join(parent, EACH_ALONE_FOLDER) if each_alone else parent, RECORD_FILE)
+    _write_record(record, record_path)
+    rows = summary_module.rows_from_record(record, base_folder=folder)
     summary_csv = os.path.join(folder, SUMMARY_FILE)
     summary_module.write_csv(rows, summary_csv)
-    return ParallelResult(workbook, rows, summary_csv, errors=[(r.unit.label, r.error) for r in results if r.error])
+    return ParallelResult(workbook, rows, summary_csv, record, record_path,
+                          errors=[(r.unit.label, r.error) for r in results if r.error])
 
 
 # ----------------------------------------------------------------------------------------
@@ -457,7 +523,9 @@ def run_command(args, exit_solved, exit_unsolved):
     print("summary written to", result.summary_csv)
     for label, error in result.errors:
         print(f"gridfold: {label} failed: {error}", file=sys.stderr)
-    return exit_solved if result.all_solved and not result.errors else exit_unsolved
+    # A failed main case does not stop the others: the run as a whole reports what did not solve.
+    solved = not result.errors and summary_module.exit_code(result.record) == summary_module.EXIT_SOLVED
+    return exit_solved if solved else exit_unsolved
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@ plants, one of which does not solve), against a serial run of the same inputs: a
 run must leave exactly the files the serial run leaves.
 """
 import csv
+import json
 import os
 import shutil
 import signal
@@ -60,7 +61,26 @@ def output_files(folder):
     return found
 
 
+_TIMES = ("started", "finished", "seconds")
+
+
+def _without_times(value, folder):
+    """A run record's value with its times left out and paths taken relative to the study `folder`."""
+    if isinstance(value, dict):
+        return {k: _without_times(v, folder) for k, v in value.items() if k not in _TIMES}
+    if isinstance(value, list):
+        return [_without_times(v, folder) for v in value]
+    if isinstance(value, str):
+        return value.replace(str(folder), "<study>")
+    return value
+
+
 def _content(path):
+    """A file's bytes; for a run record, its data without times and with the study folder's paths made relative."""
+    if os.path.basename(path) == "run_record.json":
+        folder = os.path.dirname(os.path.dirname(path))
+        with open(path, encoding="utf-8") as stream:
+            return _without_times(json.load(stream), folder)
     with open(path, "rb") as stream:
         return stream.read()
 
@@ -158,8 +178,12 @@ def test_a_main_case_that_fails_is_reported_while_the_others_finish(serial, tmp_
     assert peak == serial_peak
     light = [r for r in rows if r["main_case"] == "ieee118_light"]
     assert len(light) == len(SMALLS)
-    assert all(r["solve"].startswith("error: ") and "ieee118_light" in r["solve"] for r in light), light
-    assert "gridfold: ieee118_light failed: " in result.stderr
+    assert all(r["solve"] == "error" for r in light), light
+    [failure] = [line for line in result.stderr.splitlines() if line.startswith("gridfold: ieee118_light failed: ")]
+    assert "ieee118_light" in failure.split(" failed: ", 1)[1]  # the error names the case that would not open
+    record = json.loads((folder / "results" / "run_record.json").read_text())
+    assert [m["name"] for m in record["main_cases"]] == MAINS
+    assert record["main_cases"][0]["error"] is None and record["main_cases"][1]["error"]
     assert temporary_copies(folder) == []
 
 
@@ -203,8 +227,10 @@ def test_a_killed_worker_marks_its_main_case_failed(serial, tmp_path):
     assert run.returncode == 1, stdout[-2000:] + stderr
     rows = {(r["main_case"], r["small_case"]): r for r in summary_rows(folder)}
     killed = rows.pop(("ieee118_peak", "solar_a"))
-    assert killed["solve"] == "error: worker process killed by SIGKILL"
-    assert all(not r["solve"].startswith("error") for r in rows.values())
+    assert killed["solve"] == "error"
+    assert all(r["solve"] != "error" for r in rows.values())
+    record = json.loads((folder / "results" / "each_alone" / "run_record.json").read_text())
+    assert record["main_cases"][0]["error"] == "worker process killed by SIGKILL"
     assert "gridfold: ieee118_peak + solar_a failed: worker process killed by SIGKILL" in stderr
     assert temporary_copies(folder) == []
 
