@@ -30,6 +30,7 @@ test: $(VENV)/.build-requirements
 bench: $(VENV)/.build-requirements
 	$(INSTALL) ".[bench]"
 	$(PY) bench/solve_speed.py
+	$(PY) bench/parallel_study.py
 
 # The suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer, in a venv and
 # build folder of its own. Python itself is not instrumented, so the sanitizer runtime is
