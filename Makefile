@@ -1,4 +1,4 @@
-# make demo | make test | make bench | make sanitize
+# make demo | make test | make bench (solve speed, case-file speed, merge speed and parallel tables) | make sanitize
 # Each target creates .venv when it is missing, installs gridfold with the extras it needs,
 # then runs. The build requirements live in .venv and the build runs without isolation, so
 # the fixed build folder (build-dir in pyproject.toml) makes every later install incremental.
@@ -30,6 +30,8 @@ test: $(VENV)/.build-requirements
 bench: $(VENV)/.build-requirements
 	$(INSTALL) ".[bench]"
 	$(PY) bench/solve_speed.py
+	$(PY) bench/case_file_speed.py
+	$(PY) bench/merge_speed.py
 	$(PY) bench/parallel_study.py
 
 # The suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer, in a venv and
