@@ -30,6 +30,7 @@ test: $(VENV)/.build-requirements
 bench: $(VENV)/.build-requirements
 	$(INSTALL) ".[bench]"
 	$(PY) bench/solve_speed.py
+	$(PY) bench/case_file_speed.py
 
 clean:
 	rm -rf build .venv gridfold-demo

@@ -209,7 +209,8 @@ private:
     void read_system_wide();
     void read_section(std::size_t section, const std::vector<std::string>& names);
     void check_terminator(const std::string& ended, const std::vector<std::string>& names, std::size_t& next);
-    void read_record(const std::string& section);
+    using RecordReader = void (RawCaseReader::*)();
+    static RecordReader record_reader(const std::string& section);
 
     void read_bus();
     void read_load();
@@ -357,6 +358,7 @@ void RawCaseReader::read_system_wide() {
 
 void RawCaseReader::read_section(std::size_t section, const std::vector<std::string>& names) {
     const std::string expecting = "the end of the " + names[section] + " data";
+    const RecordReader read_one = record_reader(names[section]);
     for (;;) {
         const TextLine& line = require(expecting);
         if (line.is_terminator()) return;
@@ -364,13 +366,13 @@ void RawCaseReader::read_section(std::size_t section, const std::vector<std::str
             finished_ = true;
             return;
         }
-        read_record(names[section]);
+        (this->*read_one)();
     }
 }
 
-// A terminator's "BEGIN ..." text must name the section expected next. A file from another
-// tool may leave out sections after a terminator that says so (a version 34 file without
-// system switching devices, say); the engine's own files hold every section.
+// A terminator's "BEGIN ..." text must name the section expected next. The one section a
+// file from another tool may leave out, saying so, is that of system switching devices
+// (version 34 writers without node-breaker data); the engine's own files hold every section.
 void RawCaseReader::check_terminator(const std::string& ended, const std::vector<std::string>& names,
                                      std::size_t& next) {
     ++next;
@@ -378,17 +380,17 @@ void RawCaseReader::check_terminator(const std::string& ended, const std::vector
     const std::string announced = announced_section(line_.comment);
     if (announced.empty()) return;
     if (next < names.size() && names[next] == announced) return;
-    auto later = std::find(names.begin() + static_cast<std::ptrdiff_t>(next), names.end(), announced);
-    if (!strict_ && later != names.end()) {
-        next = static_cast<std::size_t>(later - names.begin());
+    if (!strict_ && next + 1 < names.size() && names[next] == "SYSTEM SWITCHING DEVICE" &&
+        names[next + 1] == announced) {
+        ++next;
         return;
     }
     fail(line_.number, "the terminator of the " + ended + " data announces " + announced + " data; " +
                            (next < names.size() ? names[next] + " data comes next" : "the case ends there"));
 }
 
-void RawCaseReader::read_record(const std::string& section) {
-    static const std::unordered_map<std::string, void (RawCaseReader::*)()> readers{
+RawCaseReader::RecordReader RawCaseReader::record_reader(const std::string& section) {
+    static const std::unordered_map<std::string, RecordReader> readers{
         {"BUS", &RawCaseReader::read_bus},
         {"LOAD", &RawCaseReader::read_load},
         {"FIXED SHUNT", &RawCaseReader::read_fixed_shunt},
@@ -410,7 +412,7 @@ void RawCaseReader::read_record(const std::string& section) {
         {"GNE", &RawCaseReader::read_gne},
         {"INDUCTION MACHINE", &RawCaseReader::read_induction_machine},
         {"SUBSTATION", &RawCaseReader::read_substation}};
-    (this->*readers.at(section))();
+    return readers.at(section);
 }
 
 // ---- elements ----------------------------------------------------------------------------
