@@ -504,9 +504,14 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
             for (ComplexSparse::InnerIterator it(p.ybus, k); it; ++it) {
                 const int j = static_cast<int>(it.row());
                 if (reached[j]) continue;
+                // Parallel shifting two-ports carry the same shift (or none can be met):
+                // the first one's counts once.
                 double angle = p.v_flat_angle[k];
                 for (const auto& [other, shift] : shift_of[k])
-                    if (other == j) angle += shift;
+                    if (other == j) {
+                        angle += shift;
+                        break;
+                    }
                 p.v_flat_angle[j] = angle;
                 reached[j] = 1;
                 order.push_back(j);
