@@ -301,3 +301,20 @@ def test_pypowsybl_solves_the_exports_as_it_solves_the_original(psspy, tmp_path)
         assert list(ours.index) == list(reference.index)
         assert ours["v_mag"].tolist() == pytest.approx(reference["v_mag"].tolist(), rel=1e-9)
         assert ours["v_angle"].tolist() == pytest.approx(reference["v_angle"].tolist(), abs=1e-7)
+
+
+def test_numbers_in_use_without_a_record_get_one_on_save_and_on_read(psspy, tmp_path, capsys):
+    """A bus moved to area 9, zone 8 and owner 7 by a data call: the saved file carries default
+    records for them, so it reads back without completing anything; a foreign file that lacks
+    them is completed on reading, with a progress line naming the numbers."""
+    assert psspy.read(0, os.fspath(EVERY_SECTION_V33)) == 0
+    assert psspy.bus_chng_4(4, intgar2=9, intgar3=8, intgar4=7) == 0
+    saved = _saved(psspy, tmp_path / "moved.sav").decode()
+    assert "\n9,0,0.0,10.0,''\n" in saved and "\n8,''\n" in saved and "\n7,''\n" in saved
+    ierr, out = _progress(psspy, capsys, lambda: psspy.case(os.fspath(tmp_path / "moved.sav")))
+    assert ierr == 0 and "created" not in out
+    foreign = EVERY_SECTION_V33.read_text().replace("2,3,-50.0,5.0,'SOUTH'\n", "")
+    (tmp_path / "no_area_2.raw").write_text(foreign)
+    ierr, out = _progress(psspy, capsys, lambda: psspy.read(0, os.fspath(tmp_path / "no_area_2.raw")))
+    assert ierr == 0
+    assert "area data: 1 records created with default data for numbers in use without one (2)" in out

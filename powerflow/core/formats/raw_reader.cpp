@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <unordered_map>
 #include <unordered_set>
@@ -174,12 +175,30 @@ private:
     std::size_t at_;
 };
 
-struct PairHash {
-    std::size_t operator()(const std::pair<long long, std::string>& k) const {
-        return std::hash<long long>()(k.first) * 31 + std::hash<std::string>()(k.second);
+// Keys of elements: a number (bus, bus pair, section tag) and an identifier of at most two
+// characters, packed into two integers so that a whole case is checked without allocating.
+struct ElementKey {
+    long long number;
+    std::uint64_t id;
+    bool operator==(const ElementKey& other) const { return number == other.number && id == other.id; }
+};
+struct ElementKeyHash {
+    std::size_t operator()(const ElementKey& k) const {
+        return std::hash<long long>()(k.number) ^ (std::hash<std::uint64_t>()(k.id) * 0x9E3779B97F4A7C15ULL);
     }
 };
-using KeySet = std::unordered_set<std::pair<long long, std::string>, PairHash>;
+using KeySet = std::unordered_set<ElementKey, ElementKeyHash>;
+
+// Texts up to eight bytes pack into one integer; longer names (dc lines, FACTS) hash, with
+// their length, which keeps distinct names distinct in practice and equal names equal.
+std::uint64_t packed(std::string_view text) {
+    std::uint64_t value = 0;
+    if (text.size() <= 7) {
+        for (unsigned char c : text) value = (value << 8) | c;
+        return (value << 8) | text.size();
+    }
+    return (std::hash<std::string_view>()(text) << 8) | 0xFF;
+}
 
 class RawCaseReader {
 public:
@@ -249,14 +268,15 @@ private:
         if (code != kOk) fail(line_.number, std::string(record) + " record refused: " + std::string(error_text(code)));
     }
     void unique(KeySet& seen, long long key, const std::string& id, const char* what) const {
-        if (!seen.insert({key, id}).second) fail(line_.number, std::string("duplicate ") + what);
+        if (!seen.insert({key, packed(id)}).second) fail(line_.number, std::string("duplicate ") + what);
     }
     static long long pair_key(int a, int b) {
         return static_cast<long long>(std::min(a, b)) * 4294967296LL + std::max(a, b);
     }
     void unique_circuit(std::array<int, 3> buses, const std::string& ckt) {
         std::sort(buses.begin(), buses.end());
-        std::string key = std::to_string(buses[0]) + ' ' + ckt;
+        const std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(buses[0])) << 32) |
+                                  (packed(ckt) & 0xFFFFFFFFULL);
         if (!circuits_.insert({pair_key(buses[1], buses[2]), key}).second)
             fail(line_.number, "duplicate circuit " + ckt + " between these buses");
     }
