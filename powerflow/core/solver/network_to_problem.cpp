@@ -39,15 +39,11 @@ struct YBuilder {
     }
 };
 
-// Transformer winding between bus `from` (winding side, complex ratio tap with phase shift)
-// and bus `to` (ratio tap_to, no shift), series admittance y, magnetising admittance ymag
-// at the winding bus. Ideal ratios on each side of the series impedance.
 void add_transformer_two_port(YBuilder& yb, int from, int to, Complex tap_from, double tap_to, Complex y,
                               Complex ymag) {
-    const double a2 = std::norm(tap_from);
     if (std::arg(tap_from) != 0.0) yb.shifts.emplace_back(from, to, -std::arg(tap_from));
-    yb.two_port(from, to, y / a2 + ymag, -y / (std::conj(tap_from) * tap_to), -y / (tap_from * tap_to),
-                y / (tap_to * tap_to));
+    const TwoPortEntries e = transformer_two_port(tap_from, tap_to, y, ymag);
+    yb.two_port(from, to, e.ff, e.ft, e.tf, e.tt);
 }
 
 // Series admittance of a transformer impedance given under its CZ code; a pair that
@@ -81,6 +77,35 @@ double fixed_machine_q(const Machine& m) {
 
 }  // namespace
 
+TwoPortEntries transformer_two_port(Complex tap_from, double tap_to, Complex y, Complex ymag) {
+    return {y / std::norm(tap_from) + ymag, -y / (std::conj(tap_from) * tap_to), -y / (tap_from * tap_to),
+            y / (tap_to * tap_to)};
+}
+
+WindingAdmittances winding_admittances(const Transformer& tr, int w, double sbase) {
+    if (!tr.three_winding())
+        return {transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase), magnetising_on_system_base(tr, sbase)};
+    // Star equivalent of the three pairwise impedances, each on the system base.
+    auto z_of = [&](double r, double x, double sb) {
+        const auto z = impedance_on_system_base(r, x, sb > 0.0 ? sb : sbase, tr.cz, sbase);
+        return z ? *z : Complex(0.0, kJumperReactance);
+    };
+    const Complex z12 = z_of(tr.r12, tr.x12, tr.sbase12_mva);
+    const Complex z23 = z_of(tr.r23, tr.x23, tr.sbase23_mva);
+    const Complex z31 = z_of(tr.r31, tr.x31, tr.sbase31_mva);
+    const std::array<Complex, 3> zw{(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0, (z23 + z31 - z12) / 2.0};
+    // A winding's share of the star may have a negative resistance or reactance; only a
+    // vanishing impedance is replaced.
+    return {series_admittance(zw[w].real(), zw[w].imag()),
+            w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0)};
+}
+
+bool winding_in_service(const Transformer& t, int w) {
+    if (t.status == 0) return false;
+    if (!t.three_winding()) return true;
+    return !((t.status == 2 && w == 1) || (t.status == 3 && w == 2) || (t.status == 4 && w == 0));
+}
+
 DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     DerivedProblem d;
     const int nb = static_cast<int>(net.buses.size());
@@ -109,11 +134,7 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         if (br.status != 0 && f >= 0 && t >= 0) connect(f, t);
     }
     // Windings of three-winding transformers in service, by status code.
-    auto winding_on = [](const Transformer& t, int w) {
-        if (t.status == 0) return false;
-        if (!t.three_winding()) return true;
-        return !((t.status == 2 && w == 1) || (t.status == 3 && w == 2) || (t.status == 4 && w == 0));
-    };
+    auto winding_on = [](const Transformer& t, int w) { return winding_in_service(t, w); };
     for (const auto& tr : net.transformers) {
         if (tr.status == 0) continue;
         if (!tr.three_winding()) {
@@ -250,30 +271,18 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
             if (f < 0 || t < 0) continue;
             const Complex tap1 = std::polar(winding_ratio_pu(net, tr, 0), tr.windings[0].ang_deg * kDeg);
             const double tap2 = winding_ratio_pu(net, tr, 1);
-            add_transformer_two_port(yb, f, t, tap1, tap2,
-                                     transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase),
-                                     magnetising_on_system_base(tr, sbase));
+            const WindingAdmittances wa = winding_admittances(tr, 0, sbase);
+            add_transformer_two_port(yb, f, t, tap1, tap2, wa.series, wa.magnetising);
             continue;
         }
         const int star = pb(tr.star_bus);
         if (star < 0) continue;
-        // Star equivalent of the three pairwise impedances, each on the system base.
-        auto z_of = [&](double r, double x, double sb) {
-            const auto z = impedance_on_system_base(r, x, sb > 0.0 ? sb : sbase, tr.cz, sbase);
-            return z ? *z : Complex(0.0, kJumperReactance);
-        };
-        const Complex z12 = z_of(tr.r12, tr.x12, tr.sbase12_mva);
-        const Complex z23 = z_of(tr.r23, tr.x23, tr.sbase23_mva);
-        const Complex z31 = z_of(tr.r31, tr.x31, tr.sbase31_mva);
-        const std::array<Complex, 3> zw{(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0, (z23 + z31 - z12) / 2.0};
         for (int w = 0; w < 3; ++w) {
             const int b = pb(tr.buses[w]);
             if (b < 0 || !winding_on(tr, w)) continue;
             const Complex tap = std::polar(winding_ratio_pu(net, tr, w), tr.windings[w].ang_deg * kDeg);
-            const Complex ymag = w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0);
-            // A winding's share of the star may have a negative resistance or reactance; only a
-            // vanishing impedance is replaced.
-            add_transformer_two_port(yb, b, star, tap, 1.0, series_admittance(zw[w].real(), zw[w].imag()), ymag);
+            const WindingAdmittances wa = winding_admittances(tr, w, sbase);
+            add_transformer_two_port(yb, b, star, tap, 1.0, wa.series, wa.magnetising);
         }
     }
 

@@ -13,6 +13,9 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kShuntRounds = 20;  // switched-shunt adjustments after a converged solution
+// Adjustment rounds of all controls after converged solutions: enough for a tap to cross
+// its whole range one position at a time.
+constexpr int kAdjustmentRounds = 40;
 constexpr int kContinuationSteps = 60;
 
 std::string format(const char* fmt, auto... args) {
@@ -212,6 +215,8 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
 
     const Eigen::VectorXcd s_power0 = p.s_power;
     bool shunts_moved = false;
+    TapControls taps;
+    taps.build(net, derived, opt.taps, name, say);
     const Eigen::VectorXcd s_current0 = p.s_current;
     int iteration_base = 0;
     auto observer = [&](int it, double mismatch, int bus, bool is_q) {
@@ -222,6 +227,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     auto attempt = [&](Eigen::VectorXcd& v, const NewtonSettings& s,
                        const std::vector<ControlState>* preset) -> NewtonResult {
         NewtonResult r;
+        Eigen::VectorXcd v_adjusted;  // converged voltages the last tap moves started from
         for (int round = 0;; ++round) {
             p.s_power = s_power0;
             if (preset) newton_.set_control_states(*preset);
@@ -229,9 +235,28 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             report.iterations += r.iterations;
             report.factorizations += r.factorizations;
             iteration_base += r.iterations + 1;
-            if (r.outcome != NewtonOutcome::converged || round >= kShuntRounds || !adjust_switched_shunts(p, v)) break;
-            shunts_moved = true;
-            say(format("%s switched shunts stepped toward their voltage bands", name.c_str()));
+            if (r.outcome != NewtonOutcome::converged && v_adjusted.size() > 0) {
+                // The last tap moves made the case unsolvable: take them back and solve again
+                // from the voltages they started from.
+                if (const int undone = taps.undo_last_round(p)) {
+                    say(format("%s no solution after the last tap moves: %d winding(s) back to their positions",
+                               name.c_str(), undone));
+                    v = v_adjusted;
+                    v_adjusted.resize(0);
+                    continue;
+                }
+            }
+            if (r.outcome != NewtonOutcome::converged || round >= kAdjustmentRounds) break;
+            // Every control acts on the same converged voltages, then the network is solved again.
+            const bool shunts = round < kShuntRounds && adjust_switched_shunts(p, v);
+            if (shunts) {
+                shunts_moved = true;
+                say(format("%s switched shunts stepped toward their voltage bands", name.c_str()));
+            }
+            const int taps_moved = taps.adjust(p, v, name, say);
+            if (!shunts && taps_moved == 0) break;
+            if (taps_moved > 0) v_adjusted = v;
+            else v_adjusted.resize(0);
         }
         return r;
     };
@@ -349,13 +374,15 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         }
         for (size_t c = 0; c < p.controls.size(); ++c)
             share(derived.control_machines[c], 0.0, newton_.control_q(p, v, s_inj, static_cast<int>(c)) * base, false);
-        if (r.outcome == NewtonOutcome::converged)
+        if (r.outcome == NewtonOutcome::converged) {
             for (size_t s = 0; s < p.shunt_controls.size(); ++s)
                 net.switched_shunts[derived.shunt_of_control[s]].binit_mvar = p.shunt_controls[s].b_present_pu * base;
+            taps.write_back(net);
+        }
     }
     p.s_power = s_power0;
     // Shunt steps kept in the admittance matrix but not in the case: derive afresh next time.
-    const bool drop_derived = shunts_moved && r.outcome != NewtonOutcome::converged;
+    const bool drop_derived = (shunts_moved || taps.any_moved()) && r.outcome != NewtonOutcome::converged;
 
     std::string closing = format("%s %s after %d iterations (%ld factorizations): largest mismatch %.4f MVA at bus %d",
                                  name.c_str(), outcome_text(r.outcome), report.iterations, report.factorizations,
