@@ -6,6 +6,8 @@ ContinuousTapControl (direct) on the same transformer; the flow controls are che
 the flow is recomputed in the test from the solved voltages and the settings saved in the
 case, with the transformer's two-port equations written out here.
 """
+import os
+
 import numpy as np
 import pandapower as pp
 import pytest
@@ -247,3 +249,84 @@ def test_three_winding_tap_holds_its_winding_bus(psspy, caspy, tmp_path):
     path = str(tmp_path / "three.sav")
     assert psspy.save(path) == 0
     assert caspy.Savecase(path).castrn["WIND"][0][0] < 1.0
+
+
+def test_load_drop_compensation_holds_the_voltage_beyond_the_bus(psspy, caspy, tmp_path, feeder_reference):
+    """With CR + jCX the tap holds |V2 - Zc I| (I delivered by the transformer at bus 2) in the band,
+    which puts bus 2 itself above the band, as far as the compensated feeder drop."""
+    branch, _, _, _ = feeder_reference
+    cr, cx = 0.01, 0.08
+    _feeder_in_engine(psspy, branch, 0.99, 1.01)
+    assert psspy.two_winding_data_6(1, 2, "1", realari19=cr, realari20=cx)[0] == 0
+    assert psspy.solution_parameters_4(realar1=1e-5) == 0
+    assert psspy.fnsl(options1=1) == 0
+    assert psspy.solved() == 0
+    windv, _ = _saved_transformer(psspy, caspy, tmp_path)
+    v1, v2 = _voltage(psspy, 1), _voltage(psspy, 2)
+    y = 1 / complex(float(branch[BR_R].real), float(branch[BR_X].real))
+    delivered = y * (v1 / windv - v2)
+    compensated = abs(v2 - complex(cr, cx) * delivered)
+    assert 0.99 <= compensated <= 1.01
+    assert abs(v2) > 1.01
+
+
+def test_robust_solution_from_a_flat_start_adjusts_taps_too(psspy, caspy, tmp_path, feeder_reference):
+    """rsol as the solving strategy calls it (options1 1, flat start) reaches pandapower's position."""
+    branch, voltages, target, band = feeder_reference
+    _feeder_in_engine(psspy, branch, *band)
+    assert psspy.solution_parameters_4(realar1=1e-5) == 0
+    assert psspy.rsol(options1=1, options2=2, options6=1, options7=1) == 0
+    assert psspy.solved() == 0
+    assert _saved_transformer(psspy, caspy, tmp_path)[0] == pytest.approx(_ratio(target), abs=1e-12)
+    assert psspy.busdat(2, "PU")[1] == pytest.approx(voltages[target], abs=1e-4)
+
+
+def _nordic44():
+    andes = pytest.importorskip("andes", reason="andes (test extra) supplies the RAW files")
+    return os.path.join(os.path.dirname(andes.__file__), "cases", "nordic44", "N44_BC.raw")
+
+
+@pytest.mark.parametrize("options1", [1, 2])
+def test_nordic44_tap_changers_bring_their_buses_into_band(psspy, caspy, tmp_path, options1):
+    """The Nordic 44-bus case (andes' RAW file) has eleven voltage-controlling transformers with a
+    0.99-1.01 pu band. Its ratios are moved 0.05 off their solved values: with taps locked several
+    controlled buses lie outside the band; with adjustment every controlled bus not held by a machine
+    ends in its band, or its ratio at a limit, on a position."""
+    assert psspy.read(0, _nordic44()) == 0
+    initial = str(tmp_path / "initial.sav")
+    assert psspy.save(initial) == 0
+    trn = caspy.Savecase(initial).castrn
+    for buses, ckt, cntl, wind in zip(trn["BUSNUM"], trn["CKT"], trn["CNTL"], trn["WIND"]):
+        if cntl[0] == 1 and buses[2] == 0:
+            assert psspy.two_winding_data_6(buses[0], buses[1], ckt, realari4=wind[0] + 0.05)[0] == 0
+    assert psspy.fnsl(options1=0) == 0
+    assert psspy.solved() == 0
+
+    def controlled(path):
+        assert psspy.save(path) == 0
+        case = caspy.Savecase(path)
+        vm = dict(zip(case.pssbus["NUM"], case.pssbus["VM"]))
+        ide = dict(zip(case.pssbus["NUM"], case.pssbus["IDE"]))
+        trn = case.castrn
+        rows = []
+        for i in range(case.cas_ntrn):
+            if trn["CNTL"][i][0] != 1 or ide[abs(trn["CONBUS"][i][0])] != 1:
+                continue
+            rows.append(dict(vm=vm[abs(trn["CONBUS"][i][0])], ratio=trn["WIND"][i][0], vmin=trn["VMIN"][i][0],
+                             vmax=trn["VMAX"][i][0], rmin=trn["RMIN"][i][0], rmax=trn["RMAX"][i][0],
+                             ntp=trn["NTAPS"][i][0]))
+        return rows
+
+    locked = controlled(str(tmp_path / "locked.sav"))
+    assert len(locked) >= 8
+    assert sum(not r["vmin"] <= r["vm"] <= r["vmax"] for r in locked) >= 3
+
+    assert psspy.fnsl(options1=options1) == 0
+    assert psspy.solved() == 0
+    for r, before in zip(controlled(str(tmp_path / "adjusted.sav")), locked):
+        at_limit = r["ratio"] in (r["rmin"], r["rmax"])
+        assert r["vmin"] - 1e-6 <= r["vm"] <= r["vmax"] + 1e-6 or at_limit, r
+        step = (r["rmax"] - r["rmin"]) / (r["ntp"] - 1)
+        if r["ratio"] != before["ratio"]:
+            position = (r["ratio"] - r["rmin"]) / step
+            assert position == pytest.approx(round(position), abs=1e-6)

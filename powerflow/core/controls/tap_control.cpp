@@ -39,7 +39,12 @@ Complex flow_into(const TapControl& c, const Eigen::VectorXcd& v, double ratio, 
 
 double value_at(const TapControl& c, const Eigen::VectorXcd& v, double ratio, double angle_deg) {
     switch (c.kind) {
-    case TapControl::Kind::voltage: return std::abs(v[c.watched]);
+    case TapControl::Kind::voltage: {
+        if (c.compensation == Complex(0.0, 0.0)) return std::abs(v[c.watched]);
+        const TwoPortEntries e = entries(c, ratio, angle_deg);
+        const Complex delivered = -(e.tf * v[c.from] + e.tt * v[c.to]);
+        return std::abs(v[c.watched] - c.compensation * delivered);
+    }
     case TapControl::Kind::reactive_flow: return flow_into(c, v, ratio, angle_deg).imag();
     case TapControl::Kind::active_flow: return flow_into(c, v, ratio, angle_deg).real();
     }
@@ -152,6 +157,7 @@ void TapControls::build(const Network& net, const DerivedProblem& derived, const
                           ? format("transformer %d-%d-%d '%s' winding %d", tr.buses[0], tr.buses[1], tr.buses[2],
                                    tr.ckt.c_str(), w + 1)
                           : format("transformer %d-%d '%s'", tr.buses[0], tr.buses[1], tr.ckt.c_str());
+            c.compensation = Complex(wd.cr_pu, wd.cx_pu);
             const WindingAdmittances wa = winding_admittances(tr, w, sbase);
             c.series = wa.series;
             c.magnetising = wa.magnetising;

@@ -45,6 +45,7 @@ struct TapControl {
     int to = -1;                  // problem index of the other side (winding 2 bus, or the star point)
     int watched = -1;             // voltage control: problem index of the controlled bus
     bool watched_beyond = true;   // voltage control: the controlled bus lies beyond the winding
+    Complex compensation;         // voltage control: load drop compensation CR + jCX (pu on the system base)
     Complex series;               // series and magnetising admittance of the winding (pu)
     Complex magnetising;
     double tap_to = 1.0;          // ratio on the other side (pu)
@@ -101,8 +102,9 @@ private:
     std::vector<std::pair<std::size_t, double>> last_round_;  // (control, setting before the move)
 };
 
-// Watched quantity of a control at voltages v: the controlled bus magnitude (pu), or the
-// reactive or active power flowing into the transformer at the winding's bus (pu).
+// Watched quantity of a control at voltages v: the controlled bus magnitude (pu), less the
+// drop across the compensation impedance of the current the winding delivers on its far side;
+// or the reactive or active power flowing into the transformer at the winding's bus (pu).
 double watched_value(const TapControl& control, const Eigen::VectorXcd& v);
 
 }  // namespace gridfold::pf
