@@ -65,6 +65,8 @@ void bind_solution(py::module_& m) {
                o.adjust_shunts = value("options5", 0) != 0;
                o.taps.ratios = static_cast<pf::TapAdjustment>(value("options1", 0));
                o.taps.phase_shifters = value("options3", 0) != 0;
+               o.area_interchange = static_cast<int>(value("options2", 0));
+               o.dc_taps = value("options4", 0) != 0;
                o.start = static_cast<pf::StartMode>(value("options6", 0));
                o.var_limit_iteration = static_cast<int>(value("options7", 99));
                o.step = value("options8", 0) ? pf::StepControl::halving : pf::StepControl::full;
@@ -82,7 +84,7 @@ void bind_solution(py::module_& m) {
                           "phase shift adjustment: 0 locked, 1 angles of active-flow windings adjusted",
                           "dc tap adjustment 0-1 (accepted; no dc lines are held)",
                           "switched shunts: 0 locked, 1 and 2 stepped toward their voltage band",
-                          "start: 0 present voltages, 1 flat",
+                          "start: 0 present voltages, 1 flat with the dc angle estimate",
                           "robustness 0-4: 0 step halving, 1 step-length search, 2 + flat-start retries, "
                           "3 + solving without reactive limits first, 4 + load continuation",
                           "reactive limits: -1 ignored, 0 from the start, n from iteration n or once the mismatch is small",
@@ -115,9 +117,13 @@ void bind_solution(py::module_& m) {
                o.adjust_shunts = value("options5", 0) != 0;
                o.taps.ratios = static_cast<pf::TapAdjustment>(value("options1", 0));
                o.taps.phase_shifters = value("options3", 0) != 0;
-               o.start = value("options6", 0) ? pf::StartMode::flat : pf::StartMode::present;
+               o.area_interchange = static_cast<int>(value("options2", 0));
+               o.dc_taps = value("options4", 0) != 0;
+               // The robust solution's flat start carries the dc angle estimate: a plain flat
+               // start does not converge on large meshed networks.
+               o.start = value("options6", 0) ? pf::StartMode::flat_angles : pf::StartMode::present;
                o.robustness = static_cast<int>(value("options7", 0));
-               o.step = o.robustness == 0 ? pf::StepControl::halving : pf::StepControl::line_search;
+               o.step = pf::StepControl::halving;  // the levels add their own step control
                o.var_limit_iteration = static_cast<int>(value("options8", 99));
                o.repair_start = value("options9", 0) != 0;
                o.restore_on_failure = value("options10", 0) != 0;

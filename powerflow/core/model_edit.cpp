@@ -177,6 +177,23 @@ int next_star_point_number(const Network& net) {
     return number;
 }
 
+void add_star_point(Network& net, Transformer& t, int number, double vm_pu, double va_deg) {
+    const Bus& first = *net.bus(t.buses[0]);
+    Bus point;
+    point.number = number;
+    point.base_kv = 1.0;
+    point.area = first.area;
+    point.zone = first.zone;
+    point.owner = first.owner;
+    point.vm_pu = vm_pu;
+    point.va_deg = va_deg;
+    point.star_point = true;
+    point.ide = t.status == 0 ? kIsolatedBus : kLoadBus;
+    t.star_bus = number;
+    net.bus_index.insert(number);
+    net.buses.push_back(point);
+}
+
 void sync_star_point(Network& net, const Transformer& transformer) {
     if (!transformer.three_winding()) return;
     if (Bus* star = net.bus(transformer.star_bus)) star->ide = transformer.status == 0 ? kIsolatedBus : kLoadBus;
@@ -481,19 +498,7 @@ int set_three_winding(Network& net, int i, int j, int k, std::string_view ckt, E
     if (int r = check_transformer(net, t)) return r;
     t.name = *normalize_name(t.name, kMaxNameLength);
     t.vecgrp = *normalize_name(t.vecgrp, kMaxVectorGroupLength);
-    if (!star_bus) {
-        // The star point takes the owner, area and zone of winding 1 and the nominal 1 pu.
-        const Bus& first = *net.bus(i);
-        Bus point;
-        point.number = star;
-        point.base_kv = 1.0;
-        point.area = first.area;
-        point.zone = first.zone;
-        point.owner = first.owner;
-        point.star_point = true;
-        net.bus_index.insert(star);
-        net.buses.push_back(point);
-    }
+    if (!star_bus) add_star_point(net, t, star, 1.0, 0.0);
     store(net.transformers, index, std::move(t));
     sync_star_point(net, net.transformers[index ? *index : net.transformers.size() - 1]);
     ++net.structure_revision;

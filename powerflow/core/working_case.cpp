@@ -39,9 +39,7 @@ int open_case(WorkingCase& wc, const std::string& path) {
     try {
         std::vector<std::string> notes;
         replace_network(wc, load_case_file(file, wc.bus_limit, &notes));
-        wc.report("Case " + file + " read: " + std::to_string(wc.network.buses.size()) + " buses, " +
-                  std::to_string(wc.network.branches.size()) + " branches, " +
-                  std::to_string(wc.network.transformers.size()) + " transformers");
+        wc.report("Case " + file + " read: " + case_summary(wc.network));
         for (const std::string& note : notes) wc.report(note);
         return kOk;
     } catch (const CaseFileError& error) {
@@ -59,7 +57,8 @@ int save_case(WorkingCase& wc, const std::string& path) {
         return kOk;
     } catch (const CaseFileError& error) {
         wc.report("Case not saved: " + std::string(error.what()));
-        return kFileWrite;
+        // A value no file can hold (not finite) is refused as the invalid value it is.
+        return error.kind() == CaseFileError::kUnwritable ? kInvalidValue : kFileWrite;
     }
 }
 

@@ -150,6 +150,19 @@ void TapControls::build(const Network& net, const DerivedProblem& derived, const
             if (!winding_in_service(tr, w)) continue;
             c.from = problem_bus(tr.buses[w]);
             c.to = tr.three_winding() ? problem_bus(tr.star_bus) : problem_bus(tr.buses[1]);
+            c.tap_to = tr.three_winding() ? Complex(1.0, 0.0) : Complex(winding_ratio_pu(net, tr, 1), 0.0);
+            if (tr.three_winding() && c.to < 0) {
+                // A star point merged with a winding without impedance: the other windings are
+                // joined to that winding's bus through its ratio; that winding itself has no
+                // impedance of its own to move against.
+                const auto star = net.bus_index.find(tr.star_bus);
+                for (const auto& merged : derived.merged_stars)
+                    if (star && merged.network_bus == static_cast<int>(*star)) {
+                        c.to = merged.problem_bus;
+                        c.tap_to = merged.ratio;
+                    }
+                if (c.to == c.from) continue;
+            }
             if (c.from < 0 || c.to < 0) continue;
             c.transformer = t;
             c.winding = w;
@@ -161,7 +174,6 @@ void TapControls::build(const Network& net, const DerivedProblem& derived, const
             const WindingAdmittances wa = winding_admittances(tr, w, sbase);
             c.series = wa.series;
             c.magnetising = wa.magnetising;
-            c.tap_to = tr.three_winding() ? 1.0 : winding_ratio_pu(net, tr, 1);
             c.ratio_scale = winding_ratio_scale(net, tr, w);
             c.ratio = wd.windv;
             c.angle_deg = wd.ang_deg;

@@ -48,7 +48,8 @@ struct TapControl {
     Complex compensation;         // voltage control: load drop compensation CR + jCX (pu on the system base)
     Complex series;               // series and magnetising admittance of the winding (pu)
     Complex magnetising;
-    double tap_to = 1.0;          // ratio on the other side (pu)
+    Complex tap_to = 1.0;         // ratio on the other side (pu): winding 2's, 1 at a star point,
+                                  // or the ratio of the winding a star point is merged with
     double ratio_scale = 1.0;     // pu ratio per windv unit
     double ratio = 1.0;           // present windv (ratio controls move it)
     double angle_deg = 0.0;       // present phase angle (active-flow controls move it)

@@ -3,6 +3,7 @@
 #include "core/transformer_values.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numeric>
 #include <tuple>
@@ -29,7 +30,14 @@ struct YBuilder {
     std::vector<Eigen::Triplet<Complex, int>> triplets;
     // Phase shift (radians) from the first bus to the second of each shifting two-port.
     std::vector<std::tuple<int, int, double>> shifts;
+    std::vector<DcBranch> dc_branches;
     void add(int i, int j, Complex y) { triplets.emplace_back(i, j, y); }
+    // The series admittance y as the linear (dc) model sees it: its susceptance at flat
+    // magnitudes, divided by the product of the ratios around it.
+    void dc(int f, int t, Complex y, double ratios, double shift) {
+        if (f == t) return;
+        dc_branches.push_back({f, t, -y.imag() / ratios, shift});
+    }
     // Two-port between problem buses f and t with the four admittance entries.
     void two_port(int f, int t, Complex yff, Complex yft, Complex ytf, Complex ytt) {
         add(f, f, yff);
@@ -39,11 +47,17 @@ struct YBuilder {
     }
 };
 
-void add_transformer_two_port(YBuilder& yb, int from, int to, Complex tap_from, double tap_to, Complex y,
+// Transformer winding between bus `from` (winding side, complex ratio tap_from with phase
+// shift) and bus `to` (complex ratio tap_to: 1 for a star point, the merged winding's ratio
+// when the star point is joined to a winding bus), series admittance y, magnetising
+// admittance ymag at the winding bus. Ideal ratios on each side of the series impedance.
+void add_transformer_two_port(YBuilder& yb, int from, int to, Complex tap_from, Complex tap_to, Complex y,
                               Complex ymag) {
-    if (std::arg(tap_from) != 0.0) yb.shifts.emplace_back(from, to, -std::arg(tap_from));
+    const double shift = std::arg(tap_from) - std::arg(tap_to);
+    if (shift != 0.0) yb.shifts.emplace_back(from, to, -shift);
     const TwoPortEntries e = transformer_two_port(tap_from, tap_to, y, ymag);
     yb.two_port(from, to, e.ff, e.ft, e.tf, e.tt);
+    yb.dc(from, to, y, std::abs(tap_from) * std::abs(tap_to), shift);
 }
 
 // Series admittance of a transformer impedance given under its CZ code; a pair that
@@ -75,17 +89,9 @@ double fixed_machine_q(const Machine& m) {
     return m.qg_mvar;
 }
 
-}  // namespace
-
-TwoPortEntries transformer_two_port(Complex tap_from, double tap_to, Complex y, Complex ymag) {
-    return {y / std::norm(tap_from) + ymag, -y / (std::conj(tap_from) * tap_to), -y / (tap_from * tap_to),
-            y / (tap_to * tap_to)};
-}
-
-WindingAdmittances winding_admittances(const Transformer& tr, int w, double sbase) {
-    if (!tr.three_winding())
-        return {transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase), magnetising_on_system_base(tr, sbase)};
-    // Star equivalent of the three pairwise impedances, each on the system base.
+// Star impedances of a three-winding transformer on the system base:
+// Z1 = (Z12 + Z31 - Z23) / 2 and so on; a pairwise impedance that describes none is a jumper.
+std::array<Complex, 3> star_impedances(const Transformer& tr, double sbase) {
     auto z_of = [&](double r, double x, double sb) {
         const auto z = impedance_on_system_base(r, x, sb > 0.0 ? sb : sbase, tr.cz, sbase);
         return z ? *z : Complex(0.0, kJumperReactance);
@@ -93,11 +99,37 @@ WindingAdmittances winding_admittances(const Transformer& tr, int w, double sbas
     const Complex z12 = z_of(tr.r12, tr.x12, tr.sbase12_mva);
     const Complex z23 = z_of(tr.r23, tr.x23, tr.sbase23_mva);
     const Complex z31 = z_of(tr.r31, tr.x31, tr.sbase31_mva);
-    const std::array<Complex, 3> zw{(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0, (z23 + z31 - z12) / 2.0};
-    // A winding's share of the star may have a negative resistance or reactance; only a
-    // vanishing impedance is replaced.
-    return {series_admittance(zw[w].real(), zw[w].imag()),
-            w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0)};
+    return {(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0, (z23 + z31 - z12) / 2.0};
+}
+
+// A star point read from a case holds 1 pu at 0 degrees until it is solved; a start from
+// there sets it against windings whose buses lie well away from 0 degrees. Such a star
+// point starts from the mean of its windings' bus voltages seen through their ratios.
+void start_star_points(DerivedProblem& d, const Network& net) {
+    AcProblem& p = d.problem;
+    for (const auto& star : d.star_starts) {
+        if (star.bus < 0 || star.windings.empty()) continue;
+        const Bus& bus = net.buses[d.network_bus[star.bus]];
+        if (bus.vm_pu != 1.0 || bus.va_deg != 0.0) continue;
+        Complex sum = 0.0;
+        for (const auto& [b, ratio] : star.windings) sum += p.v_start[b] / ratio;
+        const Complex mean = sum / static_cast<double>(star.windings.size());
+        if (std::isfinite(mean.real()) && std::isfinite(mean.imag()) && std::abs(mean) > 0.0) p.v_start[star.bus] = mean;
+    }
+}
+
+}  // namespace
+
+TwoPortEntries transformer_two_port(Complex tap_from, Complex tap_to, Complex y, Complex ymag) {
+    return {y / std::norm(tap_from) + ymag, -y / (std::conj(tap_from) * tap_to), -y / (tap_from * std::conj(tap_to)),
+            y / std::norm(tap_to)};
+}
+
+WindingAdmittances winding_admittances(const Transformer& tr, int w, double sbase) {
+    if (!tr.three_winding())
+        return {transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase), magnetising_on_system_base(tr, sbase)};
+    const Complex z = star_impedances(tr, sbase)[w];
+    return {series_admittance(z.real(), z.imag()), w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0)};
 }
 
 bool winding_in_service(const Transformer& t, int w) {
@@ -224,9 +256,27 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         ++island_count;
     }
 
+    // A star point one of whose windings has no impedance is that winding's bus seen through
+    // the winding's ideal ratio: it is left out of the problem and its voltage follows the bus.
+    std::vector<int> merged_winding(net.transformers.size(), -1);
+    std::vector<uint8_t> merged_star(nb, 0);
+    for (size_t t = 0; t < net.transformers.size(); ++t) {
+        const auto& tr = net.transformers[t];
+        if (tr.status == 0 || !tr.three_winding()) continue;
+        const int star = index_of(tr.star_bus);
+        if (star < 0 || !solved_bus[star]) continue;
+        const auto zw = star_impedances(tr, sbase);
+        for (int w = 0; w < 3; ++w)
+            if (winding_on(tr, w) && live_bus(tr.buses[w]) >= 0 && std::abs(zw[w]) < kSmallestImpedance) {
+                merged_winding[t] = w;
+                merged_star[star] = 1;
+                break;
+            }
+    }
+
     d.problem_bus.assign(nb, -1);
     for (int i = 0; i < nb; ++i)
-        if (solved_bus[i]) {
+        if (solved_bus[i] && !merged_star[i]) {
             d.problem_bus[i] = static_cast<int>(d.network_bus.size());
             d.network_bus.push_back(i);
         }
@@ -261,6 +311,7 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         const Complex y = series_admittance(br.r_pu, br.x_pu);
         const Complex half_b(0.0, br.b_pu / 2.0);
         yb.two_port(f, t, y + half_b + Complex(br.gi_pu, br.bi_pu), -y, -y, y + half_b + Complex(br.gj_pu, br.bj_pu));
+        yb.dc(f, t, y, 1.0, 0.0);
     }
 
     // Transformers.
@@ -271,18 +322,41 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
             if (f < 0 || t < 0) continue;
             const Complex tap1 = std::polar(winding_ratio_pu(net, tr, 0), tr.windings[0].ang_deg * kDeg);
             const double tap2 = winding_ratio_pu(net, tr, 1);
-            const WindingAdmittances wa = winding_admittances(tr, 0, sbase);
-            add_transformer_two_port(yb, f, t, tap1, tap2, wa.series, wa.magnetising);
+            add_transformer_two_port(yb, f, t, tap1, tap2,
+                                     transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase),
+                                     magnetising_on_system_base(tr, sbase));
             continue;
         }
-        const int star = pb(tr.star_bus);
-        if (star < 0) continue;
+        const int star_index = index_of(tr.star_bus);
+        if (star_index < 0 || !solved_bus[star_index]) continue;
+        const int merged = merged_winding[&tr - net.transformers.data()];
+        const auto zw = star_impedances(tr, sbase);
+        auto tap_of = [&](int w) { return std::polar(winding_ratio_pu(net, tr, w), tr.windings[w].ang_deg * kDeg); };
+        // The star point's own problem bus, or the merged winding's bus behind its ratio.
+        int star = pb(tr.star_bus);
+        Complex star_tap = 1.0;
+        if (merged >= 0) {
+            star = pb(tr.buses[merged]);
+            star_tap = tap_of(merged);
+            d.merged_stars.push_back({star_index, star, star_tap});
+        } else {
+            StarStart start{star, {}};
+            for (int w = 0; w < 3; ++w)
+                if (winding_on(tr, w) && pb(tr.buses[w]) >= 0) start.windings.emplace_back(pb(tr.buses[w]), tap_of(w));
+            d.star_starts.push_back(std::move(start));
+        }
         for (int w = 0; w < 3; ++w) {
             const int b = pb(tr.buses[w]);
             if (b < 0 || !winding_on(tr, w)) continue;
-            const Complex tap = std::polar(winding_ratio_pu(net, tr, w), tr.windings[w].ang_deg * kDeg);
-            const WindingAdmittances wa = winding_admittances(tr, w, sbase);
-            add_transformer_two_port(yb, b, star, tap, 1.0, wa.series, wa.magnetising);
+            const Complex ymag = w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0);
+            if (w == merged) {
+                yb.add(b, b, ymag);
+                continue;
+            }
+            // A winding's share of the star may have a negative resistance or reactance; only a
+            // vanishing impedance is replaced.
+            add_transformer_two_port(yb, b, star, tap_of(w), star_tap, series_admittance(zw[w].real(), zw[w].imag()),
+                                     ymag);
         }
     }
 
@@ -294,7 +368,8 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         if (ld.dgenm != 0) s_const -= Complex(ld.dgenp_mw, ld.dgenq_mvar);
         p.s_power[b] -= s_const / sbase;
         p.s_current[b] += Complex(ld.ip_mw, ld.iq_mvar) / sbase;
-        yb.add(b, b, Complex(ld.yp_mw, -ld.yq_mvar) / sbase);
+        // YQ follows the case-file sign: negative for an inductive load, which draws -YQ Mvar.
+        yb.add(b, b, Complex(ld.yp_mw, ld.yq_mvar) / sbase);
     }
     for (const auto& sh : net.fixed_shunts) {
         const int b = pb(sh.bus);
@@ -420,6 +495,8 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     p.ybus.resize(n, n);
     p.ybus.setFromTriplets(yb.triplets.begin(), yb.triplets.end());
     p.ybus.makeCompressed();
+    p.dc_branches = std::move(yb.dc_branches);
+    start_star_points(d, net);
 
     // Flat-start angles: breadth-first from each swing bus over the admittance pattern,
     // adding the phase shift of each shifting two-port crossed.
@@ -441,9 +518,14 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
             for (ComplexSparse::InnerIterator it(p.ybus, k); it; ++it) {
                 const int j = static_cast<int>(it.row());
                 if (reached[j]) continue;
+                // Parallel shifting two-ports carry the same shift (or none can be met):
+                // the first one's counts once.
                 double angle = p.v_flat_angle[k];
                 for (const auto& [other, shift] : shift_of[k])
-                    if (other == j) angle += shift;
+                    if (other == j) {
+                        angle += shift;
+                        break;
+                    }
                 p.v_flat_angle[j] = angle;
                 reached[j] = 1;
                 order.push_back(j);
@@ -463,6 +545,7 @@ void refresh_voltages(DerivedProblem& d, const Network& net) {
     }
     for (const auto& c : p.controls)
         p.v_start[c.regulated_bus] = std::polar(c.v_set_pu, std::arg(p.v_start[c.regulated_bus]));
+    start_star_points(d, net);
 }
 
 std::uint64_t bus_fingerprint(const Network& net) {

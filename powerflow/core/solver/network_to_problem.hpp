@@ -12,9 +12,25 @@
 #include "core/network.hpp"
 #include "core/solver/ac_problem.hpp"
 
+#include <utility>
 #include <vector>
 
 namespace gridfold::pf {
+
+// A star point joined to one winding's bus (that winding has no impedance): its voltage is
+// the bus voltage divided by the winding's complex ratio.
+struct MergedStar {
+    int network_bus = -1;  // index into Network::buses of the star point
+    int problem_bus = -1;  // problem index of the winding's bus
+    Complex ratio = 1.0;
+};
+
+// A star point of the problem and its in-service windings (problem bus, complex ratio), from
+// which it takes its starting voltage while it holds no solved value.
+struct StarStart {
+    int bus = -1;
+    std::vector<std::pair<int, Complex>> windings;
+};
 
 struct DerivedProblem {
     AcProblem problem;
@@ -30,15 +46,17 @@ struct DerivedProblem {
     std::vector<double> swing_scheduled_p_pu;         // active power of those machines when derived
     std::vector<std::vector<int>> control_machines;
     std::vector<int> shunt_of_control;                 // index into Network::switched_shunts
+    std::vector<MergedStar> merged_stars;
+    std::vector<StarStart> star_starts;
 };
 
 // Admittance entries of a transformer winding as a two-port: an ideal complex ratio tap_from
-// on the `from` side (phase shift included), a real ratio tap_to on the `to` side, the series
-// admittance y between them and the magnetising admittance ymag at the `from` bus.
+// on the `from` side (phase shift included), an ideal complex ratio tap_to on the `to` side,
+// the series admittance y between them and the magnetising admittance ymag at the `from` bus.
 struct TwoPortEntries {
     Complex ff, ft, tf, tt;
 };
-TwoPortEntries transformer_two_port(Complex tap_from, double tap_to, Complex y, Complex ymag);
+TwoPortEntries transformer_two_port(Complex tap_from, Complex tap_to, Complex y, Complex ymag);
 
 // Series and magnetising admittance (per unit on the system base) of winding w (0-based) of a
 // transformer: the whole impedance of a two-winding transformer, or the winding's share of
