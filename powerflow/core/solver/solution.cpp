@@ -383,7 +383,11 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     TapControls taps;
     taps.build(net, derived, opt.taps, name, say);
     int iteration_base = 0;
+    auto stop_if_interrupted = [this](int, double, int, bool) {
+        if (interrupt_check_ && interrupt_check_()) throw SolutionInterrupted();
+    };
     auto observer = [&](int it, double mismatch, int bus, bool is_q) {
+        stop_if_interrupted(it, mismatch, bus, is_q);
         say(format("%s %3d  largest mismatch %12.4f %s at bus %d", name.c_str(), iteration_base + it,
                    mismatch * base, is_q ? "Mvar" : "MW  ", bus_number(bus)));
     };
@@ -544,7 +548,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             Eigen::VectorXcd trial = v_good;
             p.s_power = s_power0 * target;
             p.s_current = s_current0 * target;
-            NewtonResult rs = newton_.solve(p, trial, s, {});
+            NewtonResult rs = newton_.solve(p, trial, s, stop_if_interrupted);
             report.iterations += rs.iterations;
             report.factorizations += rs.factorizations;
             if (rs.outcome == NewtonOutcome::converged) {
