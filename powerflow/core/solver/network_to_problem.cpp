@@ -1,5 +1,6 @@
 #include "core/solver/network_to_problem.hpp"
 
+#include "core/solver/branch_model.hpp"
 #include "core/transformer_values.hpp"
 
 #include <algorithm>
@@ -13,16 +14,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDeg = kPi / 180.0;
-// Series impedances smaller than this (pu) are raised to it, so that a jumper entered
-// with zero impedance stays a strong finite coupling instead of an infinite admittance.
-constexpr double kSmallestImpedance = 1e-6;
-constexpr double kJumperReactance = 1e-4;
-
-Complex series_admittance(double r, double x) {
-    if (std::hypot(r, x) < kSmallestImpedance) return 1.0 / Complex(0.0, kJumperReactance);
-    return 1.0 / Complex(r, x);
-}
-
 // Collects the admittance matrix as triplets; every bus gets a diagonal entry so that the
 // Jacobian always holds its diagonal.
 struct YBuilder {
@@ -39,33 +30,11 @@ struct YBuilder {
     }
 };
 
-// Transformer winding between bus `from` (winding side, complex ratio tap with phase shift)
-// and bus `to` (ratio tap_to, no shift), series admittance y, magnetising admittance ymag
-// at the winding bus. Ideal ratios on each side of the series impedance.
-void add_transformer_two_port(YBuilder& yb, int from, int to, Complex tap_from, double tap_to, Complex y,
-                              Complex ymag) {
-    const double a2 = std::norm(tap_from);
+// Transformer two-port between bus `from` (winding side, whose ratio tap_from carries the
+// phase shift) and bus `to`; the shift is remembered for the angle estimates.
+void add_transformer_two_port(YBuilder& yb, int from, int to, const Complex& tap_from, const TwoPort& y) {
     if (std::arg(tap_from) != 0.0) yb.shifts.emplace_back(from, to, -std::arg(tap_from));
-    yb.two_port(from, to, y / a2 + ymag, -y / (std::conj(tap_from) * tap_to), -y / (tap_from * tap_to),
-                y / (tap_to * tap_to));
-}
-
-// Series admittance of a transformer impedance given under its CZ code; a pair that
-// describes no impedance (zero) becomes a jumper.
-Complex transformer_admittance(double r, double x, int cz, double sbase_w, double sbase) {
-    const auto z = impedance_on_system_base(r, x, sbase_w > 0.0 ? sbase_w : sbase, cz, sbase);
-    return z ? series_admittance(z->real(), z->imag()) : series_admittance(0.0, 0.0);
-}
-
-// Magnetising admittance at the winding 1 bus, per unit on the system base. CM 2 gives the
-// no-load loss in W and the exciting current in per unit on the winding 1-2 base; the
-// magnetising susceptance is inductive (negative).
-Complex magnetising_on_system_base(const Transformer& t, double sbase) {
-    if (t.cm != 2) return Complex(t.mag1, t.mag2);
-    const double s_w = t.sbase12_mva > 0.0 ? t.sbase12_mva : sbase;
-    const double g = t.mag1 / 1e6 / s_w;
-    const double b = -std::sqrt(std::max(t.mag2 * t.mag2 - g * g, 0.0));
-    return Complex(g, b) * (s_w / sbase);
+    yb.two_port(from, to, y.yff, y.yft, y.ytf, y.ytt);
 }
 
 bool machine_regulates(const Machine& m) { return m.wmod != 3 && m.wmod != 4; }
@@ -109,11 +78,7 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         if (br.status != 0 && f >= 0 && t >= 0) connect(f, t);
     }
     // Windings of three-winding transformers in service, by status code.
-    auto winding_on = [](const Transformer& t, int w) {
-        if (t.status == 0) return false;
-        if (!t.three_winding()) return true;
-        return !((t.status == 2 && w == 1) || (t.status == 3 && w == 2) || (t.status == 4 && w == 0));
-    };
+    auto winding_on = winding_in_service;
     for (const auto& tr : net.transformers) {
         if (tr.status == 0) continue;
         if (!tr.three_winding()) {
@@ -237,9 +202,8 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     for (const auto& br : net.branches) {
         const int f = pb(br.from_bus), t = pb(br.to_bus);
         if (br.status == 0 || f < 0 || t < 0) continue;
-        const Complex y = series_admittance(br.r_pu, br.x_pu);
-        const Complex half_b(0.0, br.b_pu / 2.0);
-        yb.two_port(f, t, y + half_b + Complex(br.gi_pu, br.bi_pu), -y, -y, y + half_b + Complex(br.gj_pu, br.bj_pu));
+        const TwoPort y = line_two_port(br);
+        yb.two_port(f, t, y.yff, y.yft, y.ytf, y.ytt);
     }
 
     // Transformers.
@@ -249,31 +213,18 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
             const int f = pb(tr.buses[0]), t = pb(tr.buses[1]);
             if (f < 0 || t < 0) continue;
             const Complex tap1 = std::polar(winding_ratio_pu(net, tr, 0), tr.windings[0].ang_deg * kDeg);
-            const double tap2 = winding_ratio_pu(net, tr, 1);
-            add_transformer_two_port(yb, f, t, tap1, tap2,
-                                     transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase),
-                                     magnetising_on_system_base(tr, sbase));
+            add_transformer_two_port(yb, f, t, tap1, two_winding_two_port(net, tr, sbase));
             continue;
         }
         const int star = pb(tr.star_bus);
         if (star < 0) continue;
         // Star equivalent of the three pairwise impedances, each on the system base.
-        auto z_of = [&](double r, double x, double sb) {
-            const auto z = impedance_on_system_base(r, x, sb > 0.0 ? sb : sbase, tr.cz, sbase);
-            return z ? *z : Complex(0.0, kJumperReactance);
-        };
-        const Complex z12 = z_of(tr.r12, tr.x12, tr.sbase12_mva);
-        const Complex z23 = z_of(tr.r23, tr.x23, tr.sbase23_mva);
-        const Complex z31 = z_of(tr.r31, tr.x31, tr.sbase31_mva);
-        const std::array<Complex, 3> zw{(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0, (z23 + z31 - z12) / 2.0};
+        const std::array<Complex, 3> zw = star_impedances(tr, sbase);
         for (int w = 0; w < 3; ++w) {
             const int b = pb(tr.buses[w]);
             if (b < 0 || !winding_on(tr, w)) continue;
             const Complex tap = std::polar(winding_ratio_pu(net, tr, w), tr.windings[w].ang_deg * kDeg);
-            const Complex ymag = w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0);
-            // A winding's share of the star may have a negative resistance or reactance; only a
-            // vanishing impedance is replaced.
-            add_transformer_two_port(yb, b, star, tap, 1.0, series_admittance(zw[w].real(), zw[w].imag()), ymag);
+            add_transformer_two_port(yb, b, star, tap, winding_two_port(net, tr, w, zw[w], sbase));
         }
     }
 
