@@ -4,6 +4,7 @@
 // however the run ends.
 #include "run_integration.hpp"
 
+#include "dispatch_check.hpp"
 #include "python_helpers.hpp"
 #include "run_outputs.hpp"
 #include "run_state.hpp"
@@ -134,18 +135,27 @@ void run_main_case(RunState& run, TempFiles& temp_files, py::handle row) {
     // 9.
     mc.sc_gen_dict = ordered_dict();
 
+    // The engine's lines while the next main case opens belong to no pair's progress file.
+    if (run.record_details) run.psseng.attr("create_progress_output")(py::arg("islct") = 6);
+
     py::object small_case_dict = run.lists.small_case_dict;
     long jjj = 0;
     for (py::handle key : small_case_dict) add_small_case(run, mc, jjj++, key, small_case_dict[key]);
 
     // 29.
     finish_main_case(run, mc);
+    run_dispatch_checks(run, mc);
 }
 
 }  // namespace
 
-void run_integration(py::object file_path, py::object file_name) {
+void run_integration(py::object file_path, py::object file_name, bool dispatch_check, py::object run_details) {
     RunState run;
+    run.dispatch_check = dispatch_check;
+    if (!run_details.is_none()) {
+        run.pair_details = run_details.cast<py::dict>();
+        run.record_details = true;
+    }
     run.lists = build_case_lists(std::move(file_path), std::move(file_name));  // 1 to 5
     run.psseng = construct_engine(run);                                        // 6
 

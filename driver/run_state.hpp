@@ -18,6 +18,19 @@ struct RunState {
     py::object psseng;  // the one engine object of the run
     // Normalised paths of the main case files of the run: never written by the driver.
     std::set<std::string> main_case_files;
+    // Beyond the specified run: whether fully solved plants are checked at full output, and
+    // what the additions found for each (main case, small case) pair (dispatch_check.hpp).
+    bool dispatch_check = false;
+    bool record_details = false;  // fill pair_details with the connection voltages
+    py::dict pair_details;
+};
+
+// A plant whose connections all solved: what its dispatch check needs.
+struct SolvedPlant {
+    std::string small_case_name;
+    py::object small_case;  // renumbered case data
+    py::object connecting_bus;
+    py::str directory;      // the pair's results folder
 };
 
 struct MainCaseState {
@@ -28,6 +41,7 @@ struct MainCaseState {
     py::object last_sc_accessed = py::none();
     bool last_case = false;
     std::vector<std::string> directory_list;  // parent folders that already got an unsolved line
+    std::vector<SolvedPlant> solved_plants;   // in run order
 };
 
 struct SmallCaseState {
@@ -47,6 +61,9 @@ void save_case_or_raise(const RunState& run, const py::str& path);
 
 // Run steps 24 to 28 for one small case, after its status report.
 void solve_small_case(RunState& run, MainCaseState& main_case, const SmallCaseState& small_case);
+
+// The base-case solution: up to three attempts; true when the last one converged.
+bool base_case_solves(const py::object& psseng);
 
 // Run step 29: the final pass over the final solved main case.
 void finish_main_case(RunState& run, MainCaseState& main_case);

@@ -3,6 +3,7 @@
 // and the small case brought back connection by connection from the connecting bus.
 #include <algorithm>
 
+#include "dispatch_check.hpp"
 #include "python_helpers.hpp"
 #include "run_outputs.hpp"
 #include "run_state.hpp"
@@ -30,17 +31,6 @@ bool is_unsolved(py::handle solved_status) {
     return truth == 1;
 }
 
-// Run step 26: at most three attempts, stopping at the first that converges; the solved
-// state is read after each place of an attempt, and the third reading decides.
-bool base_case_solves(const py::object& psseng) {
-    run_rsol(psseng, kBaseAttempts[0]);
-    py::object ival_init = psseng.attr("check_solved")();
-    for (int attempt = 1; attempt < 3; ++attempt) {
-        if (is_unsolved(ival_init)) run_rsol(psseng, kBaseAttempts[attempt]);
-        ival_init = psseng.attr("check_solved")();
-    }
-    return !is_unsolved(ival_init);
-}
 
 // The bus numbers (column "NUM") of the small case's bus table, as a list.
 py::list small_case_bus_numbers(const SmallCaseState& sc) {
@@ -59,7 +49,25 @@ void log_unsolved(MainCaseState& mc, const SmallCaseState& sc, const std::string
     write_text_file(join_path({sc.parent_path, log_name}), py::str(line), new_directory ? WriteMode::Replace : WriteMode::Append);
 }
 
+// The number of connections solved, as solve_the_network reports it; 0 when it does not.
+long solved_count(const py::tuple& outcome) {
+    if (py::len(outcome) < 3 || !py::isinstance<py::int_>(outcome[2])) return 0;
+    return outcome[2].cast<long>();
+}
+
 }  // namespace
+
+// Run step 26: at most three attempts, stopping at the first that converges; the solved
+// state is read after each place of an attempt, and the third reading decides.
+bool base_case_solves(const py::object& psseng) {
+    run_rsol(psseng, kBaseAttempts[0]);
+    py::object ival_init = psseng.attr("check_solved")();
+    for (int attempt = 1; attempt < 3; ++attempt) {
+        if (is_unsolved(ival_init)) run_rsol(psseng, kBaseAttempts[attempt]);
+        ival_init = psseng.attr("check_solved")();
+    }
+    return !is_unsolved(ival_init);
+}
 
 void solve_small_case(RunState& run, MainCaseState& mc, const SmallCaseState& sc) {
     py::object psseng = run.psseng;
@@ -104,6 +112,8 @@ void solve_small_case(RunState& run, MainCaseState& mc, const SmallCaseState& sc
         log_unsolved(mc, sc, "unsolved generating system: " + sc.small_case_name + " -> last_solve_success:" +
                                  text_of(sav_case_returned) + "\n");
     }
+    record_connections(run, mc, sc, sav_file_name, ordered, solved_count(outcome));
+    if (network_solved) mc.solved_plants.push_back({S, sc.small_case, sc.connecting_bus, R});
     const long last_position = static_cast<long>(py::len(run.lists.small_case_dict)) - 1;
     if (network_solved && sc.jjj == last_position) {
         mc.last_case = true;
