@@ -107,8 +107,11 @@ def _enabled_rows(workbook, kind, indexed, columns):
     return rows
 
 
-def run_study(workbook):
-    """Run a study workbook and return its `StudyResult` (rows in run order)."""
+def run_study(workbook, **run_options):
+    """Run a study workbook and return its `StudyResult` (rows in run order).
+
+    `run_options` go to `run_integration` (dispatch_check, run_details).
+    """
     workbook = os.path.abspath(workbook)
     mains, cases = read_study(workbook)
     from gridfold.gridfold_main import run_integration
@@ -117,7 +120,7 @@ def run_study(workbook):
     pairs = summary_module.study_pairs(mains, cases, folder)
     snapshot = summary_module.OutputSnapshot(pairs)
     with working_folder(folder):
-        run_integration(folder, name)
+        run_integration(folder, name, **run_options)
     rows = summary_module.summarise(pairs, snapshot.is_fresh, base_folder=folder)
     summary_csv = os.path.join(folder, SUMMARY_FILE)
     summary_module.write_csv(rows, summary_csv)
