@@ -83,7 +83,10 @@ void ReadConfigFile::read_workbook(const std::string& path) {
     } catch (py::error_already_set& err) {
         // A missing file already names its path; any other reading failure (not a zip
         // file, a damaged workbook) is reported with the workbook's path as well.
-        if (err.matches(PyExc_FileNotFoundError) || err.matches(PyExc_PermissionError)) throw;
+        // An interrupt is the user's, not the workbook's fault: it goes on unchanged.
+        if (err.matches(PyExc_FileNotFoundError) || err.matches(PyExc_PermissionError) ||
+            err.matches(PyExc_KeyboardInterrupt))
+            throw;
         py::object cause = err.value();
         std::string message = "cannot read configuration workbook '" + path + "': " + py::str(cause).cast<std::string>();
         py::raise_from(err, PyExc_ValueError, message.c_str());

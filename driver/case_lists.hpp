@@ -1,10 +1,11 @@
-// Run steps 1 to 5: the configuration read into engine settings and the enabled main-case
-// and small-case lists.
+// The configuration read into engine settings and the enabled main-case and small-case
+// lists.
 #pragma once
 
 #include <pybind11/pybind11.h>
 
 #include <string>
+#include <vector>
 
 namespace gridfold::driver {
 
@@ -20,6 +21,11 @@ struct CaseLists {
     py::object small_case_dict;
     // The workbook's path, for error messages of later steps.
     std::string workbook;
+    // Each enabled row as messages name it ("Small Cases row 3"), in list order.
+    std::vector<std::string> main_rows;
+    std::vector<std::string> small_rows;
+    // The reader, for the sheets it found when nothing was enabled.
+    py::object reader;
 };
 
 CaseLists build_case_lists(py::object file_path, py::object file_name);

@@ -220,6 +220,7 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
     const py::str final_case = join_path({plant.directory, py::str(M + "_solved_" + S + "_final_solved.sav")});
     const py::str before_case = join_path({plant.directory, py::str(M + "_solved_" + S + "_0.sav")});
     const py::str dispatched_case = join_path({plant.directory, py::str(M + "_dispatched_" + S + ".sav")});
+    py::object abspath = py::module_::import("os.path").attr("abspath");
     const int cb = as_int(plant.connecting_bus);
 
     py::dict result;
@@ -274,7 +275,8 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
         for (const auto& [bus, distance] : hood.distance) vm_before[bus] = bus_quantity(psseng, bus, "PU");
 
         result["solved"] = solved;
-        result["dispatched_case"] = dispatched_case;
+        result["dispatched_case"] = abspath(dispatched_case);
+        py::list(plant.record["saved_cases"]).append(abspath(dispatched_case));
         result["machines"] = machines;
         result["scheduled_mw"] = scheduled_mw;
         result["connecting_bus_voltage_before_pu"] = optional_value(vm_before[cb]);
@@ -330,50 +332,12 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
 
 }  // namespace
 
-py::dict pair_details(RunState& run, const std::string& main_case_name, const std::string& small_case_name) {
-    py::tuple key = py::make_tuple(main_case_name, small_case_name);
-    if (!run.pair_details.contains(key)) run.pair_details[key] = py::dict();
-    return run.pair_details[key];
-}
-
-void record_connections(RunState& run, const MainCaseState& mc, const SmallCaseState& sc,
-                        const py::str& solved_case_prefix, const py::object& ordered, long solved_count) {
-    if (!run.record_details) return;
-    const std::vector<int> buses = plant_buses(sc.small_case);
+void record_connection_voltages(const RunState& run, const SmallCaseState& sc, const py::str& solved_case_prefix,
+                                long solved_count) {
+    if (!run.options.connection_voltages) return;
     py::list bus_list;
     bus_list.append(sc.connecting_bus);
-    for (int bus : buses) bus_list.append(bus);
-
-    py::list connections;
-    std::vector<std::pair<std::vector<long>, std::string>> seen;
-    for (py::handle link : ordered) {
-        py::list entries(py::reinterpret_borrow<py::object>(link));
-        const std::size_t n = py::len(entries);
-        if (n != 3 && n != 4) continue;
-        std::vector<long> link_buses;
-        for (std::size_t i = 0; i + 1 < n; ++i) link_buses.push_back(as_long(entries[i]));
-        std::string ckt = text_of(entries[n - 1]);
-        ckt.erase(0, ckt.find_first_not_of(' '));
-        ckt.erase(ckt.find_last_not_of(' ') + 1);
-        auto key = std::make_pair(link_buses, ckt);
-        std::sort(key.first.begin(), key.first.end());
-        if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
-        seen.push_back(key);
-        const long index = static_cast<long>(seen.size());
-        py::dict entry;
-        entry["index"] = index;
-        py::list bus_numbers;
-        for (long bus : link_buses) bus_numbers.append(bus);
-        entry["buses"] = bus_numbers;
-        entry["id"] = ckt;
-        entry["solved"] = index <= solved_count;
-        entry["saved_case"] = index <= solved_count
-                                  ? py::object(py::str(text_of(solved_case_prefix) + "_" + std::to_string(index) + ".sav"))
-                                  : py::object(py::none());
-        connections.append(entry);
-    }
-    pair_details(run, mc.main_case_name, sc.small_case_name)["connections"] = connections;
-
+    for (int bus : plant_buses(sc.small_case)) bus_list.append(bus);
     py::list steps;
     py::module_ os_path = py::module_::import("os.path");
     for (long step = 0; step <= solved_count; ++step) {
@@ -391,22 +355,21 @@ void record_connections(RunState& run, const MainCaseState& mc, const SmallCaseS
         }
         py::dict entry;
         entry["step"] = step;
-        entry["case"] = path;
+        entry["case"] = os_path.attr("abspath")(path);
         entry["vm_pu"] = values;
         steps.append(entry);
     }
     py::dict record;
     record["buses"] = bus_list;
     record["steps"] = steps;
-    pair_details(run, mc.main_case_name, sc.small_case_name)["connection_voltages"] = record;
+    sc.record["connection_voltages"] = record;
 }
 
 void run_dispatch_checks(RunState& run, MainCaseState& mc) {
-    if (!run.dispatch_check) return;
+    if (!run.options.dispatch_check) return;
     for (const SolvedPlant& plant : mc.solved_plants) {
         py::print("Dispatch check: " + mc.main_case_name + " with " + plant.small_case_name + " at full output");
-        py::dict figures = dispatch_check(run, mc, plant);
-        pair_details(run, mc.main_case_name, plant.small_case_name)["dispatch_check"] = figures;
+        plant.record["dispatch_check"] = dispatch_check(run, mc, plant);
     }
 }
 

@@ -39,6 +39,17 @@ void save_case_or_raise(const RunState& run, const py::str& path) {
     }
 }
 
+py::object read_case_data(const RunState& run, const py::str& path) {
+    try {
+        return run.psseng.attr("get_case_data")(path);
+    } catch (py::error_already_set& err) {
+        if (!err.matches(PyExc_UnicodeError)) throw;
+        const std::string message = "case file '" + text_of(path) + "' holds text that is not UTF-8: " + text_of(err.value());
+        py::raise_from(err, PyExc_ValueError, message.c_str());
+        throw py::error_already_set();
+    }
+}
+
 py::str final_solved_case_path(const py::str& parent_path, const std::string& main_case_name) {
     return join_path({parent_path, py::str(main_case_name + "_solved" + ".sav")});
 }

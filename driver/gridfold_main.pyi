@@ -1,11 +1,54 @@
 """Integration driver."""
 from collections import OrderedDict
-from typing import Any, Optional
+from typing import Any, Optional, Sequence
 
-def run_integration(
-    file_path: str, file_name: Optional[str], *, dispatch_check: bool = False,
-    run_details: Optional[dict[tuple[str, str], dict[str, Any]]] = None,
-) -> None: ...
+from .gridfold_misc import (copy_and_rename, enforce_topological_order, exclude_connecting_bus, find_buses,
+                            organize_connections, remove_internal_psse_buses, renumber_buses, solve_the_network,
+                            write_status_report)
+from .gridfold_ps import PSSE_ENGINE
+from .gridfold_rc import ReadConfigFile
+
+def run_integration(file_path: str, file_name: Optional[str], *,
+                    main_cases: Optional[Sequence[int]] = None,
+                    small_cases: Optional[Sequence[int]] = None,
+                    record_path: Optional[str] = None,
+                    remove_earlier_outputs: bool = True,
+                    dispatch_check: bool = False,
+                    connection_voltages: bool = False) -> None:
+    """Run the study of the workbook `file_name` in the folder `file_path`.
+
+    Before anything is written, every enabled row is checked (results folder of its own,
+    case files present, connecting bus a bus of the small case and of every main case);
+    a fault raises ValueError naming the sheet and row.
+
+    Keywords (all optional) narrow the run, for a runner that shares a study out:
+      main_cases   positions (from 0) among the enabled main-case rows to run; None: all.
+      small_cases  positions (from 0) among the enabled small-case rows; None: all. One
+                   main case and one small case run that pair alone, as the first and
+                   last small case of its main case.
+      record_path  where the run record (JSON) is written; by default run_record.json in
+                   the results folder of the first enabled small case. A record is written
+                   when the run ends, also when an error ends it (the pair in progress then
+                   has the outcome "error").
+      remove_earlier_outputs
+                   remove working copies (<main>_copy.sav) and final solved cases and
+                   unsolved logs that an earlier run left beside the main cases and in the
+                   results folders. A runner whose workers share main cases removes them
+                   once itself and passes False. The files a pair writes in its own
+                   results folder are always replaced.
+      dispatch_check
+                   after each main case, put every plant whose connections all solved at
+                   full output in its final solved case, solve and save it as
+                   <main>_dispatched_<small>.sav, and record the figures as the pair's
+                   "dispatch_check" in the run record. No specified output changes.
+      connection_voltages
+                   record in each pair's "connection_voltages" the voltage of the
+                   connecting bus and of every plant bus in each solved case saved while
+                   the plant's connections came back.
+    An interrupt (Ctrl-C) removes the working copies, writes the record and raises
+    KeyboardInterrupt naming the main case and small case where the run stopped.
+    """
+
 def _build_case_lists(
     file_path: str, file_name: Optional[str]
 ) -> tuple[dict[str, Any], "OrderedDict[str, dict[str, Any]]", "OrderedDict[str, dict[str, Any]]"]: ...

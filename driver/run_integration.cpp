@@ -1,12 +1,14 @@
-// run_integration: reads the configuration, starts the engine and walks every enabled main
-// case and, inside it, every enabled small case: renumbering, adding and reporting (this
-// file), then solving (solve_small_case.cpp). Temporary main-case copies are deleted
-// however the run ends.
+// run_integration: reads the configuration, starts the engine, checks every enabled row, and
+// walks every enabled main case and, inside it, every enabled small case: renumbering, adding
+// and reporting (this file), then solving (solve_small_case.cpp). Temporary main-case copies
+// are deleted however the run ends, and the run record is written at its end.
 #include "run_integration.hpp"
 
 #include "dispatch_check.hpp"
+#include "pre_run_checks.hpp"
 #include "python_helpers.hpp"
 #include "run_outputs.hpp"
+#include "run_record.hpp"
 #include "run_state.hpp"
 
 namespace gridfold::driver {
@@ -15,9 +17,12 @@ namespace {
 
 // A setting no software row supplied: the run cannot go on past the step that needs it.
 [[noreturn]] void raise_unassigned(const RunState& run, const char* name, const char* description) {
+    std::string hint;
+    if (run.lists.reader && py::hasattr(run.lists.reader, "sheet_dict") && py::len(run.lists.reader.attr("sheet_dict")) == 0)
+        hint = " (the workbook has no control sheet: a sheet with the labels SHEET NAME, SHEET TYPE and SHEET RUN ENABLED)";
     PyErr_SetString(PyExc_UnboundLocalError,
                     (std::string(name) + " was never assigned: no software (SOFT_INPUT) row of " + run.lists.workbook +
-                     " has the attribute description '" + description + "'")
+                     " has the attribute description '" + description + "'" + hint)
                         .c_str());
     throw py::error_already_set();
 }
@@ -27,7 +32,7 @@ py::object setting(const RunState& run, const char* name, const char* descriptio
     return run.lists.settings[name];
 }
 
-// Run step 6.
+// The one engine object of the run.
 py::object construct_engine(const RunState& run) {
     py::object psse_path = setting(run, "psse_path", "psse_path");
     py::object version = setting(run, "version", "psse_version");
@@ -47,57 +52,131 @@ py::int_ bus_capacity(const RunState& run) {
     }
 }
 
-// Run steps 10 to 23 for one small case, then its solving (steps 24 to 28).
+std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+py::str absolute(const py::str& path) { return py::module_::import("os").attr("path").attr("abspath")(path); }
+
+py::str main_case_file(py::handle row) {
+    const std::string name = cut_at_sav(text_of(row["filename"]));
+    return resolve_input_path(join_path({row["filepath"], py::str(name + ".sav")}));
+}
+
+py::str small_case_file(py::handle row) {
+    const std::string name = cut_at_sav(text_of(row["filename"]));
+    return resolve_input_path(join_path({row["filepath"], py::str(name + ".sav")}));
+}
+
+py::str results_folder(py::handle small_row, const std::string& main_case_name) {
+    return join_path({py::str(small_row["parent_path"]), py::str(cut_at_sav(text_of(small_row["filename"]))),
+                      py::str(main_case_name)});
+}
+
+// A case name the engine would read as having an extension of its own ("solar_v1.2") gets
+// ".sav" written out, so that every saved case ends in ".sav".
+py::str saved_case_name(const std::string& path_without_extension) {
+    py::str path(path_without_extension);
+    py::object parts = py::module_::import("os").attr("path").attr("splitext")(path);
+    if (text_of(py::tuple(parts)[1]).empty()) return path;
+    return py::str(path_without_extension + ".sav");
+}
+
+// The engine started afresh and the main case file opened in it. A capacity the engine
+// refuses, or one too small for the main case, is named with its workbook value.
+void start_engine_on_main_case(const RunState& run, const MainCaseState& mc) {
+    const py::int_ nbus = bus_capacity(run);
+    const long long capacity = nbus.cast<long long>();
+    if (capacity <= 0) {
+        throw py::value_error("psse_init " + std::to_string(capacity) + " of " + run.lists.workbook +
+                              " is not a number of buses: give at least the number of buses of the main case and its "
+                              "small cases together");
+    }
+    run.psseng.attr("init_psse")(py::arg("buses") = nbus);
+    try {
+        open_case_or_raise(run, mc.main_case_path);
+    } catch (std::runtime_error&) {
+        const auto buses = static_cast<long long>(py::len(read_case_data(run, mc.main_case_path).attr("pssbus")[py::str("NUM")]));
+        if (buses <= capacity) throw;
+        throw py::value_error("main case '" + text_of(mc.main_case_path) + "' has " + std::to_string(buses) +
+                              " buses, more than psse_init " + std::to_string(capacity) + " of " + run.lists.workbook +
+                              " allows: give psse_init at least the buses of the main case and its small cases together");
+    }
+}
+
+// Elements at the connecting bus model the grid the plant's developer saw; they are never
+// added to the main case.
+py::list leave_out_connecting_bus_elements(SmallCaseState& sc) {
+    py::list left_out = sibling_attr("gridfold_misc", "leave_out_connecting_bus_elements")(sc.small_case, sc.connecting_bus);
+    py::print("Left out " + std::to_string(py::len(left_out)) + " element(s) of " + sc.small_case_name +
+              " at connecting bus " + text_of(sc.connecting_bus) + " (they model the grid at that bus)");
+    return left_out;
+}
+
+// Engine versions before 34.4 have no call that adds a switched shunt.
+void warn_switched_shunts_not_added(const RunState& run, const SmallCaseState& sc) {
+    if (run.version >= 34.4 || !py::hasattr(sc.small_case, "psswsh")) return;
+    py::object table = sc.small_case.attr("psswsh");
+    if (!table.contains(py::str("NUM")) || py::len(table[py::str("NUM")]) == 0) return;
+    py::print("warning: engine version " + text_of(py::float_(run.version)) + " cannot add switched shunts: the " +
+              std::to_string(py::len(table[py::str("NUM")])) + " switched shunt(s) of " + sc.small_case_name +
+              " are not added (version 34.4 or later adds them)");
+}
+
+// One small case of a main case: renumbered, added, reported, then solved.
 void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, py::handle row) {
     py::object psseng = run.psseng;
     SmallCaseState sc;
     sc.jjj = jjj;
     sc.row = py::reinterpret_borrow<py::object>(row);
+    sc.record = py::dict(run.record_pairs[static_cast<std::size_t>(mc.position * static_cast<long>(py::len(run.lists.small_case_dict)) + jjj)]);
+    const double started = monotonic_seconds();
 
-    // 10. The buses of the main case as it stands, including every small case added so far.
-    py::object mcbus = psseng.attr("get_case_data")(mc.temp_mc_filepath).attr("pssbus");
+    // The buses of the main case as it stands, including every small case added so far.
+    py::object mcbus = read_case_data(run, mc.temp_mc_filepath).attr("pssbus");
 
-    // 11, 12.
     mc.last_sc_accessed = py::reinterpret_borrow<py::object>(key);
     sc.small_case_name = cut_at_sav(text_of(row["filename"]));
+    run.position = "main case " + mc.main_case_name + ", small case " + sc.small_case_name + " (" +
+                   run.lists.small_rows[static_cast<std::size_t>(jjj)] + ")";
     py::print("***********************************************************");
     py::print("Processing " + mc.main_case_name + " with " + sc.small_case_name);
+    set_outcome(sc.record, kError, kExitError);  // until the pair gets an outcome of its own
 
-    // 13.
-    py::str small_case_path = resolve_input_path(join_path({row["filepath"], py::str(sc.small_case_name + ".sav")}));
-    py::object small_case = psseng.attr("get_case_data")(small_case_path);
+    py::str small_case_path = small_case_file(row);
+    sc.small_case = read_case_data(run, small_case_path);
     sc.connecting_bus = row["connecting_bus"];
 
-    // 14 to 16: the bus table without the connecting bus and the engine's internal buses,
-    // then renumbered against the main case.
-    py::object exclude_connecting_bus = sibling_attr("gridfold_misc", "exclude_connecting_bus");
-    py::object remove_internal_psse_buses = sibling_attr("gridfold_misc", "remove_internal_psse_buses");
-    py::object renumber_buses = sibling_attr("gridfold_misc", "renumber_buses");
-    small_case.attr("pssbus") = exclude_connecting_bus(small_case, small_case.attr("pssbus"), sc.connecting_bus);
-    small_case.attr("pssbus") = remove_internal_psse_buses(small_case.attr("pssbus"), small_case.attr("pssbus"));
-    py::tuple renumbered = renumber_buses(small_case, small_case.attr("pssbus"), mcbus, sc.connecting_bus);
+    // The bus table without the connecting bus and the engine's internal buses, the elements
+    // at the connecting bus left out, then the rest renumbered against the main case.
+    py::object small_case = sc.small_case;
+    small_case.attr("pssbus") =
+        sibling_attr("gridfold_misc", "exclude_connecting_bus")(small_case, small_case.attr("pssbus"), sc.connecting_bus);
+    small_case.attr("pssbus") =
+        sibling_attr("gridfold_misc", "remove_internal_psse_buses")(small_case.attr("pssbus"), small_case.attr("pssbus"));
+    py::list left_out = leave_out_connecting_bus_elements(sc);
+    py::tuple renumbered =
+        sibling_attr("gridfold_misc", "renumber_buses")(small_case, small_case.attr("pssbus"), mcbus, sc.connecting_bus);
     if (py::len(renumbered) != 2) throw py::value_error("renumber_buses must return (case data, renumber map)");
     small_case = renumbered[0];
     py::object renumber_map = renumbered[1];
     sc.small_case = small_case;
+    py::dict renumbered_buses;
+    for (py::handle old_bus : renumber_map) renumbered_buses[py::str(old_bus)] = renumber_map[old_bus];
+    sc.record["renumbered"] = renumbered_buses;
 
-    // 17. Results folder and renumber maps.
+    // Results folder and renumber maps.
     sc.parent_path = py::str(row["parent_path"]);
-    sc.directory_to_save_files = join_path({sc.parent_path, py::str(sc.small_case_name), py::str(mc.main_case_name)});
+    sc.directory_to_save_files = results_folder(row, mc.main_case_name);
     py::module_::import("os").attr("makedirs")(sc.directory_to_save_files, py::arg("exist_ok") = true);
     write_renumber_maps(sc.directory_to_save_files, mc.main_case_name, renumber_map);
 
-    // 18. The first small case of a main case starts the engine afresh on the main case file.
-    if (jjj == 0) {
-        psseng.attr("init_psse")(py::arg("buses") = bus_capacity(run));
-        open_case_or_raise(run, mc.main_case_path);
-    }
+    // The first small case of a main case starts the engine afresh on the main case file.
+    if (jjj == 0) start_engine_on_main_case(run, mc);
 
-    // 19.
     psseng.attr("create_progress_output")(py::arg("islct") = 2,
                                           py::arg("filarg") = join_path({sc.directory_to_save_files, py::str("progress.txt")}));
 
-    // 20. The eight adders, in this order.
+    // The eight adders, in this order.
+    warn_switched_shunts_not_added(run, sc);
     py::tuple adder_args = py::make_tuple(small_case, py::str(mc.main_case_name), py::str(sc.small_case_name),
                                           sc.directory_to_save_files);
     const char* adders[] = {"add_buses", "add_line_branch", "add_trn_branch", "add_gen",
@@ -106,74 +185,223 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
                               "Fixed_Shunt_Status", "Switched_Shunt_Status", "Load_Status", "Induction_Machine_Status"};
     py::dict report_sections;
     for (std::size_t i = 0; i < 8; ++i) report_sections[sections[i]] = psseng.attr(adders[i])(*adder_args);
+    sc.refused = record_elements(sc.record, report_sections, left_out);
 
-    // 21. The temporary copy follows the working case: the next small case is renumbered
+    // The temporary copy follows the working case: the next small case is renumbered
     // against every bus added so far, solved or not.
     save_case_or_raise(run, mc.temp_mc_filepath);
 
-    // 22.
     mc.sc_gen_dict[py::str(sc.small_case_name)] = small_case;
 
-    // 23. Added case and status report.
+    // Added case and status report; the elements left out get a section of their own.
     const std::string& M = mc.main_case_name;
     const std::string& S = sc.small_case_name;
-    save_case_or_raise(run, join_path({sc.directory_to_save_files, py::str(M + "_added_" + S)}));
-    sibling_attr("gridfold_misc", "write_status_report")(
-        join_path({sc.directory_to_save_files, py::str(M + "_status_" + S + ".txt")}), **report_sections);
+    const py::str added_case = saved_case_name(text_of(join_path({sc.directory_to_save_files, py::str(M + "_added_" + S)})));
+    save_case_or_raise(run, added_case);
+    if (py::len(left_out) > 0) {
+        py::object section = ordered_dict();
+        for (py::handle element : left_out) section[element["key"]] = py::str("left out, models the grid at the connecting bus");
+        report_sections["Left_Out_At_Connecting_Bus"] = section;
+    }
+    const py::str status_file = join_path({sc.directory_to_save_files, py::str(M + "_status_" + S + ".txt")});
+    sibling_attr("gridfold_misc", "write_status_report")(status_file, **report_sections);
+    sc.record["status_report"] = absolute(status_file);
+    // The engine gives a name without extension its ".sav".
+    const bool has_extension = !text_of(py::tuple(py::module_::import("os").attr("path").attr("splitext")(added_case))[1]).empty();
+    py::list(sc.record["saved_cases"]).append(absolute(has_extension ? added_case : py::str(text_of(added_case) + ".sav")));
 
     solve_small_case(run, mc, sc);
+    sc.record["seconds"] = monotonic_seconds() - started;
 }
 
-// Run steps 8 to 30 for one main case.
-void run_main_case(RunState& run, TempFiles& temp_files, py::handle row) {
+// The main case's working copy, made beside it. A copy left there by a run that was stopped
+// is removed first, so that the folder does not fill with copies.
+py::str make_working_copy(const RunState& run, const MainCaseState& mc) {
+    py::module_ os = py::module_::import("os");
+    if (run.options.remove_earlier_outputs) {
+        for (const py::str& leftover : leftover_working_copies(run, mc.main_case_path)) {
+            os.attr("remove")(leftover);
+            py::print("removed " + text_of(absolute(leftover)) + ", a working copy left by an earlier run that was stopped");
+        }
+    }
+    try {
+        return py::str(sibling_attr("gridfold_misc", "copy_and_rename")(mc.main_case_path));
+    } catch (py::error_already_set& err) {
+        if (!err.matches(PyExc_PermissionError)) throw;
+        const std::string message = "cannot write the working copy of main case '" + text_of(mc.main_case_path) +
+                                    "' beside it: its folder is not writable (the main case itself is only read): " +
+                                    text_of(err.value());
+        py::raise_from(err, PyExc_PermissionError, message.c_str());
+        throw py::error_already_set();
+    }
+}
+
+// One main case: its working copy, every small case, then the final pass.
+void run_main_case(RunState& run, TempFiles& temp_files, long position, py::handle row) {
     MainCaseState mc;
-    // 8.
+    mc.position = position;
+    mc.record = py::dict(run.record_main_cases[static_cast<std::size_t>(position)]);
+    const double started = monotonic_seconds();
     mc.main_case_name = cut_at_sav(text_of(row["filename"]));
-    mc.main_case_path = resolve_input_path(join_path({row["filepath"], py::str(mc.main_case_name + ".sav")}));
-    mc.temp_mc_filepath = py::str(sibling_attr("gridfold_misc", "copy_and_rename")(mc.main_case_path));
+    mc.main_case_path = main_case_file(row);
+    run.position = "main case " + mc.main_case_name + " (" + run.lists.main_rows[static_cast<std::size_t>(position)] + ")";
+
+    remove_stale_main_case_outputs(run, mc.main_case_name);
+    mc.temp_mc_filepath = make_working_copy(run, mc);
     temp_files.add(mc.temp_mc_filepath);
-    // 9.
     mc.sc_gen_dict = ordered_dict();
 
-    // The engine's lines while the next main case opens belong to no pair's progress file.
-    if (run.record_details) run.psseng.attr("create_progress_output")(py::arg("islct") = 6);
+    // With the additions of a study run, the engine's lines while the next main case opens
+    // belong to no pair: each pair's progress file holds its own output only.
+    if (run.options.dispatch_check || run.options.connection_voltages)
+        run.psseng.attr("create_progress_output")(py::arg("islct") = 6);
 
     py::object small_case_dict = run.lists.small_case_dict;
     long jjj = 0;
-    for (py::handle key : small_case_dict) add_small_case(run, mc, jjj++, key, small_case_dict[key]);
+    try {
+        for (py::handle key : small_case_dict) {
+            py::object small_row = small_case_dict[key];
+            remove_stale_pair_outputs(run, results_folder(small_row, mc.main_case_name), mc.main_case_name,
+                                      cut_at_sav(text_of(small_row["filename"])));
+            add_small_case(run, mc, jjj++, key, small_row);
+        }
+        finish_main_case(run, mc);
+        run_dispatch_checks(run, mc);
+    } catch (py::error_already_set& err) {
+        mc.record["error"] = first_line(py::type::of(err.value()).attr("__name__").cast<std::string>() + ": " +
+                                        text_of(err.value()));
+        mc.record["seconds"] = monotonic_seconds() - started;
+        throw;
+    } catch (std::exception& err) {
+        mc.record["error"] = err.what();
+        mc.record["seconds"] = monotonic_seconds() - started;
+        throw;
+    }
+    if (mc.last_case) mc.record["solved_case"] = absolute(final_solved_case_path(
+        py::str(small_case_dict[mc.last_sc_accessed]["parent_path"]), mc.main_case_name));
+    mc.record["seconds"] = monotonic_seconds() - started;
+}
 
-    // 29.
-    finish_main_case(run, mc);
-    run_dispatch_checks(run, mc);
+// The entries of `dict` at the positions `wanted` (None: all), renumbered from "0"; the
+// matching row names are kept.
+void keep_positions(py::object& dict, std::vector<std::string>& rows, py::handle wanted, const char* what) {
+    if (wanted.is_none()) return;
+    py::list keys(dict.attr("keys")());
+    py::object kept = ordered_dict();
+    std::vector<std::string> kept_rows;
+    for (py::handle position_value : wanted) {
+        const long position = py::int_(py::reinterpret_borrow<py::object>(position_value)).cast<long>();
+        if (position < 0 || position >= static_cast<long>(py::len(keys))) {
+            throw py::index_error(std::string(what) + " position " + std::to_string(position) + " is not among the " +
+                                  std::to_string(py::len(keys)) + " enabled rows");
+        }
+        kept[py::str(std::to_string(py::len(kept)))] = dict[keys[py::int_(position)]];
+        kept_rows.push_back(rows[static_cast<std::size_t>(position)]);
+    }
+    dict = kept;
+    rows = kept_rows;
+}
+
+std::string engine_text(const RunState& run) {
+    py::object path = run.lists.settings.contains("psse_path") ? py::object(run.lists.settings["psse_path"]) : py::none();
+    if (path.is_none()) return "";
+    py::object os_path = py::module_::import("os").attr("path");
+    py::object embedded = py::module_::import("gridfold").attr("EMBEDDED_ENGINE_PATH");
+    py::str resolved = absolute(resolve_input_path(py::str(path)));
+    if (text_of(os_path.attr("normcase")(os_path.attr("realpath")(resolved))) ==
+        text_of(os_path.attr("normcase")(os_path.attr("realpath")(embedded))))
+        return "embedded";
+    return text_of(resolved);
+}
+
+void start_record(RunState& run) {
+    run.record["format"] = 1;
+    run.record["gridfold_version"] = py::module_::import("gridfold").attr("__version__");
+    run.record["workbook"] = absolute(py::str(run.lists.workbook));
+    run.record["engine"] = engine_text(run);
+    run.record["started"] = local_time_text();
+    run.record["finished"] = py::none();
+    run.record["seconds"] = 0.0;
+    long m = 0;
+    for (py::handle main_key : run.lists.main_case_dict) {
+        py::object main_row = run.lists.main_case_dict[main_key];
+        const std::string main_name = cut_at_sav(text_of(main_row["filename"]));
+        run.record_main_cases.append(
+            new_main_case_entry(main_name, absolute(main_case_file(main_row)), run.lists.main_rows[static_cast<std::size_t>(m++)]));
+        long s = 0;
+        for (py::handle key : run.lists.small_case_dict) {
+            py::object row = run.lists.small_case_dict[key];
+            run.record_pairs.append(new_pair_entry(main_name, cut_at_sav(text_of(row["filename"])),
+                                                   absolute(small_case_file(row)),
+                                                   run.lists.small_rows[static_cast<std::size_t>(s++)], row["connecting_bus"],
+                                                   absolute(results_folder(row, main_name))));
+        }
+    }
+    run.record["main_cases"] = run.record_main_cases;
+    run.record["pairs"] = run.record_pairs;
+}
+
+// Where the record goes: the caller's path, else the results folder of the first small case.
+py::object record_path(const RunState& run) {
+    if (!run.options.record_path.is_none()) return absolute(py::str(run.options.record_path));
+    // A run with no pair writes nothing, unless its caller asked for a record.
+    if (py::len(run.lists.small_case_dict) == 0 || py::len(run.lists.main_case_dict) == 0) return py::none();
+    py::object first = run.lists.small_case_dict[py::list(run.lists.small_case_dict.attr("keys")())[0]];
+    return absolute(join_path({py::str(first["parent_path"]), py::str("run_record.json")}));
+}
+
+void finish_record(RunState& run, double started) {
+    run.record["finished"] = local_time_text();
+    run.record["seconds"] = monotonic_seconds() - started;
 }
 
 }  // namespace
 
-void run_integration(py::object file_path, py::object file_name, bool dispatch_check, py::object run_details) {
+void run_integration(py::object file_path, py::object file_name, RunOptions options) {
     RunState run;
-    run.dispatch_check = dispatch_check;
-    if (!run_details.is_none()) {
-        run.pair_details = run_details.cast<py::dict>();
-        run.record_details = true;
-    }
-    run.lists = build_case_lists(std::move(file_path), std::move(file_name));  // 1 to 5
-    run.psseng = construct_engine(run);                                        // 6
+    run.options = std::move(options);
+    run.lists = build_case_lists(std::move(file_path), std::move(file_name));
+    keep_positions(run.lists.main_case_dict, run.lists.main_rows, run.options.main_cases, "main case");
+    keep_positions(run.lists.small_case_dict, run.lists.small_rows, run.options.small_cases, "small case");
+    run.psseng = construct_engine(run);
+    run.version = py::float_(run.psseng.attr("version")).cast<double>();
+    const double started = monotonic_seconds();
 
     // The main case files are only ever read: remember them so no save lands on one.
     for (py::handle key : run.lists.main_case_dict) {
-        py::object row = run.lists.main_case_dict[key];
-        const std::string name = cut_at_sav(text_of(row["filename"]));
-        run.main_case_files.insert(normalised_path(resolve_input_path(join_path({row["filepath"], py::str(name + ".sav")}))));
+        run.main_case_files.insert(normalised_path(main_case_file(run.lists.main_case_dict[key])));
     }
+    // Every enabled row is checked before anything is written.
+    check_before_run(run);
+    start_record(run);
+    const py::object record_file = record_path(run);
 
-    TempFiles temp_files;  // 7
+    TempFiles temp_files;
     try {
-        for (py::handle key : run.lists.main_case_dict) run_main_case(run, temp_files, run.lists.main_case_dict[key]);
+        long position = 0;
+        for (py::handle key : run.lists.main_case_dict) run_main_case(run, temp_files, position++, run.lists.main_case_dict[key]);
+    } catch (py::error_already_set& err) {
+        temp_files.delete_all_quietly();  // the error goes on to the caller
+        finish_record(run, started);
+        if (!record_file.is_none()) {
+            try {
+                write_run_record(run.record, py::str(record_file));
+            } catch (py::error_already_set&) {
+                // the error that stopped the run is the one to report
+            }
+        }
+        if (err.matches(PyExc_KeyboardInterrupt)) {
+            PyErr_SetString(PyExc_KeyboardInterrupt, ("interrupted at " + run.position).c_str());
+            throw py::error_already_set();
+        }
+        throw;
     } catch (...) {
-        temp_files.delete_all_quietly();  // 31, the error goes on to the caller
+        temp_files.delete_all_quietly();
         throw;
     }
-    temp_files.delete_all();  // 31
+    temp_files.delete_all();
+    finish_record(run, started);
+    if (!record_file.is_none()) write_run_record(run.record, py::str(record_file));
 }
 
 py::tuple build_case_lists_for_python(py::object file_path, py::object file_name) {

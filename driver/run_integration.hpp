@@ -3,17 +3,17 @@
 
 #include <pybind11/pybind11.h>
 
+#include "run_state.hpp"
+
 namespace gridfold::driver {
 
 namespace py = pybind11;
 
-// The whole run for the workbook `file_name` in the folder `file_path`. Beyond the
-// specified run: dispatch_check puts every fully solved plant at full output after its main
-// case; run_details, a dict, receives per (main case, small case) what the additions found.
-void run_integration(py::object file_path, py::object file_name, bool dispatch_check = false,
-                     py::object run_details = py::none());
+// The whole run for the workbook `file_name` in the folder `file_path`.
+// `options` may narrow the run to some main cases and small cases and say where its record goes.
+void run_integration(py::object file_path, py::object file_name, RunOptions options = {});
 
-// Run steps 1 to 5 only: (engine settings, main_case_dict, small_case_dict).
+// The configuration read only: (engine settings, main_case_dict, small_case_dict).
 py::tuple build_case_lists_for_python(py::object file_path, py::object file_name);
 
 }  // namespace gridfold::driver

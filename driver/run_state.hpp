@@ -13,16 +13,15 @@ namespace gridfold::driver {
 
 namespace py = pybind11;
 
-struct RunState {
-    CaseLists lists;
-    py::object psseng;  // the one engine object of the run
-    // Normalised paths of the main case files of the run: never written by the driver.
-    std::set<std::string> main_case_files;
-    // Beyond the specified run: whether fully solved plants are checked at full output, and
-    // what the additions found for each (main case, small case) pair (dispatch_check.hpp).
-    bool dispatch_check = false;
-    bool record_details = false;  // fill pair_details with the connection voltages
-    py::dict pair_details;
+// What a caller may ask of a run beyond the whole study: a subset of it, and where its
+// record goes.
+struct RunOptions {
+    py::object main_cases = py::none();   // positions in the enabled main cases, or None for all
+    py::object small_cases = py::none();  // positions in the enabled small cases, or None for all
+    py::object record_path = py::none();  // None: run_record.json in the first small case's results folder
+    bool remove_earlier_outputs = true;   // working copies and main-case outputs an earlier run left
+    bool dispatch_check = false;          // each fully solved plant at full output (dispatch_check.hpp)
+    bool connection_voltages = false;     // plant bus voltages after each connection, in the record
 };
 
 // A plant whose connections all solved: what its dispatch check needs.
@@ -31,6 +30,20 @@ struct SolvedPlant {
     py::object small_case;  // renumbered case data
     py::object connecting_bus;
     py::str directory;      // the pair's results folder
+    py::dict record;        // the pair's entry in the run record
+};
+
+struct RunState {
+    CaseLists lists;
+    RunOptions options;
+    double version = 0.0;  // the engine version of the run, for version-dependent warnings
+    py::dict record;       // the run record (run_record.hpp)
+    py::list record_main_cases;
+    py::list record_pairs;
+    std::string position;  // where the run is, for a message when it is interrupted
+    py::object psseng;  // the one engine object of the run
+    // Normalised paths of the main case files of the run: never written by the driver.
+    std::set<std::string> main_case_files;
 };
 
 struct MainCaseState {
@@ -41,6 +54,8 @@ struct MainCaseState {
     py::object last_sc_accessed = py::none();
     bool last_case = false;
     std::vector<std::string> directory_list;  // parent folders that already got an unsolved line
+    long position = 0;                        // of the main case in the run's list
+    py::dict record;                          // its entry in the run record
     std::vector<SolvedPlant> solved_plants;   // in run order
 };
 
@@ -52,20 +67,25 @@ struct SmallCaseState {
     py::object connecting_bus;
     py::str parent_path;
     py::str directory_to_save_files;
+    py::dict record;  // the pair's entry in the run record
+    long refused = 0;  // engine calls refused while adding the small case
 };
 
 // Engine calls whose failure would leave the run working on the wrong case: a case that
 // did not open or save raises instead of being silently skipped.
 void open_case_or_raise(const RunState& run, const py::str& path);
 void save_case_or_raise(const RunState& run, const py::str& path);
+// The case data object of a saved case; a case whose text cannot be decoded names its file.
+py::object read_case_data(const RunState& run, const py::str& path);
 
-// Run steps 24 to 28 for one small case, after its status report.
+// Solving one small case after its status report: connection order, out of service, base
+// case, then connection by connection. Fills the pair's outcome in the run record.
 void solve_small_case(RunState& run, MainCaseState& main_case, const SmallCaseState& small_case);
 
 // The base-case solution: up to three attempts; true when the last one converged.
 bool base_case_solves(const py::object& psseng);
 
-// Run step 29: the final pass over the final solved main case.
+// The final pass over the final solved main case: machine reactive data of every small case.
 void finish_main_case(RunState& run, MainCaseState& main_case);
 
 // "M_solved.sav" in the parent folder of a small case.

@@ -167,7 +167,12 @@ py::dict add_elements(PsseEngine& engine, const ElementTable& table, const py::o
     py::dict status;
     walk_rows(engine, table, small_case, &status);
     // Reached only when every row was read: a fault in the table leaves nothing saved.
-    py::object path = py::module_::import("os").attr("path").attr("join")(directory_to_save_files, save_name);
+    py::object os_path = py::module_::import("os").attr("path");
+    py::object path = os_path.attr("join")(directory_to_save_files, save_name);
+    // A name the engine would read as having an extension of its own ("solar_v1.2") gets
+    // ".sav" written out, so that every saved case ends in ".sav".
+    if (!py::str(py::tuple(os_path.attr("splitext")(path))[1]).cast<std::string>().empty())
+        path = py::str(path.cast<std::string>() + ".sav");
     engine.psspy.attr("save")(path);
     return status;
 }

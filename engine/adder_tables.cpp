@@ -297,8 +297,8 @@ const ElementTable kFixedShunts{
 
 // Switched shunts: 28 keywords from 34.4 (the first block status only), 35 from 35.0 (all
 // eight block statuses), 36 from 36.0 (and the name). Below 34.4 the engine has no call
-// for them: each row is recorded with kNoEngineCallForVersion. The per-shunt keys carry
-// the text "Fixed Shunt ", as the fixed shunts' keys do.
+// for them: each row is recorded with kNoEngineCallForVersion. The per-shunt keys say
+// "Switched Shunt ", so that the report never shows a switched shunt as a fixed one.
 const ElementTable kSwitchedShunts{
     .method = "add_switched_shunt",
     .table = "psswsh",
@@ -310,7 +310,7 @@ const ElementTable kSwitchedShunts{
         .entry_points = {{36.0, "switched_shunt_data_6"},
                          {35.0, "switched_shunt_data_5"},
                          {34.4, "switched_shunt_data_4"}},
-        .status_key = {"Fixed Shunt ", col("NUM"), ", Id:", col("ID")},
+        .status_key = {"Switched Shunt ", col("NUM"), ", Id:", col("ID")},
         .keywords = keywords({
             {"ibus", col("NUM")},
             {"id", col("ID")},
@@ -368,7 +368,7 @@ const ElementTable kLoads{
 };
 
 // Induction machines: 34 keywords, 35 from 36.0 (the name), every value unscaled. The
-// per-machine keys carry the text "Load ", as the loads' keys do.
+// per-machine keys say "Induction Machine ", so that the report never shows one as a load.
 const ElementTable kInductionMachines{
     .method = "add_induction_machine",
     .table = "pssind",
@@ -378,7 +378,7 @@ const ElementTable kInductionMachines{
     .third_bus = std::nullopt,
     .calls = {{
         .entry_points = {{36.0, "induction_machine_data_2"}, {33.0, "induction_machine_data"}},
-        .status_key = {"Load ", col("NUM"), ", Id:", col("ID")},
+        .status_key = {"Induction Machine ", col("NUM"), ", Id:", col("ID")},
         .keywords = keywords({
             {"ibus", col("NUM")},
             {"id", col("ID")},

@@ -20,9 +20,9 @@ struct SolutionStep {
     Options options;
 };
 
-// Steps 2 to 10 of run_load_flow; step 1 is a keyword rsol call made before them. The
-// rsol arrays differ only in their seventh entry (4 in the ninth step), the fnsl arrays
-// only in their sixth (4 in the seventh and eighth steps).
+// The calls run_load_flow makes after its first (a keyword rsol call), in order. The rsol
+// arrays differ only in their seventh entry (4 in the eighth call here), the fnsl arrays
+// only in their sixth (4 in the sixth and seventh calls here).
 const std::vector<SolutionStep> kFixedSequence = {
     {"rsol", {1, 2, 0, 0, 1, 1, 0, 99, 0, 0}},
     {"rsol", {1, 2, 0, 0, 1, 1, 0, 99, 0, 0}},

@@ -10,5 +10,6 @@ void bind_bus_tables(pybind11::module_& m);
 void bind_connections(pybind11::module_& m);
 void bind_solving_strategy(pybind11::module_& m);
 void bind_report_and_copies(pybind11::module_& m);
+void bind_plant_boundary(pybind11::module_& m);
 
 }  // namespace gridfold::network

@@ -10,4 +10,5 @@ PYBIND11_MODULE(gridfold_misc, m) {
     gridfold::network::bind_connections(m);
     gridfold::network::bind_solving_strategy(m);
     gridfold::network::bind_report_and_copies(m);
+    gridfold::network::bind_plant_boundary(m);
 }

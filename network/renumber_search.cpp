@@ -1,5 +1,6 @@
 #include "renumber_search.hpp"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace gridfold::network {
@@ -25,8 +26,7 @@ std::vector<BusRenumbering> choose_new_bus_numbers(const std::vector<BusNumber>&
                                                    std::optional<BusNumber> connecting_bus) {
     const std::unordered_set<BusNumber> main_set(main_buses.begin(), main_buses.end());
     const std::unordered_set<BusNumber> small_set(small_buses.begin(), small_buses.end());
-    std::unordered_set<BusNumber> given;      // new numbers handed out so far
-    std::unordered_set<BusNumber> renumbered; // old numbers that already have a new one
+    std::unordered_set<BusNumber> given;  // new numbers handed out so far
     std::vector<BusRenumbering> result;
 
     const auto taken = [&](BusNumber n) {
@@ -40,15 +40,21 @@ std::vector<BusRenumbering> choose_new_bus_numbers(const std::vector<BusNumber>&
         if (connecting_bus && bus == *connecting_bus) continue;  // shared by both cases
         if (main_set.count(bus) == 0) continue;                  // keeps its number
         if (!first_colliding_bus) first_colliding_bus = bus;
-        if (renumbered.count(bus) != 0) continue;
+        // A bus listed twice is searched again like any other; its entry keeps its place
+        // in the map and takes the number found last.
         BusNumber tested = 0;
         while (taken(new_number)) {
             if (++tested == range_size) throw BusNumberRangeExhausted(bus, *first_colliding_bus);
             new_number = new_number == kLastNewBusNumber ? kFirstNewBusNumber : new_number + 1;
         }
         given.insert(new_number);
-        renumbered.insert(bus);
-        result.push_back({bus, new_number});
+        const auto earlier = std::find_if(result.begin(), result.end(),
+                                          [&](const BusRenumbering& r) { return r.old_number == bus; });
+        if (earlier != result.end()) {
+            earlier->new_number = new_number;
+        } else {
+            result.push_back({bus, new_number});
+        }
     }
     return result;
 }

@@ -36,3 +36,15 @@ def test_loading_the_modules_prints_nothing_when_output_is_not_a_terminal():
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert result.returncode == 0, result.stderr
     assert result.stdout == "" and result.stderr == ""
+
+
+def test_the_driver_module_offers_the_names_it_runs_with():
+    """A caller of the driver imports the engine adapter, the workbook reader and the network
+    functions the driver uses from it, and gets the very same objects."""
+    from gridfold import gridfold_main, gridfold_misc, gridfold_ps, gridfold_rc
+    assert gridfold_main.PSSE_ENGINE is gridfold_ps.PSSE_ENGINE
+    assert gridfold_main.ReadConfigFile is gridfold_rc.ReadConfigFile
+    for name in ("exclude_connecting_bus", "remove_internal_psse_buses", "renumber_buses", "write_status_report",
+                 "find_buses", "organize_connections", "enforce_topological_order", "solve_the_network",
+                 "copy_and_rename"):
+        assert getattr(gridfold_main, name) is getattr(gridfold_misc, name), name

@@ -113,7 +113,7 @@ void bind_solution(py::module_& m) {
                o.adjust_shunts = value("options5", 0) != 0;
                o.start = value("options6", 0) ? pf::StartMode::flat : pf::StartMode::present;
                o.robustness = static_cast<int>(value("options7", 0));
-               o.step = o.robustness == 0 ? pf::StepControl::halving : pf::StepControl::line_search;
+               o.step = pf::StepControl::halving;  // the levels add their own step control
                o.var_limit_iteration = static_cast<int>(value("options8", 99));
                o.repair_start = value("options9", 0) != 0;
                o.restore_on_failure = value("options10", 0) != 0;

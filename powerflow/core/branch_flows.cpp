@@ -72,7 +72,24 @@ int winding_end_flows(const Network& net, int ibus, int jbus, int kbus, std::str
     Complex vb, vstar;
     if (!winding_in_service(tr, w) || !bus_voltage(net, ibus, &vb) || !bus_voltage(net, tr.star_bus, &vstar)) return kOk;
     const double sbase = system_base(net);
-    two_port_flows(winding_two_port(net, tr, w, star_impedances(tr, sbase)[w], sbase), vb, vstar, sbase, out);
+    const auto z_star = star_impedances(tr, sbase);
+    if (std::abs(z_star[w]) >= kSmallestImpedance) {
+        two_port_flows(winding_two_port(net, tr, w, z_star[w], sbase), vb, vstar, sbase, out);
+        return kOk;
+    }
+    // A winding without impedance joins its bus to the star point: the solution merges the
+    // two, so its flow is what the other windings take from the star point.
+    Complex from_star(0.0, 0.0);
+    for (int other = 0; other < 3; ++other) {
+        Complex vo;
+        if (other == w || !winding_in_service(tr, other) || !bus_voltage(net, tr.buses[other], &vo)) continue;
+        BranchEndFlows flows;
+        two_port_flows(winding_two_port(net, tr, other, z_star[other], sbase), vo, vstar, sbase, &flows);
+        from_star -= flows.at_second_mva;
+    }
+    const Complex ymag = w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0);
+    out->at_second_mva = from_star;
+    out->at_first_mva = -from_star + std::norm(vb) * std::conj(ymag) * sbase;
     return kOk;
 }
 

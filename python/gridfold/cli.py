@@ -6,8 +6,10 @@
     gridfold engine-path         print the embedded engine's folder (for psse_path)
     gridfold convert ...         bring cases in from other formats (when installed)
 
-Exit status: 0 when every small case solved, 1 when some did not, 2 on an error
-(`demo` gives 0 once its study ran: one of its plants is meant not to solve).
+Exit status: 0 when every small case fully solved, 1 when some did not (not solved,
+partly solved, islanded, or solved with elements the engine refused), 2 on an error,
+130 when interrupted (`demo` gives 0 once its study ran: one of its plants is meant not
+to solve).
 """
 import argparse
 import importlib
@@ -21,6 +23,7 @@ from gridfold.study import StudyError
 EXIT_SOLVED = 0
 EXIT_UNSOLVED = 1
 EXIT_ERROR = 2
+EXIT_INTERRUPTED = 130
 
 DEFAULT_DEMO_FOLDER = "gridfold-demo"
 
@@ -40,7 +43,8 @@ def build_parser():
         prog="gridfold",
         description="Merge small generating-plant cases into main network cases and solve them "
                     "connection by connection.",
-        epilog="Exit status: 0 every small case solved, 1 some did not, 2 error.")
+        epilog="Exit status: 0 every small case fully solved, 1 some did not (or had elements refused), "
+               "2 error, 130 interrupted.")
     parser.add_argument("--version", action="version", version="gridfold " + gridfold.__version__)
     parser.add_argument("--debug", action="store_true", help="show the full traceback of an error")
     # --debug is accepted after the subcommand too; SUPPRESS keeps the subparser from
@@ -112,7 +116,8 @@ def _run(args):
     print(format_table(result.rows))
     print()
     print("summary written to", result.summary_csv)
-    return EXIT_SOLVED if result.all_solved else EXIT_UNSOLVED
+    print("run record written to", result.record_path)
+    return result.exit_code
 
 
 def _demo(args):
@@ -164,6 +169,11 @@ def main(argv=None):
         return EXIT_SOLVED
     try:
         return args.handler(args)
+    except KeyboardInterrupt as interrupt:
+        sys.stdout.flush()
+        where = str(interrupt) or "interrupted"
+        print(f"gridfold: {where}; temporary copies removed", file=sys.stderr)
+        return EXIT_INTERRUPTED
     except Exception as error:  # every failure of a command ends as exit status 2
         sys.stdout.flush()
         if args.debug:

@@ -283,6 +283,7 @@ _OUTPUT_GUIDE = """\
       <main>_solved_<small>_final_solved.sav  solved with the whole small case
       <main>_unsolved_lf.txt                how far a small case that did not solve came
       progress.txt                          the engine's progress output
+  {results}/run_record.json                what the run did, pair by pair: outcome, elements, connections
   {results}/<main>_solved.sav              final solved main case with every small case
   {results}/<main>_unsolved_lf.txt         every small case of <main> that did not solve"""
 

@@ -20,11 +20,20 @@ def written_whole(path, suffix=""):
     os.close(handle)
     try:
         yield temporary
+        # mkstemp makes the file readable by its owner only; the finished file gets the
+        # permissions any new file of the user gets.
+        os.chmod(temporary, 0o666 & ~_current_umask())
         os.replace(temporary, path)
     except BaseException:
         with contextlib.suppress(OSError):
             os.remove(temporary)
         raise
+
+
+def _current_umask():
+    mask = os.umask(0o022)
+    os.umask(mask)
+    return mask
 
 
 def write_text_whole(path, text):

@@ -275,7 +275,7 @@ def _connections_section(pair, folder):
             state, cls, failed_seen = "failed: the run stopped here", "step-failed", True
         else:
             state, cls = "not tried", "step-idle"
-        buses = connection.get("buses") or [connection.get("from_bus"), connection.get("to_bus")]
+        buses = connection.get("buses") or [connection.get(k) for k in ("from_bus", "to_bus", "third_bus")]
         rows.append(f"<tr><td class=num>{_e(connection.get('index'))}</td>"
                     f"<td>{_e(' - '.join(str(b) for b in buses if b is not None))}</td>"
                     f"<td>{_e(connection.get('id'))}</td><td class={cls}>{_e(state)}</td>"

@@ -1,49 +1,36 @@
-"""Summary of a run: for every main case and small case, what was added and how far the solve came.
+"""Summary of a run, computed from its run record (run_record.json).
 
-Everything is read back from the files the run leaves in each results folder
-(parent folder / small case / main case): the status report gives the elements added and
-the engine codes of every call, the saved solved cases and the unsolved log tell how far
-the connection-by-connection solve came. Files left by an earlier run in the same folders
-are told apart with an `OutputSnapshot` taken before the run.
+The driver writes one record per run: for every main case and small case pair its outcome,
+the elements accepted and refused, the connections and how far they got. The summary table,
+summary.csv and the exit status are all computed from that record, so that they cannot
+disagree with what the run did.
 """
 import csv
 import io
+import json
 import os
-import re
 from dataclasses import dataclass, field
 
-from gridfold.files import resolve_ignoring_case, write_text_whole
+from gridfold.files import write_text_whole
 
 FULLY_SOLVED = "fully solved"
 BASE_UNSOLVED = "base case unsolved"
-NOT_FINISHED = "not finished"
 NOT_RUN = "not run"
+ISLANDED = "islanded"
+ERROR = "error"
 
-#: Total key of each status-report section and the name of its element kind in the summary.
-ELEMENT_KINDS = (
-    ("total_bus", "buses"),
-    ("total_line_branch", "line_branches"),
-    ("total_trn_branch", "transformers"),
-    ("total_gen", "generators"),
-    ("total_fsh", "fixed_shunts"),
-    ("total_swsh", "switched_shunts"),
-    ("total_lod", "loads"),
-    ("total_ind", "induction_machines"),
-)
+EXIT_SOLVED = 0
+EXIT_UNSOLVED = 1
+EXIT_ERROR = 2
 
-CSV_COLUMNS = ("main_case", "small_case", "connecting_bus", "elements_added", "refused_calls") + tuple(
-    kind for _, kind in ELEMENT_KINDS) + ("solve", "connections_solved", "last_solved_case", "results_folder")
+#: Element kinds of the record, in the order of the adders.
+ELEMENT_KINDS = ("buses", "line_branches", "transformers", "generators", "fixed_shunts", "switched_shunts", "loads",
+                 "induction_machines")
 
-_BASE_FAILURE = "unsolved: "
-_NETWORK_FAILURE = "unsolved generating system: "
-_LAST_SUCCESS = "last_solve_success:"
-
-
-def _bus_text(value):
-    """A bus number from the workbook as text: 49.0 read from a cell is bus 49."""
-    if isinstance(value, float) and value.is_integer():
-        return str(int(value))
-    return "" if value is None else str(value)
+CSV_COLUMNS = ("main_case", "small_case", "connecting_bus", "elements_added", "refused_calls") + ELEMENT_KINDS + (
+    "solve", "connections_solved", "last_solved_case", "results_folder",
+    # added after the first columns, so that readers of the earlier layout keep working
+    "connections_total", "left_out_at_connecting_bus", "exit_class")
 
 
 def case_name(file_name):
@@ -51,36 +38,11 @@ def case_name(file_name):
     return str(file_name).split(".sav")[0]
 
 
-@dataclass
-class StudyPair:
-    """One main case and one small case of a study, as the run will meet them."""
-    main_case: str
-    small_case: str
-    connecting_bus: object
-    parent_folder: str
-
-    @property
-    def results_folder(self):
-        return os.path.join(self.parent_folder, self.small_case, self.main_case)
-
-    def output(self, suffix):
-        """Path of a file of this pair's results folder, named main case + `suffix`."""
-        return os.path.join(self.results_folder, self.main_case + suffix)
-
-    @property
-    def status_file(self):
-        return self.output("_status_" + self.small_case + ".txt")
-
-    @property
-    def unsolved_log(self):
-        return self.output("_unsolved_lf.txt")
-
-    @property
-    def final_solved_case(self):
-        return self.output("_solved_" + self.small_case + "_final_solved.sav")
-
-    def watched_files(self):
-        return (self.status_file, self.unsolved_log, self.final_solved_case)
+def _bus_text(value):
+    """A bus number as text: 49.0 is bus 49."""
+    if isinstance(value, float) and value.is_integer():
+        return str(int(value))
+    return "" if value is None else str(value)
 
 
 @dataclass
@@ -94,9 +56,13 @@ class SummaryRow:
     connections_solved: object = None
     last_solved_case: str = ""
     results_folder: str = ""
+    connections_total: object = None
+    left_out: int = 0
+    exit_class: int = EXIT_UNSOLVED
 
     @property
     def elements_added(self):
+        """Elements the engine accepted."""
         return sum(self.elements.values())
 
     @property
@@ -104,131 +70,18 @@ class SummaryRow:
         return self.solve == FULLY_SOLVED
 
 
-def study_pairs(main_rows, case_rows, base_folder):
-    """Every (main case, small case) pair in run order, from enabled workbook rows.
-
-    `main_rows` hold "snapshot filename"; `case_rows` hold "name of case to be added",
-    "connecting bus number" and "parent_path". Relative folders are taken from `base_folder`.
-    """
-    pairs = []
-    for main in main_rows:
-        for small in case_rows:
-            parent = str(small.get("parent_path", ""))
-            if not os.path.isabs(parent):
-                parent = os.path.join(base_folder, parent)
-            pairs.append(StudyPair(case_name(main["snapshot filename"]), case_name(small["name of case to be added"]),
-                                   small.get("connecting bus number"), parent))
-    return pairs
-
-
-class OutputSnapshot:
-    """What the run's watched output files looked like before a run.
-
-    After the run a file counts only when it is new or was rewritten (another inode,
-    modification time or size), so that results of an earlier run in the same folders are
-    not reported as this run's.
-    """
-
-    def __init__(self, pairs):
-        self._before = {}
-        for pair in pairs:
-            for path in pair.watched_files():
-                self._before[path] = _identity(path)
-
-    def is_fresh(self, path):
-        now = _identity(path)
-        return now is not None and now != self._before.get(path)
-
-
-def _identity(path):
-    try:
-        stat = os.stat(resolve_ignoring_case(path))
-    except OSError:
-        return None
-    return (stat.st_ino, stat.st_mtime_ns, stat.st_size)
-
-
-def _always_fresh(path):
-    return os.path.exists(resolve_ignoring_case(path))
-
-
-def read_status_report(path):
-    """Element counts by kind and the number of engine calls refused, from a status report.
-
-    A section's total line gives the number of elements read from the small case; every
-    other entry holds the engine's code for one call, 0 meaning accepted.
-    """
-    totals = dict.fromkeys((kind for _, kind in ELEMENT_KINDS), 0)
-    kinds = dict(ELEMENT_KINDS)
-    refused = 0
-    with open(path, encoding="utf-8", errors="replace") as stream:
-        for number, line in enumerate(stream, start=1):
-            if not line.startswith(" ") or not line.strip():
-                continue  # section header or the empty line after a section
-            key, separator, value = line.strip().rpartition(": ")
-            if not separator:
-                continue  # header of a nested block
-            key = key.strip()
-            try:
-                code = int(value)
-            except ValueError:
-                raise ValueError(f"{path}, line {number}: expected an integer after ': ', found {value!r}") from None
-            if key in kinds:
-                totals[kinds[key]] += code
-            elif code != 0:
-                refused += 1
-    return totals, refused
-
-
-def read_unsolved_log(path):
-    """(solve text, connections solved, last solved case) from a results folder's unsolved log."""
-    with open(path, encoding="utf-8", errors="replace") as stream:
-        line = stream.readline().rstrip("\r\n")
-    if line.startswith(_BASE_FAILURE):
-        return BASE_UNSOLVED, None, ""
-    if line.startswith(_NETWORK_FAILURE) and _LAST_SUCCESS in line:
-        last = line.split(_LAST_SUCCESS, 1)[1].strip()
-        match = re.search(r"_(\d+)\.sav$", last)
-        if match:
-            solved = int(match.group(1))
-            return f"solved up to connection {solved} (connection {solved + 1} failed)", solved, last
-        return NOT_FINISHED, None, last
-    raise ValueError(f"{path}: not an unsolved log line: {line!r}")
-
-
-def summarise(pairs, is_fresh=None, base_folder=None):
-    """One `SummaryRow` per pair, read from the results folders.
-
-    `is_fresh(path)` says whether a file belongs to the run being summarised (see
-    `OutputSnapshot`); by default every existing file does. Paths in the rows are shown
-    relative to `base_folder` when they lie under it.
-    """
-    is_fresh = is_fresh or _always_fresh
-    rows = []
-    for pair in pairs:
-        row = SummaryRow(pair.main_case, pair.small_case, pair.connecting_bus,
-                         results_folder=_shown(pair.results_folder, base_folder))
-        if is_fresh(pair.status_file):
-            row.elements, row.refused_calls = read_status_report(resolve_ignoring_case(pair.status_file))
-            row.solve = NOT_FINISHED
-        if is_fresh(pair.final_solved_case):
-            row.solve, row.last_solved_case = FULLY_SOLVED, pair.final_solved_case
-        elif is_fresh(pair.unsolved_log):
-            row.solve, row.connections_solved, row.last_solved_case = read_unsolved_log(
-                resolve_ignoring_case(pair.unsolved_log))
-        if row.last_solved_case:
-            row.last_solved_case = _shown(_from_base(row.last_solved_case, base_folder), base_folder)
-        rows.append(row)
-    return rows
-
-
-def _from_base(path, base_folder):
-    if base_folder and not os.path.isabs(path):
-        return os.path.join(base_folder, path)
-    return path
+def read_record(path):
+    """The run record at `path`, as a dict."""
+    with open(path, encoding="utf-8") as stream:
+        record = json.load(stream)
+    if record.get("format") != 1:
+        raise ValueError(f"{path}: not a run record of format 1")
+    return record
 
 
 def _shown(path, base_folder):
+    if not path:
+        return ""
     if base_folder:
         relative = os.path.relpath(os.path.abspath(path), os.path.abspath(base_folder))
         if not relative.startswith(os.pardir):
@@ -236,8 +89,44 @@ def _shown(path, base_folder):
     return path
 
 
+def rows_from_record(record, base_folder=None):
+    """One `SummaryRow` per pair of the record, in its order. Paths are shown relative to
+    `base_folder` when they lie under it."""
+    rows = []
+    for pair in record["pairs"]:
+        elements = pair["elements"]
+        outcome = pair["outcome"]
+        ran = outcome not in (NOT_RUN, ERROR) or pair.get("status_report")
+        row = SummaryRow(pair["main_case"], pair["small_case"], pair["connecting_bus"],
+                         elements=dict(elements["accepted"]) if ran else {},
+                         refused_calls=len(elements["refused"]),
+                         solve=outcome,
+                         results_folder=_shown(pair["results_folder"], base_folder),
+                         last_solved_case=_shown(pair.get("last_solved_case") or "", base_folder),
+                         left_out=len(elements["left_out_at_connecting_bus"]),
+                         exit_class=pair["exit_class"])
+        if outcome != FULLY_SOLVED and outcome not in (NOT_RUN, ERROR, BASE_UNSOLVED):
+            row.connections_solved = pair["connections_solved"]
+        if ran and outcome not in (NOT_RUN, ERROR):
+            row.connections_total = pair["connections_total"]
+        rows.append(row)
+    return rows
+
+
+def exit_code(record):
+    """0 when every pair solved fully, 1 when some did not (or had elements refused, or
+    were islanded), 2 when an error stopped a main case."""
+    code = EXIT_SOLVED
+    for main_case in record["main_cases"]:
+        if main_case.get("error"):
+            code = EXIT_ERROR
+    for pair in record["pairs"]:
+        code = max(code, int(pair["exit_class"]))
+    return code
+
+
 def _elements_text(row):
-    if row.solve == NOT_RUN:
+    if row.solve in (NOT_RUN, ERROR) and not row.elements:
         return "-"
     text = str(row.elements_added)
     if row.refused_calls:
@@ -267,10 +156,11 @@ def csv_text(rows):
     writer = csv.writer(buffer, lineterminator="\n")
     writer.writerow(CSV_COLUMNS)
     for row in rows:
-        counts = [row.elements.get(kind, 0) for _, kind in ELEMENT_KINDS]
+        counts = [row.elements.get(kind, 0) for kind in ELEMENT_KINDS]
         writer.writerow([row.main_case, row.small_case, _bus_text(row.connecting_bus), row.elements_added, row.refused_calls,
                          *counts, row.solve, "" if row.connections_solved is None else row.connections_solved,
-                         row.last_solved_case, row.results_folder])
+                         row.last_solved_case, row.results_folder,
+                         "" if row.connections_total is None else row.connections_total, row.left_out, row.exit_class])
     return buffer.getvalue()
 
 

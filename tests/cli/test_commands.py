@@ -41,13 +41,14 @@ def test_new_workbook_reads_back_as_a_study_with_the_embedded_engine(tmp_path):
     assert all(cell.comment is not None for cell in book["small_cases"][1])
 
 
-def test_a_blank_workbook_runs_and_summarises_nothing(tmp_path):
+def test_a_blank_workbook_has_nothing_to_run_and_says_so(tmp_path):
+    """Its example rows are disabled: an empty run must not pass for a successful one."""
     assert gridfold_command("new-workbook", "study.xlsx", cwd=tmp_path).returncode == 0
     result = gridfold_command("run", "study.xlsx", cwd=tmp_path)
-    assert result.returncode == 0, result.stderr
-    assert (tmp_path / "summary.csv").read_text().splitlines()[0].startswith("main_case,small_case,")
-    assert len((tmp_path / "summary.csv").read_text().splitlines()) == 1
-    assert not (tmp_path / "results").exists()
+    assert result.returncode == 2, result.stderr
+    assert "nothing to run, no enabled main case and small case row" in result.stderr
+    assert "'main_cases' as main_input" in result.stderr and "'notes'" in result.stderr
+    assert sorted(os.listdir(tmp_path)) == ["study.xlsx"]
 
 
 def test_new_workbook_keeps_an_existing_file_unless_forced(tmp_path):
@@ -76,22 +77,24 @@ def test_faults_in_a_workbook_are_named_before_the_run(tmp_path):
     assert gridfold_command("new-workbook", "study.xlsx", cwd=tmp_path).returncode == 0
     book = openpyxl.load_workbook(tmp_path / "study.xlsx")
     book["main_cases"]["A2"] = "yes"
+    book["small_cases"]["A2"] = "YES"
     book.save(tmp_path / "study.xlsx")
     result = gridfold_command("run", "study.xlsx", cwd=tmp_path)
     assert result.returncode == 2
     assert result.stderr.count("\n") == 1
-    assert "study.xlsx: main case file not found: " + os.path.join("main_cases", "summer_peak.sav") in result.stderr
+    assert "study.xlsx, main_cases row 2: main case file not found: " + os.path.join("main_cases", "summer_peak.sav") \
+        in result.stderr
 
     book["control"]["C4"] = "NOT APPLICABLE"  # the small cases lose their results folder
-    book["small_cases"]["A2"] = "YES"
     book.save(tmp_path / "study.xlsx")
     result = gridfold_command("run", "study.xlsx", cwd=tmp_path)
-    assert result.returncode == 2 and "small case 1 (solar_a.sav) has no results folder" in result.stderr
+    assert result.returncode == 2
+    assert "study.xlsx, small_cases row 2: small case solar_a.sav has no results folder" in result.stderr
     book["control"]["C4"] = 1
     book["control"]["D4"] = None  # enabled, but the folder cell left empty
     book.save(tmp_path / "study.xlsx")
     result = gridfold_command("run", "study.xlsx", cwd=tmp_path)
-    assert result.returncode == 2 and "small case 1 (solar_a.sav) has no results folder" in result.stderr
+    assert result.returncode == 2 and "small_cases row 2: small case solar_a.sav has no results folder" in result.stderr
 
     (tmp_path / "notes.txt.xlsx").write_text("not a workbook")
     result = gridfold_command("run", "notes.txt.xlsx", cwd=tmp_path)

@@ -8,6 +8,7 @@ import csv
 import hashlib
 import json
 import os
+import stat
 import subprocess
 import sys
 
@@ -140,3 +141,12 @@ def test_a_rerun_without_the_failing_plant_reports_only_its_own_results(study):
     assert [r["small_case"] for r in rows] == [s for s in SMALLS if s != TOO_LARGE] * 2
     assert all(r["solve"] == "fully solved" for r in rows)
     assert (folder / "results" / TOO_LARGE / MAINS[0] / f"{MAINS[0]}_unsolved_lf.txt").is_file()
+
+
+def test_demo_files_get_the_permissions_of_any_new_file(study):
+    folder, _, _ = study
+    umask = os.umask(0o022)
+    os.umask(umask)
+    for path in (folder / demo.WORKBOOK, folder / "summary.csv", folder / "main_cases" / demo.MAIN_CASES[0],
+                 folder / "results" / "run_record.json"):
+        assert stat.S_IMODE(os.stat(path).st_mode) == 0o666 & ~umask, path

@@ -1,4 +1,5 @@
-"""Run steps 1 to 5: engine settings and case lists from real workbooks (no engine needed)."""
+"""Engine settings and case lists read from real workbooks (no engine needed)."""
+import datetime
 import os
 
 import pytest
@@ -75,7 +76,7 @@ class TestBadRows:
 
     def test_missing_enabled_column(self, tmp_path):
         args = self.workbook(tmp_path, [["m", "base"]], [], main_labels=MAIN_LABELS[1:])
-        with pytest.raises(KeyError, match=r"'enabled'.*study\.xlsx.*sheet 'mains', row 2"):
+        with pytest.raises(KeyError, match=r"'enabled'.*study\.xlsx.*Mains row 2"):
             _build_case_lists(*args)
 
     def test_missing_source_column_matters_only_for_rows_that_take_part(self, tmp_path):
@@ -83,25 +84,45 @@ class TestBadRows:
         args = self.workbook(tmp_path, [["no", "m"]], [], main_labels=labels)
         assert len(_build_case_lists(*args)[1]) == 0
         args = self.workbook(tmp_path, [["no", "m"], [None, None], ["yes", "m"]], [], main_labels=labels)
-        with pytest.raises(KeyError, match=r"'snapshot filename'.*sheet 'mains', row 4"):
+        with pytest.raises(KeyError, match=r"'snapshot filename'.*Mains row 4"):
             _build_case_lists(*args)
 
     def test_case_sheet_without_results_folder(self, tmp_path):
         args = self.workbook(tmp_path, [], [["yes", "s", "wind", 101]], case_enabled="NOT APPLICABLE")
-        with pytest.raises(KeyError, match=r"'parent_path'.*sheet 'cases', row 2.*sheet run enabled' is 1"):
+        with pytest.raises(KeyError, match=r"'parent_path'.*Cases row 2.*sheet run enabled' is 1"):
             _build_case_lists(*args)
 
-    @pytest.mark.parametrize("row, column", [
-        (["yes", "s", None, 101], "name of case to be added"),
-        (["yes", 7, "wind", 101], "filepath of case to be added"),
-        (["yes", "s", "wind", "bus a"], "connecting bus number"),
-        (["yes", "s", "wind", 101.5], "connecting bus number"),
-        (["yes", "s", "wind", None], "connecting bus number"),
+    @pytest.mark.parametrize("row, column, error", [
+        (["yes", "s", None, 101], "name of case to be added", ValueError),
+        (["yes", None, "wind", 101], "filepath of case to be added", ValueError),
+        (["yes", "s", datetime.date(2030, 1, 1), 101], "name of case to be added", TypeError),
+        (["yes", "s", "wind", "bus a"], "connecting bus number", TypeError),
+        (["yes", "s", "wind", 101.5], "connecting bus number", TypeError),
+        (["yes", "s", "wind", None], "connecting bus number", TypeError),
     ])
-    def test_cells_that_cannot_name_a_file_or_a_bus(self, tmp_path, row, column):
+    def test_cells_that_cannot_name_a_file_or_a_bus(self, tmp_path, row, column, error):
         args = self.workbook(tmp_path, [], [["no", None, None, None], row])
-        with pytest.raises(TypeError, match=rf"sheet 'cases', column '{column}', row 3"):
+        with pytest.raises(error, match=rf"Cases row 3, column '{column}'"):
             _build_case_lists(*args)
+
+    def test_names_kept_as_numbers_are_their_text(self, tmp_path):
+        # the disabled row's empty cells make pandas read both columns as reals: 2030.0, 7.0
+        args = self.workbook(tmp_path, [], [["no", None, None, None], ["yes", 7, 2030, 101], ["yes", 7.5, "x", 101]])
+        small = _build_case_lists(*args)[2]
+        assert [(row["filepath"], row["filename"]) for row in small.values()] == [("7", "2030"), ("7.5", "x")]
+
+    @pytest.mark.parametrize("name", ["../escape/wind", "sub/wind.sav", "sub\\wind", ".."])
+    def test_a_name_with_a_folder_in_it_is_refused(self, tmp_path, name):
+        args = self.workbook(tmp_path, [], [["yes", "s", name, 101]])
+        with pytest.raises(ValueError, match=r"without folder separators or '\.\.'.*Cases row 2"):
+            _build_case_lists(*args)
+
+    def test_an_enabled_value_neither_yes_nor_no_is_named(self, tmp_path, capsys):
+        args = self.workbook(tmp_path, [], [["y", "s", "wind", 101], ["no", "s", "sun", 102], [0, "s", "x", 1]])
+        assert len(_build_case_lists(*args)[2]) == 0
+        assert capsys.readouterr().out.splitlines() == [
+            f"warning: 'enabled' value 'y' is neither yes nor no; the row is left out: workbook "
+            f"'{os.path.join(*args)}', Cases row 2, column 'enabled'"]
 
     def test_bus_number_written_as_text(self, tmp_path):
         args = self.workbook(tmp_path, [], [["yes", "s", "wind", " 101 "]])

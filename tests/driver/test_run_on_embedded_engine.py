@@ -212,10 +212,11 @@ def test_two_main_cases_by_three_plants(tmp_path, psspy, caspy, capsys, monkeypa
 
 def test_plants_that_do_not_solve(tmp_path, psspy, caspy, monkeypatch):
     """The wind plant's turbine bus carries a load no network can serve (its connections solve
-    up to that bus); the last plant puts a huge load on a main bus (its base case cannot
-    solve). Both are logged in the one parent-folder log, and no final solved case is made."""
-    study = Study(tmp_path, psspy, huge_loads={"Wind": 2004, "SolarB": 105})
+    up to that bus); the last plant's base case is made not to solve. Both are logged in the
+    one parent-folder log, and no final solved case is made."""
+    study = Study(tmp_path, psspy, huge_loads={"Wind": 2004})
     engine = EngineCalls(monkeypatch, psspy)
+    engine.fail_base = {"solarb"}
     study.run()
 
     wind_log = read_text(study.path("wind", "summer", "summer_unsolved_lf.txt"))
@@ -265,13 +266,32 @@ def test_a_base_case_failing_in_the_middle(tmp_path, psspy, caspy, monkeypatch):
     assert len(engine.modify_gen_buses(final_case)) == 3
 
 
-def test_an_error_part_way_deletes_the_temporary_copies_and_reaches_the_caller(tmp_path, psspy):
+def test_an_error_part_way_deletes_the_temporary_copies_and_reaches_the_caller(tmp_path, psspy, monkeypatch):
     study = Study(tmp_path, psspy, mains=("Summer", "Winter"))
-    os.remove(os.path.join(study.small_dir, "Wind.sav"))
-    with pytest.raises(Exception, match="wind.sav"):
+    real_save = psspy.save
+
+    def disk_full_at_wind(*args, **kwargs):
+        path = kwargs.get("sfile", args[0] if args else "")
+        if "_added_bus_wind" in path:
+            raise OSError("disk full: " + path)
+        return real_save(*args, **kwargs)
+    monkeypatch.setattr(psspy, "save", disk_full_at_wind)
+    with pytest.raises(OSError, match="disk full"):
         study.run()
     assert file_contents(study.main_dir) == study.originals
     assert os.path.isfile(study.path("solara", "summer", "summer_added_solara.sav"))  # written before stays
+    record = json.loads(read_text(os.path.join(study.results, "run_record.json")))
+    assert [p["outcome"] for p in record["pairs"]] == ["fully solved", "error", "not run"] + ["not run"] * 3
+    assert record["main_cases"][0]["error"].startswith("OSError: disk full")
+
+
+def test_a_missing_small_case_file_stops_the_run_before_any_output(tmp_path, psspy):
+    study = Study(tmp_path, psspy, mains=("Summer", "Winter"))
+    os.remove(os.path.join(study.small_dir, "Wind.sav"))
+    with pytest.raises(ValueError, match=r"Small Cases row 3: small case file not found: .*wind\.sav"):
+        study.run()
+    assert file_contents(study.main_dir) == study.originals
+    assert not os.path.exists(study.results)
 
 
 @pytest.mark.parametrize("lists", ["no main case", "no small case"])
@@ -297,19 +317,15 @@ def test_a_bus_capacity_missing_or_not_whole(tmp_path, psspy, monkeypatch, init,
     assert file_contents(study.main_dir) == study.originals
 
 
-def test_a_repeated_small_case_name_replays_its_machines_once_with_the_later_data(tmp_path, psspy, capsys, monkeypatch):
+def test_a_repeated_small_case_name_is_refused_before_the_run(tmp_path, psspy, capsys):
+    """Two rows with one small case name would write into one results folder."""
     study = Study(tmp_path, psspy, plants=(SOLAR_A,))
     study.workbook = study_workbook(study.root, psse_path=gridfold.EMBEDDED_ENGINE_PATH, results_folder=study.results,
                                     main_cases=[("yes", study.main_dir, "Summer")],
                                     small_cases=[(1, study.small_dir, "SolarA", 104), (1, study.small_dir, "solara.sav", 104)])
-    engine = EngineCalls(monkeypatch, psspy)
-    capsys.readouterr()
-    study.run()
-    assert processing_lines(capsys.readouterr().out) == [STARS, "Processing summer with solara"] * 2
-    # the results folder is shared: its map is the second one's, which moved the first one's buses
-    later = study.renumber_map("solara", "summer")
-    assert set(later) == {201, 1002, 1003}
-    assert engine.modify_gen_buses(os.path.join(study.results, "summer_solved.sav")) == [later[1003]]
+    with pytest.raises(ValueError, match="Small Cases row 2 and Small Cases row 3 would share the results folder"):
+        study.run()
+    assert not os.path.exists(study.results)
 
 
 def test_a_main_case_the_engine_cannot_open_stops_the_run(tmp_path, psspy, monkeypatch):

@@ -235,11 +235,11 @@ STATUS = [
     ("add_fixed_shunt", "_added_fixed_shunt_", "pssfsh", [FIXED_SHUNT, dict(FIXED_SHUNT, ID="2")],
      {"shunt_data": [0, 9]}, [("total_fsh", 2), ("Fixed Shunt 1001, Id:1 ", 0), ("Fixed Shunt 1001, Id:2", 9)]),
     ("add_switched_shunt", "_added_switched_shunt_", "psswsh", [SWITCHED_SHUNT], {"switched_shunt_data_5": [4]},
-     [("total_swsh", 1), ("Fixed Shunt 1003, Id:S1", 4)]),
+     [("total_swsh", 1), ("Switched Shunt 1003, Id:S1", 4)]),
     ("add_load", "_added_load_", "psslod", [LOAD, dict(LOAD, ID="L2"), LOAD], {"load_data_6": [1, 2, 3]},
      [("total_lod", 3), ("Load 1002, Id:L1", 3), ("Load 1002, Id:L2", 2)]),
     ("add_induction_machine", "_added_ind_", "pssind", [INDUCTION], {"induction_machine_data": [5]},
-     [("total_ind", 1), ("Load 1002, Id:M1", 5)]),
+     [("total_ind", 1), ("Induction Machine 1002, Id:M1", 5)]),
 ]
 
 
@@ -264,8 +264,8 @@ def test_empty_table_still_saves(recording, adder, table, total_key):
 def test_switched_shunts_below_34_4_are_recorded_as_not_added(recording):
     engine = recording.engine(34.2)
     status = engine.add_switched_shunt(small_case(psswsh=[SWITCHED_SHUNT, dict(SWITCHED_SHUNT, ID="S2")]), "m", "s", "d")
-    assert status == {"total_swsh": 2, "Fixed Shunt 1003, Id:S1": NO_ENGINE_CALL_FOR_VERSION,
-                      "Fixed Shunt 1003, Id:S2": NO_ENGINE_CALL_FOR_VERSION}
+    assert status == {"total_swsh": 2, "Switched Shunt 1003, Id:S1": NO_ENGINE_CALL_FOR_VERSION,
+                      "Switched Shunt 1003, Id:S2": NO_ENGINE_CALL_FOR_VERSION}
     assert NO_ENGINE_CALL_FOR_VERSION != 0
     assert recording.log.names() == ["save"]
 

@@ -31,6 +31,14 @@ def test_collisions_skip_main_numbers_in_table_order(capsys):
         "Conflicting bus numbers found. Renumbering...\nBus numbers have been successfully renumbered.\n")
 
 
+def test_a_bus_listed_twice_is_searched_again_and_keeps_its_place():
+    case = complete_case(pssbus={"NUM": (100, 101, 100)}, psslod={"NUM": (100, 101)})
+    _, mapping = gm.renumber_buses(case, case.pssbus, {"NUM": (100, 101)}, None)
+    # the second listing searches on from the numbers already given: 900002 replaces 900000
+    assert list(mapping.items()) == [(100, 900002), (101, 900001)]
+    assert case.psslod["NUM"] == (900002, 900001)
+
+
 def test_no_collision_leaves_the_case_alone(capsys):
     bus_table = {"NUM": (1, 2)}
     case = complete_case(pssbus=bus_table)

@@ -37,6 +37,15 @@ struct ShuntControl {
     double b_present_pu = 0.0;     // susceptance in the admittance matrix (updated by the adjustment)
 };
 
+// A branch of the linear (dc) load-flow model: P from `from` to `to` is
+// b * (theta_from - theta_to - shift).
+struct DcBranch {
+    int from = -1;
+    int to = -1;
+    double b = 0.0;      // series susceptance, scaled by the ratios of transformers
+    double shift = 0.0;  // phase shift (radians) from `from` to `to`
+};
+
 struct AcProblem {
     int n = 0;                // number of buses solved
     double base_mva = 100.0;  // system base
@@ -56,6 +65,11 @@ struct AcProblem {
     // shift met on the way from the swing bus, so that a flat start carries no flow
     // through phase-shifting windings.
     Eigen::VectorXd v_flat_angle;
+    std::vector<DcBranch> dc_branches;  // the network as the linear (dc) model sees it
+    // Angles (radians) of the linear load flow, computed on first use; empty until then or
+    // when that model cannot be solved (dc_angle_failed).
+    Eigen::VectorXd dc_angle;
+    bool dc_angle_failed = false;
 };
 
 }  // namespace gridfold::pf

@@ -1,6 +1,7 @@
-// Two-port models of lines and transformer windings, in per unit on the system base. The
-// admittance matrix and the branch flows are both built from these, so a flow reported for
-// a branch is the one the solution balanced.
+// Two-port models of lines and transformer windings, in per unit on the system base, as the
+// admittance matrix of the solution holds them (network_to_problem.cpp), for the flows the
+// engine reports per branch. A change to the branch model there belongs here too; the flow
+// tests check every bus balance against the solution.
 #pragma once
 
 #include <array>

@@ -3,20 +3,25 @@
 namespace gridfold::pf {
 
 LinearStatus SparseLinearSolver::analyse(const RealSparse& matrix) {
-    lu_.analyse(matrix);
-    fallback_analysed_ = false;
-    analysed_ = true;
     factorised_ = false;
-    rows_ = matrix.rows();
-    nonzeros_ = matrix.nonZeros();
-    return LinearStatus::ok;
+    fallback_analysed_ = false;
+    using_fallback_ = false;
+    analysed_ = lu_.analyse(matrix) == LuStatus::ok;
+    return analysed_ ? LinearStatus::ok : LinearStatus::pattern_changed;
 }
 
 LinearStatus SparseLinearSolver::factorise(const RealSparse& matrix) {
     if (!analysed_) return LinearStatus::not_analysed;
+    return factorise_with_search(matrix);
+}
+
+LinearStatus SparseLinearSolver::factorise_with_search(const RealSparse& matrix) {
     factorised_ = false;
     ++factorizations_;
-    using_fallback_ = !lu_.factorise(matrix);
+    ++pivot_searches_;
+    const LuStatus status = lu_.factorise(matrix);
+    if (status == LuStatus::pattern_changed) return LinearStatus::pattern_changed;
+    using_fallback_ = status != LuStatus::ok;
     if (using_fallback_) {
         if (!fallback_) fallback_ = std::make_unique<Eigen::SparseLU<RealSparse, Eigen::COLAMDOrdering<int>>>();
         if (!fallback_analysed_) {
@@ -32,8 +37,20 @@ LinearStatus SparseLinearSolver::factorise(const RealSparse& matrix) {
 
 LinearStatus SparseLinearSolver::refactorise(const RealSparse& matrix) {
     if (!analysed_) return LinearStatus::not_analysed;
-    if (matrix.rows() != rows_ || matrix.nonZeros() != nonzeros_) return LinearStatus::pattern_changed;
-    return factorise(matrix);
+    // After a fallback the pivots of the left-looking LU are unknown: search again.
+    if (!lu_.factorised()) return factorise_with_search(matrix);
+    switch (lu_.refactorise(matrix)) {
+        case LuStatus::ok:
+            ++factorizations_;
+            using_fallback_ = false;
+            factorised_ = true;
+            return LinearStatus::ok;
+        case LuStatus::pattern_changed:
+            factorised_ = false;
+            return LinearStatus::pattern_changed;
+        default:  // a pivot became too small
+            return factorise_with_search(matrix);
+    }
 }
 
 LinearStatus SparseLinearSolver::solve(Eigen::VectorXd& rhs) {
@@ -42,8 +59,8 @@ LinearStatus SparseLinearSolver::solve(Eigen::VectorXd& rhs) {
         Eigen::VectorXd x = fallback_->solve(rhs);
         if (fallback_->info() != Eigen::Success) return LinearStatus::bad_result;
         rhs.swap(x);
-    } else {
-        lu_.solve(rhs);
+    } else if (lu_.solve(rhs) != LuStatus::ok) {
+        return LinearStatus::bad_result;
     }
     if (!rhs.allFinite()) return LinearStatus::bad_result;
     return LinearStatus::ok;

@@ -1,9 +1,10 @@
 // Sparse linear solver used by the Newton-Raphson iterations.
 //
-// Life cycle: analyse() once per sparsity pattern (column ordering), factorise() for the
-// first numeric factorization of that pattern,
-// refactorise() for later matrices with the same pattern, solve() in place.
-// Every step returns a status code; nothing throws.
+// Life cycle: analyse() once per sparsity pattern (column ordering); factorise() for the
+// first numeric factorization of that pattern, which also chooses the pivots;
+// refactorise() for later matrices of the same pattern, which reuses the pivots and the
+// patterns of the factors and searches for new pivots only when one has become too
+// small; solve() in place. Every step returns a status code; nothing throws.
 #pragma once
 
 #include <Eigen/SparseCore>
@@ -20,9 +21,9 @@ using RealSparse = Eigen::SparseMatrix<double, Eigen::ColMajor, int>;
 enum class LinearStatus {
     ok = 0,
     not_analysed = 1,    // factorise/solve called before analyse
-    pattern_changed = 2, // refactorise called with a matrix of another pattern
+    pattern_changed = 2, // factorise or refactorise called with a matrix of another pattern
     singular = 3,        // numeric factorization failed (singular or badly conditioned)
-    not_factorised = 4,  // solve called before a successful factorization
+    not_factorised = 4,  // solve or refactorise called before a successful factorization
     bad_result = 5,      // the solution holds NaN or infinity
 };
 
@@ -30,18 +31,23 @@ class SparseLinearSolver {
 public:
     // Symbolic analysis of the matrix's pattern; invalidates any factorization.
     LinearStatus analyse(const RealSparse& matrix);
-    // Numeric factorization of a matrix whose pattern was analysed.
+    // Numeric factorization with a pivot search, of a matrix whose pattern was analysed.
     LinearStatus factorise(const RealSparse& matrix);
-    // Same as factorise, checked against the analysed pattern's size and nonzero count.
+    // Numeric factorization on the pivots of the last factorise; falls back to factorise
+    // when a pivot has become too small.
     LinearStatus refactorise(const RealSparse& matrix);
     // Solves matrix * x = rhs, overwriting rhs with x.
     LinearStatus solve(Eigen::VectorXd& rhs);
 
     bool analysed() const { return analysed_; }
-    // Number of numeric factorizations since construction (reported by the solver's statistics).
+    // Numeric factorizations since construction, of either kind (the solver's statistics).
     long factorizations() const { return factorizations_; }
+    // Of those, the ones that searched for pivots (factorise, and refactorise falling back).
+    long pivot_searches() const { return pivot_searches_; }
 
 private:
+    LinearStatus factorise_with_search(const RealSparse& matrix);
+
     // The left-looking LU first; Eigen's supernodal SparseLU (full partial pivoting) when
     // it finds no usable pivot, so that only a matrix both call singular is reported so.
     GilbertPeierlsLU lu_;
@@ -50,9 +56,8 @@ private:
     bool using_fallback_ = false;
     bool analysed_ = false;
     bool factorised_ = false;
-    Eigen::Index rows_ = 0;
-    Eigen::Index nonzeros_ = 0;
     long factorizations_ = 0;
+    long pivot_searches_ = 0;
 };
 
 }  // namespace gridfold::pf

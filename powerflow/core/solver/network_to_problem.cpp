@@ -1,9 +1,9 @@
 #include "core/solver/network_to_problem.hpp"
 
-#include "core/solver/branch_model.hpp"
 #include "core/transformer_values.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numeric>
 #include <tuple>
@@ -14,13 +14,30 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDeg = kPi / 180.0;
+// Series impedances smaller than this (pu) are raised to it, so that a jumper entered
+// with zero impedance stays a strong finite coupling instead of an infinite admittance.
+constexpr double kSmallestImpedance = 1e-6;
+constexpr double kJumperReactance = 1e-4;
+
+Complex series_admittance(double r, double x) {
+    if (std::hypot(r, x) < kSmallestImpedance) return 1.0 / Complex(0.0, kJumperReactance);
+    return 1.0 / Complex(r, x);
+}
+
 // Collects the admittance matrix as triplets; every bus gets a diagonal entry so that the
 // Jacobian always holds its diagonal.
 struct YBuilder {
     std::vector<Eigen::Triplet<Complex, int>> triplets;
     // Phase shift (radians) from the first bus to the second of each shifting two-port.
     std::vector<std::tuple<int, int, double>> shifts;
+    std::vector<DcBranch> dc_branches;
     void add(int i, int j, Complex y) { triplets.emplace_back(i, j, y); }
+    // The series admittance y as the linear (dc) model sees it: its susceptance at flat
+    // magnitudes, divided by the product of the ratios around it.
+    void dc(int f, int t, Complex y, double ratios, double shift) {
+        if (f == t) return;
+        dc_branches.push_back({f, t, -y.imag() / ratios, shift});
+    }
     // Two-port between problem buses f and t with the four admittance entries.
     void two_port(int f, int t, Complex yff, Complex yft, Complex ytf, Complex ytt) {
         add(f, f, yff);
@@ -30,11 +47,35 @@ struct YBuilder {
     }
 };
 
-// Transformer two-port between bus `from` (winding side, whose ratio tap_from carries the
-// phase shift) and bus `to`; the shift is remembered for the angle estimates.
-void add_transformer_two_port(YBuilder& yb, int from, int to, const Complex& tap_from, const TwoPort& y) {
-    if (std::arg(tap_from) != 0.0) yb.shifts.emplace_back(from, to, -std::arg(tap_from));
-    yb.two_port(from, to, y.yff, y.yft, y.ytf, y.ytt);
+// Transformer winding between bus `from` (winding side, complex ratio tap_from with phase
+// shift) and bus `to` (complex ratio tap_to: 1 for a star point, the merged winding's ratio
+// when the star point is joined to a winding bus), series admittance y, magnetising
+// admittance ymag at the winding bus. Ideal ratios on each side of the series impedance.
+void add_transformer_two_port(YBuilder& yb, int from, int to, Complex tap_from, Complex tap_to, Complex y,
+                              Complex ymag) {
+    const double shift = std::arg(tap_from) - std::arg(tap_to);
+    if (shift != 0.0) yb.shifts.emplace_back(from, to, -shift);
+    yb.two_port(from, to, y / std::norm(tap_from) + ymag, -y / (std::conj(tap_from) * tap_to),
+                -y / (tap_from * std::conj(tap_to)), y / std::norm(tap_to));
+    yb.dc(from, to, y, std::abs(tap_from) * std::abs(tap_to), shift);
+}
+
+// Series admittance of a transformer impedance given under its CZ code; a pair that
+// describes no impedance (zero) becomes a jumper.
+Complex transformer_admittance(double r, double x, int cz, double sbase_w, double sbase) {
+    const auto z = impedance_on_system_base(r, x, sbase_w > 0.0 ? sbase_w : sbase, cz, sbase);
+    return z ? series_admittance(z->real(), z->imag()) : series_admittance(0.0, 0.0);
+}
+
+// Magnetising admittance at the winding 1 bus, per unit on the system base. CM 2 gives the
+// no-load loss in W and the exciting current in per unit on the winding 1-2 base; the
+// magnetising susceptance is inductive (negative).
+Complex magnetising_on_system_base(const Transformer& t, double sbase) {
+    if (t.cm != 2) return Complex(t.mag1, t.mag2);
+    const double s_w = t.sbase12_mva > 0.0 ? t.sbase12_mva : sbase;
+    const double g = t.mag1 / 1e6 / s_w;
+    const double b = -std::sqrt(std::max(t.mag2 * t.mag2 - g * g, 0.0));
+    return Complex(g, b) * (s_w / sbase);
 }
 
 bool machine_regulates(const Machine& m) { return m.wmod != 3 && m.wmod != 4; }
@@ -46,6 +87,35 @@ double fixed_machine_q(const Machine& m) {
         return m.wpf < 0.0 ? -q : q;
     }
     return m.qg_mvar;
+}
+
+// Star impedances of a three-winding transformer on the system base:
+// Z1 = (Z12 + Z31 - Z23) / 2 and so on; a pairwise impedance that describes none is a jumper.
+std::array<Complex, 3> star_impedances(const Transformer& tr, double sbase) {
+    auto z_of = [&](double r, double x, double sb) {
+        const auto z = impedance_on_system_base(r, x, sb > 0.0 ? sb : sbase, tr.cz, sbase);
+        return z ? *z : Complex(0.0, kJumperReactance);
+    };
+    const Complex z12 = z_of(tr.r12, tr.x12, tr.sbase12_mva);
+    const Complex z23 = z_of(tr.r23, tr.x23, tr.sbase23_mva);
+    const Complex z31 = z_of(tr.r31, tr.x31, tr.sbase31_mva);
+    return {(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0, (z23 + z31 - z12) / 2.0};
+}
+
+// A star point read from a case holds 1 pu at 0 degrees until it is solved; a start from
+// there sets it against windings whose buses lie well away from 0 degrees. Such a star
+// point starts from the mean of its windings' bus voltages seen through their ratios.
+void start_star_points(DerivedProblem& d, const Network& net) {
+    AcProblem& p = d.problem;
+    for (const auto& star : d.star_starts) {
+        if (star.bus < 0 || star.windings.empty()) continue;
+        const Bus& bus = net.buses[d.network_bus[star.bus]];
+        if (bus.vm_pu != 1.0 || bus.va_deg != 0.0) continue;
+        Complex sum = 0.0;
+        for (const auto& [b, ratio] : star.windings) sum += p.v_start[b] / ratio;
+        const Complex mean = sum / static_cast<double>(star.windings.size());
+        if (std::isfinite(mean.real()) && std::isfinite(mean.imag()) && std::abs(mean) > 0.0) p.v_start[star.bus] = mean;
+    }
 }
 
 }  // namespace
@@ -78,7 +148,11 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         if (br.status != 0 && f >= 0 && t >= 0) connect(f, t);
     }
     // Windings of three-winding transformers in service, by status code.
-    auto winding_on = winding_in_service;
+    auto winding_on = [](const Transformer& t, int w) {
+        if (t.status == 0) return false;
+        if (!t.three_winding()) return true;
+        return !((t.status == 2 && w == 1) || (t.status == 3 && w == 2) || (t.status == 4 && w == 0));
+    };
     for (const auto& tr : net.transformers) {
         if (tr.status == 0) continue;
         if (!tr.three_winding()) {
@@ -168,9 +242,27 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         ++island_count;
     }
 
+    // A star point one of whose windings has no impedance is that winding's bus seen through
+    // the winding's ideal ratio: it is left out of the problem and its voltage follows the bus.
+    std::vector<int> merged_winding(net.transformers.size(), -1);
+    std::vector<uint8_t> merged_star(nb, 0);
+    for (size_t t = 0; t < net.transformers.size(); ++t) {
+        const auto& tr = net.transformers[t];
+        if (tr.status == 0 || !tr.three_winding()) continue;
+        const int star = index_of(tr.star_bus);
+        if (star < 0 || !solved_bus[star]) continue;
+        const auto zw = star_impedances(tr, sbase);
+        for (int w = 0; w < 3; ++w)
+            if (winding_on(tr, w) && live_bus(tr.buses[w]) >= 0 && std::abs(zw[w]) < kSmallestImpedance) {
+                merged_winding[t] = w;
+                merged_star[star] = 1;
+                break;
+            }
+    }
+
     d.problem_bus.assign(nb, -1);
     for (int i = 0; i < nb; ++i)
-        if (solved_bus[i]) {
+        if (solved_bus[i] && !merged_star[i]) {
             d.problem_bus[i] = static_cast<int>(d.network_bus.size());
             d.network_bus.push_back(i);
         }
@@ -202,8 +294,10 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     for (const auto& br : net.branches) {
         const int f = pb(br.from_bus), t = pb(br.to_bus);
         if (br.status == 0 || f < 0 || t < 0) continue;
-        const TwoPort y = line_two_port(br);
-        yb.two_port(f, t, y.yff, y.yft, y.ytf, y.ytt);
+        const Complex y = series_admittance(br.r_pu, br.x_pu);
+        const Complex half_b(0.0, br.b_pu / 2.0);
+        yb.two_port(f, t, y + half_b + Complex(br.gi_pu, br.bi_pu), -y, -y, y + half_b + Complex(br.gj_pu, br.bj_pu));
+        yb.dc(f, t, y, 1.0, 0.0);
     }
 
     // Transformers.
@@ -213,18 +307,42 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
             const int f = pb(tr.buses[0]), t = pb(tr.buses[1]);
             if (f < 0 || t < 0) continue;
             const Complex tap1 = std::polar(winding_ratio_pu(net, tr, 0), tr.windings[0].ang_deg * kDeg);
-            add_transformer_two_port(yb, f, t, tap1, two_winding_two_port(net, tr, sbase));
+            const double tap2 = winding_ratio_pu(net, tr, 1);
+            add_transformer_two_port(yb, f, t, tap1, tap2,
+                                     transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase),
+                                     magnetising_on_system_base(tr, sbase));
             continue;
         }
-        const int star = pb(tr.star_bus);
-        if (star < 0) continue;
-        // Star equivalent of the three pairwise impedances, each on the system base.
-        const std::array<Complex, 3> zw = star_impedances(tr, sbase);
+        const int star_index = index_of(tr.star_bus);
+        if (star_index < 0 || !solved_bus[star_index]) continue;
+        const int merged = merged_winding[&tr - net.transformers.data()];
+        const auto zw = star_impedances(tr, sbase);
+        auto tap_of = [&](int w) { return std::polar(winding_ratio_pu(net, tr, w), tr.windings[w].ang_deg * kDeg); };
+        // The star point's own problem bus, or the merged winding's bus behind its ratio.
+        int star = pb(tr.star_bus);
+        Complex star_tap = 1.0;
+        if (merged >= 0) {
+            star = pb(tr.buses[merged]);
+            star_tap = tap_of(merged);
+            d.merged_stars.push_back({star_index, star, star_tap});
+        } else {
+            StarStart start{star, {}};
+            for (int w = 0; w < 3; ++w)
+                if (winding_on(tr, w) && pb(tr.buses[w]) >= 0) start.windings.emplace_back(pb(tr.buses[w]), tap_of(w));
+            d.star_starts.push_back(std::move(start));
+        }
         for (int w = 0; w < 3; ++w) {
             const int b = pb(tr.buses[w]);
             if (b < 0 || !winding_on(tr, w)) continue;
-            const Complex tap = std::polar(winding_ratio_pu(net, tr, w), tr.windings[w].ang_deg * kDeg);
-            add_transformer_two_port(yb, b, star, tap, winding_two_port(net, tr, w, zw[w], sbase));
+            const Complex ymag = w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0);
+            if (w == merged) {
+                yb.add(b, b, ymag);
+                continue;
+            }
+            // A winding's share of the star may have a negative resistance or reactance; only a
+            // vanishing impedance is replaced.
+            add_transformer_two_port(yb, b, star, tap_of(w), star_tap, series_admittance(zw[w].real(), zw[w].imag()),
+                                     ymag);
         }
     }
 
@@ -362,6 +480,8 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     p.ybus.resize(n, n);
     p.ybus.setFromTriplets(yb.triplets.begin(), yb.triplets.end());
     p.ybus.makeCompressed();
+    p.dc_branches = std::move(yb.dc_branches);
+    start_star_points(d, net);
 
     // Flat-start angles: breadth-first from each swing bus over the admittance pattern,
     // adding the phase shift of each shifting two-port crossed.
@@ -405,6 +525,7 @@ void refresh_voltages(DerivedProblem& d, const Network& net) {
     }
     for (const auto& c : p.controls)
         p.v_start[c.regulated_bus] = std::polar(c.v_set_pu, std::arg(p.v_start[c.regulated_bus]));
+    start_star_points(d, net);
 }
 
 std::uint64_t bus_fingerprint(const Network& net) {

@@ -12,9 +12,25 @@
 #include "core/network.hpp"
 #include "core/solver/ac_problem.hpp"
 
+#include <utility>
 #include <vector>
 
 namespace gridfold::pf {
+
+// A star point joined to one winding's bus (that winding has no impedance): its voltage is
+// the bus voltage divided by the winding's complex ratio.
+struct MergedStar {
+    int network_bus = -1;  // index into Network::buses of the star point
+    int problem_bus = -1;  // problem index of the winding's bus
+    Complex ratio = 1.0;
+};
+
+// A star point of the problem and its in-service windings (problem bus, complex ratio), from
+// which it takes its starting voltage while it holds no solved value.
+struct StarStart {
+    int bus = -1;
+    std::vector<std::pair<int, Complex>> windings;
+};
 
 struct DerivedProblem {
     AcProblem problem;
@@ -30,6 +46,8 @@ struct DerivedProblem {
     std::vector<double> swing_scheduled_p_pu;         // active power of those machines when derived
     std::vector<std::vector<int>> control_machines;
     std::vector<int> shunt_of_control;                 // index into Network::switched_shunts
+    std::vector<MergedStar> merged_stars;
+    std::vector<StarStart> star_starts;
 };
 
 // Builds the solver data of the network's present state. adjust_shunts selects whether

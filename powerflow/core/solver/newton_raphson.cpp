@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace gridfold::pf {
 
@@ -26,18 +27,6 @@ bool voltages_sane(const Eigen::VectorXcd& v, double ceiling) {
 Eigen::VectorXcd NewtonRaphson::injections(const AcProblem& p, const Eigen::VectorXcd& v) {
     const Eigen::VectorXcd current = p.ybus * v;
     return v.cwiseProduct(current.conjugate());
-}
-
-double NewtonRaphson::control_q(const AcProblem& p, const Eigen::VectorXcd& v, const Eigen::VectorXcd& injected,
-                                int c) const {
-    const int g = p.controls[c].gen_bus;
-    double q = injected[g].imag() - (p.s_power[g] - p.s_current[g] * std::abs(v[g])).imag();
-    // A limited control's output is held in s_power; add it back.
-    if (c < static_cast<int>(states_.size())) {
-        if (states_[c] == ControlState::at_max) q += p.controls[c].q_max_pu;
-        if (states_[c] == ControlState::at_min) q += p.controls[c].q_min_pu;
-    }
-    return q;
 }
 
 void NewtonRaphson::build_indices(const AcProblem& p) {
@@ -259,9 +248,10 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     Eigen::VectorXcd current, trial(v.size()), v_from;
     Eigen::VectorXcd best = v;
     double best_mismatch = INFINITY;
+    int best_worst = -1;
     double previous = INFINITY;
     int growth = 0;
-    bool limits_on = s.var_limit_iteration == 0;
+    bool limits_on = s.var_limit_iteration == 0 && !s.flat_start;
 
     check_admittance_pattern(p);
     build_indices(p);
@@ -277,9 +267,11 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
             result.outcome = NewtonOutcome::diverged;
             break;
         }
-        if (s.var_limit_iteration >= 0 && !limits_on &&
-            (it >= s.var_limit_iteration || largest < 10.0 * s.tolerance_pu))
-            limits_on = true;
+        if (s.var_limit_iteration >= 0 && !limits_on) {
+            const bool from_now = s.var_limit_iteration == 0 ? largest < s.flat_start_limits_pu
+                                                             : it >= s.var_limit_iteration;
+            if (from_now || largest < 10.0 * s.tolerance_pu) limits_on = true;
+        }
         bool switched = false;
         if (limits_on && !p.controls.empty() && apply_var_limits(p, v, current)) {
             switched = true;
@@ -289,6 +281,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
         }
         if (largest < best_mismatch) {
             best_mismatch = largest;
+            best_worst = worst;
             best = v;
         }
         result.largest_mismatch_pu = largest;
@@ -340,45 +333,93 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
         if (largest_dvm > kLargestMagnitudeStep) mu = kLargestMagnitudeStep / largest_dvm;
 
         v_from = v;
+        if (s.step != StepControl::full) mu = step_length(p, v_from, dx, mu, f.squaredNorm(), s);
         apply_step(v, v_from, dx, mu);
-        if (s.step != StepControl::full) {
-            const double norm0 = f.squaredNorm();
-            Eigen::VectorXd f_trial;
-            Eigen::VectorXcd c_trial;
-            int wb;
-            bool wq;
-            auto trial_norm = [&](double m) {
-                apply_step(trial, v_from, dx, m);
-                if (!voltages_sane(trial, s.v_ceiling_pu)) return double(INFINITY);
-                mismatch(p, trial, f_trial, c_trial, wb, wq);
-                const double n2 = f_trial.squaredNorm();
-                return std::isfinite(n2) ? n2 : double(INFINITY);
-            };
-            double norm1 = trial_norm(mu);
-            if (norm1 > norm0) {
-                if (s.step == StepControl::line_search && std::isfinite(norm1)) {
-                    // Quadratic model of |F(mu)|^2 from |F(0)|^2, its slope -2|F(0)|^2 along the
-                    // Newton direction and |F(mu)|^2: its minimiser is the first trial length.
-                    const double m = mu * norm0 / (norm0 + norm1);
-                    mu = std::clamp(m, 0.05 * mu, 0.5 * mu);
-                } else {
-                    mu *= 0.5;
-                }
-                norm1 = trial_norm(mu);
-                for (int h = 0; h < 6 && norm1 > norm0; ++h) {
-                    mu *= 0.5;
-                    norm1 = trial_norm(mu);
-                }
-            }
-            apply_step(v, v_from, dx, mu);
-        }
     }
     result.factorizations = linear_.factorizations() - factorizations_before;
     if (result.outcome != NewtonOutcome::converged) {
-        if (std::isfinite(best_mismatch) && voltages_sane(best, s.v_ceiling_pu)) v = best;
-        else v = Eigen::VectorXcd::Constant(v.size(), Complex(1.0, 0.0));
+        // The voltages returned are the best iterate, and the mismatch reported is its own.
+        if (std::isfinite(best_mismatch) && voltages_sane(best, s.v_ceiling_pu)) {
+            v = best;
+            result.largest_mismatch_pu = best_mismatch;
+            result.worst_bus = best_worst;
+        } else {
+            v = Eigen::VectorXcd::Constant(v.size(), Complex(1.0, 0.0));
+            result.largest_mismatch_pu = INFINITY;
+        }
     }
     return result;
+}
+
+double NewtonRaphson::trial_norm(const AcProblem& p, const Eigen::VectorXcd& v_from, const Eigen::VectorXd& dx,
+                                 double mu, double ceiling) {
+    trial_v_.resize(v_from.size());
+    apply_step(trial_v_, v_from, dx, mu);
+    if (!voltages_sane(trial_v_, ceiling)) return INFINITY;
+    int worst;
+    bool worst_q;
+    mismatch(p, trial_v_, trial_f_, trial_current_, worst, worst_q);
+    const double n2 = trial_f_.squaredNorm();
+    return std::isfinite(n2) ? n2 : INFINITY;
+}
+
+double NewtonRaphson::step_length(const AcProblem& p, const Eigen::VectorXcd& v_from, const Eigen::VectorXd& dx,
+                                  double mu, double norm0, const NewtonSettings& s) {
+    const double norm1 = trial_norm(p, v_from, dx, mu, s.v_ceiling_pu);
+    if (s.step == StepControl::optimal_multiplier) {
+        // A step that removes most of the mismatch is kept whole, so that the last iterations
+        // converge as fast as plain Newton.
+        if (norm1 <= 0.25 * norm0) return mu;
+        // Cubic model g(t) of the squared mismatch at v_from + t mu dx from g(0), its slope
+        // -2 g(0) along the Newton direction, g(1/2) and g(1); its minimiser in (0, 1] is the
+        // step length, checked against the mismatch it gives.
+        const double g0 = norm0, g1 = -2.0 * norm0;
+        const double gh = trial_norm(p, v_from, dx, 0.5 * mu, s.v_ceiling_pu);
+        double t = 0.5;
+        if (std::isfinite(norm1) && std::isfinite(gh)) {
+            // g(t) = g0 + g1 t + a t^2 + b t^3 through g(1/2) and g(1).
+            const double r1 = norm1 - g0 - g1, rh = gh - g0 - 0.5 * g1;
+            const double b = (r1 - 4.0 * rh) / (1.0 - 0.5);  // from r1 = a + b, rh = a/4 + b/8
+            const double a = r1 - b;
+            auto g = [&](double x) { return g0 + g1 * x + a * x * x + b * x * x * x; };
+            double best_t = 1.0, best_g = g(1.0);
+            // Stationary points: g1 + 2 a x + 3 b x^2 = 0.
+            const double qa = 3.0 * b, qb = 2.0 * a, qc = g1;
+            std::vector<double> roots;
+            if (std::abs(qa) < 1e-300) {
+                if (qb != 0.0) roots.push_back(-qc / qb);
+            } else {
+                const double disc = qb * qb - 4.0 * qa * qc;
+                if (disc >= 0.0) {
+                    roots.push_back((-qb + std::sqrt(disc)) / (2.0 * qa));
+                    roots.push_back((-qb - std::sqrt(disc)) / (2.0 * qa));
+                }
+            }
+            for (double x : roots)
+                if (x > 0.0 && x < 1.0 && g(x) < best_g) best_g = g(x), best_t = x;
+            t = std::max(best_t, 0.02);
+        } else if (!std::isfinite(gh)) {
+            t = 0.25;
+        }
+        if (t == 1.0 && norm1 <= norm0) return mu;
+        double norm_t = trial_norm(p, v_from, dx, t * mu, s.v_ceiling_pu);
+        if (std::isfinite(norm1) && norm1 < norm_t && norm1 <= norm0) return mu;
+        if (std::isfinite(gh) && gh < norm_t) norm_t = gh, t = 0.5;
+        for (int h = 0; h < 6 && norm_t > norm0; ++h) {
+            t *= 0.5;
+            norm_t = trial_norm(p, v_from, dx, t * mu, s.v_ceiling_pu);
+        }
+        return t * mu;
+    }
+    // Halving: a step that increases the mismatch is halved, up to 6 times.
+    if (norm1 <= norm0) return mu;
+    double m = 0.5 * mu;
+    double n = trial_norm(p, v_from, dx, m, s.v_ceiling_pu);
+    for (int h = 0; h < 6 && n > norm0; ++h) {
+        m *= 0.5;
+        n = trial_norm(p, v_from, dx, m, s.v_ceiling_pu);
+    }
+    return m;
 }
 
 }  // namespace gridfold::pf

@@ -24,7 +24,9 @@ enum class NewtonOutcome { converged = 0, iteration_limit = 1, diverged = 2 };
 enum class StepControl {
     full,         // plain Newton steps
     halving,      // halve the step (up to 6 times) while it increases the mismatch
-    line_search,  // step length minimising the mismatch along the Newton direction
+    // Step length from a cubic model of the squared mismatch along the Newton direction
+    // (optimal multiplier): keeps an iterate far from the solution from overshooting.
+    optimal_multiplier,
 };
 
 struct NewtonSettings {
@@ -36,6 +38,12 @@ struct NewtonSettings {
     // mismatch is below 10 times the tolerance. Once checked, controls switch to
     // fixed output at the violated limit and back when the voltage allows it.
     int var_limit_iteration = 0;
+    // The starting voltages are a flat start. Reactive outputs computed there say nothing
+    // about the solution (a flat magnitude across an off-nominal transformer alone shows
+    // thousands of Mvar), so limits asked from iteration 0 take effect at the first iterate
+    // whose largest mismatch is below flat_start_limits_pu.
+    bool flat_start = false;
+    double flat_start_limits_pu = 1.0;
     // Divergence: any non-finite value or magnitude <= 0 or above v_ceiling_pu, or a
     // largest mismatch above divergence_mismatch_pu that grew three iterations running.
     double v_ceiling_pu = 5.0;
@@ -45,7 +53,7 @@ struct NewtonSettings {
 struct NewtonResult {
     NewtonOutcome outcome = NewtonOutcome::iteration_limit;
     int iterations = 0;              // Newton steps taken
-    double largest_mismatch_pu = 0;  // at the returned voltages
+    double largest_mismatch_pu = 0;  // at the returned voltages (infinite when none was finite)
     int worst_bus = -1;              // internal index of the bus with the largest mismatch
     long factorizations = 0;
 };
@@ -60,7 +68,7 @@ enum class ControlState : uint8_t { regulating, at_max, at_min };
 class NewtonRaphson {
 public:
     // Runs the iterations. On failure the voltages are left at the iterate with the
-    // smallest mismatch, which is always finite.
+    // smallest mismatch (since the last change of control states), which is always finite.
     NewtonResult solve(AcProblem& problem, Eigen::VectorXcd& v, const NewtonSettings& settings,
                        const IterationObserver& observer = {});
 
@@ -69,10 +77,6 @@ public:
     // Sets the control states the next solve starts with (sizes must match, else ignored).
     void set_control_states(const std::vector<ControlState>& states) { preset_ = states; }
 
-    // Reactive output (pu) of the machines of control c at voltages v, given the
-    // injections at v (see injections()) and the control states of the last solve.
-    double control_q(const AcProblem& problem, const Eigen::VectorXcd& v, const Eigen::VectorXcd& injected,
-                     int c) const;
     // Bus currents Y v at the voltages of the last converged solve (empty after a failure).
     const Eigen::VectorXcd& converged_current() const { return converged_current_; }
     // Complex power (pu) injected into the network at each bus at voltages v.
@@ -90,7 +94,16 @@ private:
     bool apply_var_limits(AcProblem& problem, Eigen::VectorXcd& v, const Eigen::VectorXcd& current);
     void apply_step(Eigen::VectorXcd& v, const Eigen::VectorXcd& from, const Eigen::VectorXd& dx, double mu) const;
 
+    // Squared mismatch norm at v_from + mu * dx, infinite when the voltages are not sane.
+    double trial_norm(const AcProblem& problem, const Eigen::VectorXcd& v_from, const Eigen::VectorXd& dx, double mu,
+                      double ceiling);
+    // Step length along dx from v_from, whose squared mismatch norm is norm0, for the step control.
+    double step_length(const AcProblem& problem, const Eigen::VectorXcd& v_from, const Eigen::VectorXd& dx, double mu,
+                       double norm0, const NewtonSettings& settings);
+
     std::vector<ControlState> states_;
+    Eigen::VectorXcd trial_v_, trial_current_;
+    Eigen::VectorXd trial_f_;
     Eigen::VectorXcd converged_current_;
     std::vector<ControlState> preset_;
     std::vector<int> back_switches_;

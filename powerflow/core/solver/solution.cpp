@@ -71,22 +71,67 @@ bool solve_reduced_susceptance(const AcProblem& p, const std::vector<uint8_t>& s
     return true;
 }
 
-// Linear (dc) estimate of the angles: -Im(Y) theta = P over the non-swing buses, swing
-// angles held.
-void estimate_angles(const AcProblem& p, Eigen::VectorXcd& v) {
-    std::vector<uint8_t> selected(p.n);
-    Eigen::VectorXd fixed(p.n);
-    for (int k = 0; k < p.n; ++k) {
-        selected[k] = !p.is_swing[k];
-        fixed[k] = std::arg(v[k]);
-    }
-    Eigen::VectorXd rhs = (p.s_power - p.s_current).real();
-    Eigen::VectorXd theta;
-    if (!solve_reduced_susceptance(p, selected, rhs, fixed, theta)) return;
-    // Estimates far beyond any operating point would only mislead the iterations.
-    if ((theta - fixed).cwiseAbs().maxCoeff() > 2.0 * kPi) return;
+// Angles of the linear (dc) load flow: B theta = P + the injections equivalent to the phase
+// shifts, over the non-swing buses, swing angles held. B is built from the series
+// susceptances alone (no shunts), which is what makes the estimate a load flow. Computed
+// once per derived problem (its topology), then reused by every start that asks for it.
+const Eigen::VectorXd* dc_angles(AcProblem& p) {
+    if (p.dc_angle.size() == p.n) return &p.dc_angle;
+    if (p.dc_angle_failed) return nullptr;
+    p.dc_angle_failed = true;
+    std::vector<int> index(p.n, -1);
+    int m = 0;
     for (int k = 0; k < p.n; ++k)
-        if (selected[k]) v[k] = std::polar(std::abs(v[k]), theta[k]);
+        if (!p.is_swing[k]) index[k] = m++;
+    Eigen::VectorXd fixed(p.n);
+    for (int k = 0; k < p.n; ++k) fixed[k] = p.v_flat_angle[k];
+    if (m == 0) {
+        p.dc_angle = fixed;
+        p.dc_angle_failed = false;
+        return &p.dc_angle;
+    }
+    Eigen::VectorXd rhs(m);
+    for (int k = 0; k < p.n; ++k)
+        if (index[k] >= 0) rhs[index[k]] = (p.s_power[k] - p.s_current[k]).real();
+    std::vector<Eigen::Triplet<double, int>> t;
+    t.reserve(4 * p.dc_branches.size() + static_cast<size_t>(m));
+    for (int k = 0; k < m; ++k) t.emplace_back(k, k, 0.0);
+    for (const auto& br : p.dc_branches) {
+        const int f = index[br.from], to = index[br.to];
+        // Flow f -> t is b (theta_f - theta_t - shift): the shift enters as fixed injections.
+        if (f >= 0) {
+            t.emplace_back(f, f, br.b);
+            rhs[f] += br.b * br.shift;
+            if (to >= 0) t.emplace_back(f, to, -br.b);
+            else rhs[f] += br.b * fixed[br.to];
+        }
+        if (to >= 0) {
+            t.emplace_back(to, to, br.b);
+            rhs[to] -= br.b * br.shift;
+            if (f >= 0) t.emplace_back(to, f, -br.b);
+            else rhs[to] += br.b * fixed[br.from];
+        }
+    }
+    RealSparse b(m, m);
+    b.setFromTriplets(t.begin(), t.end());
+    b.makeCompressed();
+    Eigen::SparseLU<RealSparse, Eigen::COLAMDOrdering<int>> lu;
+    lu.compute(b);
+    if (lu.info() != Eigen::Success) return nullptr;
+    const Eigen::VectorXd x = lu.solve(rhs);
+    if (lu.info() != Eigen::Success || !x.allFinite()) return nullptr;
+    p.dc_angle = fixed;
+    for (int k = 0; k < p.n; ++k)
+        if (index[k] >= 0) p.dc_angle[k] = x[index[k]];
+    p.dc_angle_failed = false;
+    return &p.dc_angle;
+}
+
+void estimate_angles(AcProblem& p, Eigen::VectorXcd& v) {
+    const Eigen::VectorXd* theta = dc_angles(p);
+    if (!theta) return;
+    for (int k = 0; k < p.n; ++k)
+        if (!p.is_swing[k]) v[k] = std::polar(std::abs(v[k]), (*theta)[k]);
 }
 
 // One reactive-power step for the free magnitudes: -Im(Y) dV = dQ / V.
@@ -107,7 +152,7 @@ void estimate_magnitudes(const AcProblem& p, Eigen::VectorXcd& v) {
         }
 }
 
-Eigen::VectorXcd starting_voltages(const AcProblem& p, StartMode mode, bool repair) {
+Eigen::VectorXcd starting_voltages(AcProblem& p, StartMode mode, bool repair) {
     Eigen::VectorXcd v = p.v_start;
     if (mode == StartMode::present) {
         if (repair)
@@ -166,6 +211,106 @@ bool adjust_switched_shunts(AcProblem& p, const Eigen::VectorXcd& v) {
     return changed;
 }
 
+// The adjustments made between Newton solutions, in this order. Each looks at the solved
+// voltages, changes the problem when its device should move, and tells whether it did;
+// the solution runs Newton again after any change.
+using Adjustment = bool (*)(AcProblem&, const Eigen::VectorXcd&);
+constexpr Adjustment kAdjustments[] = {adjust_switched_shunts};
+
+bool adjust_between_solutions(AcProblem& p, const Eigen::VectorXcd& v) {
+    bool changed = false;
+    for (Adjustment adjust : kAdjustments) changed = adjust(p, v) || changed;
+    return changed;
+}
+
+// Plants that the case shows at a reactive limit: total reactive output of the machines at
+// the upper (lower) limit with the regulated voltage below (above) the schedule. A solution
+// writes exactly the limit, so a solved case read again keeps its plants at their limits.
+std::vector<ControlState> recognised_control_states(const DerivedProblem& d, const Network& net) {
+    const AcProblem& p = d.problem;
+    std::vector<ControlState> states(p.controls.size(), ControlState::regulating);
+    constexpr double kAtLimitPu = 1e-6;  // 0.0001 Mvar on 100 MVA
+    for (size_t c = 0; c < p.controls.size(); ++c) {
+        const auto& ctl = p.controls[c];
+        double q = 0.0;
+        for (int m : d.control_machines[c]) q += net.machines[m].qg_mvar / p.base_mva;
+        const double vm = std::abs(p.v_case[ctl.regulated_bus]);
+        if (!(vm > 0.0)) continue;
+        if (std::abs(q - ctl.q_max_pu) <= kAtLimitPu && vm < ctl.v_set_pu - 1e-9) states[c] = ControlState::at_max;
+        else if (std::abs(q - ctl.q_min_pu) <= kAtLimitPu && vm > ctl.v_set_pu + 1e-9) states[c] = ControlState::at_min;
+    }
+    return states;
+}
+
+// Starting voltages from present values (the case's, or `from`): held magnitudes at their
+// setpoints, except the buses of plants at a limit, which keep their magnitude.
+Eigen::VectorXcd present_voltages(AcProblem& p, const std::vector<ControlState>& states, bool repair,
+                                  const Eigen::VectorXcd* from = nullptr) {
+    Eigen::VectorXcd v = from ? *from : starting_voltages(p, StartMode::present, repair);
+    if (from) hold_setpoints(p, v);
+    for (size_t c = 0; c < p.controls.size() && c < states.size(); ++c) {
+        if (states[c] == ControlState::regulating) continue;
+        const int r = p.controls[c].regulated_bus;
+        const double kept = from ? std::abs((*from)[r]) : std::abs(p.v_case[r]);
+        if (kept > 0.0 && std::isfinite(kept)) v[r] = std::polar(kept, std::arg(v[r]));
+    }
+    return v;
+}
+
+// A value written back that differs from the stored one by no more than rounding keeps the
+// stored value, so that solving a solved case changes nothing.
+void set_unless_rounding(double& stored, double value) {
+    if (std::abs(value - stored) > 1e-9 * std::max(1.0, std::abs(stored))) stored = value;
+}
+
+// Writes the voltages v into the case with the outputs of the swing machines and of the
+// regulating machines (control states `states`; a plant at a limit gets exactly the limit).
+// `current` is Y v when the caller has it.
+void write_back(Network& net, const DerivedProblem& d, const Eigen::VectorXcd& v,
+                const std::vector<ControlState>& states, const Eigen::VectorXcd* current) {
+    const AcProblem& p = d.problem;
+    const double base = p.base_mva;
+    auto set_voltage = [&](Bus& bus, Complex value, Complex held) {
+        if (std::abs(value - held) <= 1e-14) return;
+        bus.vm_pu = std::abs(value);
+        bus.va_deg = std::arg(value) * 180.0 / kPi;
+    };
+    for (int k = 0; k < p.n; ++k) set_voltage(net.buses[d.network_bus[k]], v[k], p.v_case[k]);
+    for (const auto& star : d.merged_stars) {
+        Bus& bus = net.buses[star.network_bus];
+        set_voltage(bus, v[star.problem_bus] / star.ratio, std::polar(bus.vm_pu, bus.va_deg * kPi / 180.0));
+    }
+    const Eigen::VectorXcd s_inj =
+        current ? Eigen::VectorXcd(v.cwiseProduct(current->conjugate())) : NewtonRaphson::injections(p, v);
+    // Output shared among the machines of a bus in proportion to their bases.
+    auto share = [&](const std::vector<int>& machines, double p_mw, double q_mvar, bool set_p) {
+        double total = 0.0;
+        for (int m : machines) total += std::max(net.machines[m].mbase_mva, 1e-6);
+        for (int m : machines) {
+            const double f = std::max(net.machines[m].mbase_mva, 1e-6) / total;
+            if (set_p) set_unless_rounding(net.machines[m].pg_mw, p_mw * f);
+            set_unless_rounding(net.machines[m].qg_mvar, q_mvar * f);
+        }
+    };
+    for (size_t s = 0; s < d.swing_buses.size(); ++s) {
+        const int k = d.swing_buses[s];
+        const double sched_p = d.swing_scheduled_p_pu[s];
+        const Complex other = p.s_power[k] - Complex(sched_p, 0.0) - p.s_current[k] * std::abs(v[k]);
+        const Complex gen = s_inj[k] - other;
+        share(d.swing_machines[s], gen.real() * base, gen.imag() * base, true);
+    }
+    for (size_t c = 0; c < p.controls.size(); ++c) {
+        const auto& ctl = p.controls[c];
+        const ControlState state = c < states.size() ? states[c] : ControlState::regulating;
+        const int g = ctl.gen_bus;
+        // s_power holds no reactive output of regulating machines at their bus.
+        const double q = state == ControlState::at_max   ? ctl.q_max_pu
+                         : state == ControlState::at_min ? ctl.q_min_pu
+                                                         : s_inj[g].imag() - (p.s_power[g] - p.s_current[g] * std::abs(v[g])).imag();
+        share(d.control_machines[c], 0.0, q * base, false);
+    }
+}
+
 const char* outcome_text(NewtonOutcome o) {
     switch (o) {
     case NewtonOutcome::converged: return "converged";
@@ -202,40 +347,6 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     const double base = p.base_mva;
     auto bus_number = [&](int k) { return k >= 0 ? net.buses[derived.network_bus[k]].number : 0; };
 
-    NewtonSettings settings;
-    settings.tolerance_pu = par.tolerance_mva / base;
-    settings.max_iterations = par.max_iterations;
-    settings.var_limit_iteration = opt.var_limit_iteration;
-    settings.step = opt.step;
-    settings.divergence_mismatch_pu = opt.divergence_mva / base;
-    settings.v_ceiling_pu = opt.v_ceiling_pu;
-
-    const Eigen::VectorXcd s_power0 = p.s_power;
-    bool shunts_moved = false;
-    const Eigen::VectorXcd s_current0 = p.s_current;
-    int iteration_base = 0;
-    auto observer = [&](int it, double mismatch, int bus, bool is_q) {
-        say(format("%s %3d  largest mismatch %12.4f %s at bus %d", name.c_str(), iteration_base + it,
-                   mismatch * base, is_q ? "Mvar" : "MW  ", bus_number(bus)));
-    };
-    // One Newton run (followed by switched-shunt rounds when converged) from v.
-    auto attempt = [&](Eigen::VectorXcd& v, const NewtonSettings& s,
-                       const std::vector<ControlState>* preset) -> NewtonResult {
-        NewtonResult r;
-        for (int round = 0;; ++round) {
-            p.s_power = s_power0;
-            if (preset) newton_.set_control_states(*preset);
-            r = newton_.solve(p, v, s, observer);
-            report.iterations += r.iterations;
-            report.factorizations += r.factorizations;
-            iteration_base += r.iterations + 1;
-            if (r.outcome != NewtonOutcome::converged || round >= kShuntRounds || !adjust_switched_shunts(p, v)) break;
-            shunts_moved = true;
-            say(format("%s switched shunts stepped toward their voltage bands", name.c_str()));
-        }
-        return r;
-    };
-
     if (p.n == 0) {
         say(format("%s: no bus to solve", name.c_str()));
         // Nothing solved: an empty case has no solution to report.
@@ -246,40 +357,146 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         return report;
     }
 
-    const Eigen::VectorXcd v_initial = p.v_start;
-    Eigen::VectorXcd v = starting_voltages(p, opt.start, opt.repair_start);
-    NewtonResult r = attempt(v, settings, nullptr);
+    NewtonSettings settings;
+    settings.tolerance_pu = par.tolerance_mva / base;
+    settings.max_iterations = par.max_iterations;
+    settings.var_limit_iteration = opt.var_limit_iteration;
+    settings.step = opt.robustness < 0 ? opt.step : StepControl::halving;
+    settings.divergence_mismatch_pu = opt.divergence_mva / base;
+    settings.v_ceiling_pu = opt.v_ceiling_pu;
+    const bool limits_apply = settings.var_limit_iteration >= 0;
 
+    const Eigen::VectorXcd s_power0 = p.s_power;
+    const Eigen::VectorXcd s_current0 = p.s_current;
+    bool shunts_moved = false;
+    int iteration_base = 0;
+    auto observer = [&](int it, double mismatch, int bus, bool is_q) {
+        say(format("%s %3d  largest mismatch %12.4f %s at bus %d", name.c_str(), iteration_base + it,
+                   mismatch * base, is_q ? "Mvar" : "MW  ", bus_number(bus)));
+    };
+
+    // The state the case holds: its voltages and the plants its machine outputs show at a
+    // reactive limit. A start from present voltages starts from exactly that state.
+    const std::vector<ControlState> held_states =
+        limits_apply ? recognised_control_states(derived, net) : std::vector<ControlState>(p.controls.size());
+    const Eigen::VectorXcd v_held = present_voltages(p, held_states, false);
+
+    // The best state met so far, by its largest mismatch; the held state first, so that a
+    // failed solution never leaves the case worse than it found it.
+    struct Best {
+        Eigen::VectorXcd v;
+        std::vector<ControlState> states;
+        double mismatch = INFINITY;
+        int worst_bus = -1;
+        bool from_attempt = false;
+    } best;
+    {
+        NewtonSettings evaluate = settings;
+        evaluate.max_iterations = 0;
+        Eigen::VectorXcd v = v_held;
+        newton_.set_control_states(held_states);
+        const NewtonResult r = newton_.solve(p, v, evaluate, {});
+        p.s_power = s_power0;
+        best.v = v_held;
+        best.states = held_states;
+        best.mismatch = r.largest_mismatch_pu;
+        best.worst_bus = r.worst_bus;
+    }
+
+    // One Newton run from v, then the adjustments between Newton solutions, each followed by
+    // a new Newton run from where the last ended, until no adjustment changes anything.
+    // Its result counts toward the best state unless it solves another problem (no limits).
+    auto attempt = [&](Eigen::VectorXcd& v, const NewtonSettings& s, const std::vector<ControlState>* preset,
+                       bool counts = true) -> NewtonResult {
+        NewtonResult r;
+        std::vector<ControlState> states;
+        if (preset) states = *preset;
+        bool use_states = preset != nullptr;
+        for (int round = 0;; ++round) {
+            p.s_power = s_power0;
+            if (use_states) newton_.set_control_states(states);
+            r = newton_.solve(p, v, s, observer);
+            report.iterations += r.iterations;
+            report.factorizations += r.factorizations;
+            iteration_base += r.iterations + 1;
+            if (r.outcome == NewtonOutcome::converged && round < kShuntRounds && adjust_between_solutions(p, v)) {
+                shunts_moved = true;
+                say(format("%s switched shunts stepped toward their voltage bands", name.c_str()));
+                // The next run starts where this one ended, control states included.
+                states = newton_.control_states();
+                use_states = true;
+                continue;
+            }
+            break;
+        }
+        p.s_power = s_power0;
+        if (counts && (r.largest_mismatch_pu < best.mismatch || r.outcome == NewtonOutcome::converged)) {
+            best.v = v;
+            best.states = newton_.control_states();
+            best.mismatch = r.largest_mismatch_pu;
+            best.worst_bus = r.worst_bus;
+            best.from_attempt = true;
+        }
+        return r;
+    };
+    auto twice_the_iterations = [&](StepControl step) {
+        NewtonSettings s = settings;
+        s.max_iterations = 2 * settings.max_iterations;
+        s.step = step;
+        return s;
+    };
+
+    // The requested start; a start from present voltages keeps the plants held at their limits.
+    const bool from_present = opt.start == StartMode::present;
+    const Eigen::VectorXcd v_first =
+        from_present ? present_voltages(p, held_states, opt.repair_start) : starting_voltages(p, opt.start, false);
+    Eigen::VectorXcd v = v_first;
+    NewtonSettings first = settings;
+    first.flat_start = !from_present;
+    NewtonResult r = attempt(v, first, from_present ? &held_states : nullptr);
+
+    // Escalation of rsol: each level runs every stage of the level below it first, so that a
+    // level solves every case the level below it solves.
     const int level = opt.robustness;
+    if (r.outcome != NewtonOutcome::converged && level >= 1) {
+        say(format("%s retry with the optimal step multiplier", name.c_str()));
+        NewtonSettings s = first;
+        s.step = StepControl::optimal_multiplier;
+        v = v_first;
+        r = attempt(v, s, from_present ? &held_states : nullptr);
+    }
     if (r.outcome != NewtonOutcome::converged && level >= 2) {
-        // Fresh starts: flat, then with the linear angle estimate and a magnitude step.
+        // Fresh starts: the linear angle estimate, with a magnitude step, and plain flat.
         for (StartMode mode : {StartMode::flat_angles, StartMode::flat_both, StartMode::flat}) {
             say(format("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(mode)));
             v = starting_voltages(p, mode, false);
-            NewtonSettings s = settings;
-            s.max_iterations = 2 * settings.max_iterations;
+            NewtonSettings s = twice_the_iterations(StepControl::optimal_multiplier);
+            s.flat_start = true;
             r = attempt(v, s, nullptr);
             if (r.outcome == NewtonOutcome::converged) break;
         }
     }
-    if (r.outcome != NewtonOutcome::converged && level >= 3 && settings.var_limit_iteration >= 0 && !p.controls.empty()) {
+    if (r.outcome != NewtonOutcome::converged && level >= 3 && limits_apply && !p.controls.empty()) {
         say(format("%s solving without reactive limits, then with them", name.c_str()));
-        v = starting_voltages(p, StartMode::flat_angles, false);
-        NewtonSettings s = settings;
+        NewtonSettings s = twice_the_iterations(StepControl::optimal_multiplier);
         s.var_limit_iteration = -1;
-        s.max_iterations = 2 * settings.max_iterations;
-        r = attempt(v, s, nullptr);
-        if (r.outcome == NewtonOutcome::converged) r = attempt(v, settings, nullptr);
+        const std::vector<ControlState> regulating(p.controls.size(), ControlState::regulating);
+        v = present_voltages(p, regulating, false, &best.v);
+        r = attempt(v, s, &regulating, false);
+        if (r.outcome == NewtonOutcome::converged)
+            r = attempt(v, twice_the_iterations(StepControl::optimal_multiplier), &regulating);
     }
     if (r.outcome != NewtonOutcome::converged && level >= 4) {
         // Continuation: scale every load and generation injection by lambda, from a level
-        // that solves up to 1, halving the increment after a failed step.
+        // that solves up to 1, halving the increment after a failed step; from the best
+        // state so far.
         say(format("%s continuation on load and generation", name.c_str()));
-        Eigen::VectorXcd v_good = starting_voltages(p, StartMode::flat, false);
+        const std::vector<ControlState> regulating(p.controls.size(), ControlState::regulating);
+        Eigen::VectorXcd v_good = present_voltages(p, regulating, false, &best.v);
         double lambda = 0.0, step = 0.25;
         bool reached = false;
         NewtonSettings s = settings;
-        s.step = StepControl::line_search;
+        s.step = StepControl::optimal_multiplier;
         for (int k = 0; k < kContinuationSteps && step > 1e-3; ++k) {
             const double target = std::min(1.0, lambda + (k == 0 ? 0.0 : step));
             Eigen::VectorXcd trial = v_good;
@@ -301,61 +518,32 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
                 step *= 0.5;
             }
         }
+        p.s_power = s_power0;
         p.s_current = s_current0;
-        v = v_good;
-        if (reached || lambda > 0.0) r = attempt(v, settings, nullptr);
+        if (reached || lambda > 0.0) r = attempt(v_good, settings, nullptr);
     }
+    p.s_power = s_power0;
     p.s_current = s_current0;
 
     // Outcome.
-    report.code = r.outcome == NewtonOutcome::converged ? kSolved
-                  : r.outcome == NewtonOutcome::iteration_limit ? kIterationLimit : kDiverged;
+    const bool converged = r.outcome == NewtonOutcome::converged;
+    report.code = converged ? kSolved : r.outcome == NewtonOutcome::iteration_limit ? kIterationLimit : kDiverged;
     if (report.code == kSolved && derived.islands_without_swing > 0) report.code = kIslandWithoutSwing;
-    report.largest_mismatch_mva = r.largest_mismatch_pu * base;
-    report.worst_bus = bus_number(r.worst_bus);
+    report.largest_mismatch_mva = (converged ? r.largest_mismatch_pu : best.mismatch) * base;
+    report.worst_bus = bus_number(converged ? r.worst_bus : best.worst_bus);
 
-    // Write back, unless a failed solution must leave the case as it was.
-    if (r.outcome == NewtonOutcome::converged || !opt.restore_on_failure) {
-        if (!v.allFinite()) v = v_initial;
-        // Buses whose voltage moved by no more than rounding keep their values exactly, so
-        // that solving a solved case changes nothing.
-        for (int k = 0; k < p.n; ++k) {
-            if (std::abs(v[k] - p.v_case[k]) <= 1e-14) continue;
-            Bus& bus = net.buses[derived.network_bus[k]];
-            bus.vm_pu = std::abs(v[k]);
-            bus.va_deg = std::arg(v[k]) * 180.0 / kPi;
-        }
-        // The converged iterations already hold Y v at these voltages.
+    // Write back the solution, or after a failure the best state met, unless that is the
+    // state the case already holds or a failed solution must leave the case as it was.
+    const bool write = converged || (!opt.restore_on_failure && best.from_attempt);
+    if (write) {
         const Eigen::VectorXcd& current = newton_.converged_current();
-        const bool reuse = r.outcome == NewtonOutcome::converged && current.size() == p.n;
-        const Eigen::VectorXcd s_inj = reuse ? Eigen::VectorXcd(v.cwiseProduct(current.conjugate()))
-                                   : NewtonRaphson::injections(p, v);
-        // Output shared among the machines of a bus in proportion to their bases.
-        auto share = [&](const std::vector<int>& machines, double p_mw, double q_mvar, bool set_p) {
-            double total = 0.0;
-            for (int m : machines) total += std::max(net.machines[m].mbase_mva, 1e-6);
-            for (int m : machines) {
-                const double f = std::max(net.machines[m].mbase_mva, 1e-6) / total;
-                if (set_p) net.machines[m].pg_mw = p_mw * f;
-                net.machines[m].qg_mvar = q_mvar * f;
-            }
-        };
-        for (size_t s = 0; s < derived.swing_buses.size(); ++s) {
-            const int k = derived.swing_buses[s];
-            const double sched_p = derived.swing_scheduled_p_pu[s];
-            const Complex other = p.s_power[k] - Complex(sched_p, 0.0) - p.s_current[k] * std::abs(v[k]);
-            const Complex gen = s_inj[k] - other;
-            share(derived.swing_machines[s], gen.real() * base, gen.imag() * base, true);
-        }
-        for (size_t c = 0; c < p.controls.size(); ++c)
-            share(derived.control_machines[c], 0.0, newton_.control_q(p, v, s_inj, static_cast<int>(c)) * base, false);
-        if (r.outcome == NewtonOutcome::converged)
-            for (size_t s = 0; s < p.shunt_controls.size(); ++s)
-                net.switched_shunts[derived.shunt_of_control[s]].binit_mvar = p.shunt_controls[s].b_present_pu * base;
+        write_back(net, derived, best.v, best.states, converged && current.size() == p.n ? &current : nullptr);
+        if (converged)
+            for (size_t c = 0; c < p.shunt_controls.size(); ++c)
+                net.switched_shunts[derived.shunt_of_control[c]].binit_mvar = p.shunt_controls[c].b_present_pu * base;
     }
-    p.s_power = s_power0;
     // Shunt steps kept in the admittance matrix but not in the case: derive afresh next time.
-    const bool drop_derived = shunts_moved && r.outcome != NewtonOutcome::converged;
+    const bool drop_derived = shunts_moved && !converged;
 
     std::string closing = format("%s %s after %d iterations (%ld factorizations): largest mismatch %.4f MVA at bus %d",
                                  name.c_str(), outcome_text(r.outcome), report.iterations, report.factorizations,

@@ -1,6 +1,7 @@
 #include "core/solver/sparse_lu.hpp"
 
 #include <Eigen/OrderingMethods>
+#include <algorithm>
 #include <cmath>
 
 namespace gridfold::pf {
@@ -9,27 +10,52 @@ namespace {
 // A diagonal entry at least this fraction of the column's largest candidate is kept as the
 // pivot, which preserves the ordering's fill-in estimate on these nearly symmetric matrices.
 constexpr double kDiagonalPreference = 0.001;
+// Refactorisation keeps a pivot while it stays at least this fraction of its column's
+// largest entry below it. Looser than kDiagonalPreference, so that a pivot chosen near that
+// bound does not force a new search at the next Newton iteration, yet tight enough to bound
+// the growth of the factors.
+constexpr double kRefactorPivotFloor = 1e-4;
 }  // namespace
 
-void GilbertPeierlsLU::analyse(const Matrix& a) {
-    n_ = static_cast<int>(a.cols());
+bool GilbertPeierlsLU::same_pattern(const Matrix& a) const {
+    if (a.rows() != n_ || a.cols() != n_ || !a.isCompressed()) return false;
+    if (static_cast<size_t>(a.nonZeros()) != pattern_inner_.size()) return false;
+    return std::equal(pattern_outer_.begin(), pattern_outer_.end(), a.outerIndexPtr()) &&
+           std::equal(pattern_inner_.begin(), pattern_inner_.end(), a.innerIndexPtr());
+}
+
+LuStatus GilbertPeierlsLU::analyse(const Matrix& a) {
+    analysed_ = factorised_ = false;
+    if (a.rows() != a.cols()) return LuStatus::pattern_changed;
+    Matrix compressed;
+    const Matrix* m = &a;
+    if (!a.isCompressed()) {
+        compressed = a;
+        compressed.makeCompressed();
+        m = &compressed;
+    }
+    n_ = static_cast<int>(m->cols());
+    pattern_outer_.assign(m->outerIndexPtr(), m->outerIndexPtr() + n_ + 1);
+    pattern_inner_.assign(m->innerIndexPtr(), m->innerIndexPtr() + m->nonZeros());
     Eigen::PermutationMatrix<Eigen::Dynamic, Eigen::Dynamic, int> perm;
     Eigen::AMDOrdering<int> amd;
-    amd(a, perm);  // ordering of the pattern of A + A^T
-    column_order_.resize(n_);
+    amd(*m, perm);  // ordering of the pattern of A + A^T
     // The ordering lists, position by position, the column of A factored there.
-    for (int i = 0; i < n_; ++i) column_order_[i] = perm.indices()[i];
+    column_order_.assign(perm.indices().data(), perm.indices().data() + n_);
     x_.assign(n_, 0.0);
     xi_.assign(n_, 0);
     stack_.assign(n_, 0);
     mark_.assign(n_, 0);
     next_.assign(n_, 0);
+    pivot_row_.assign(n_, -1);
     stamp_ = 0;
-    const size_t guess = static_cast<size_t>(a.nonZeros()) * 3 + n_;
+    const size_t guess = static_cast<size_t>(m->nonZeros()) * 3 + n_;
     li_.reserve(guess);
     lx_.reserve(guess);
     ui_.reserve(guess);
     ux_.reserve(guess);
+    analysed_ = true;
+    return LuStatus::ok;
 }
 
 // Depth-first search from original row `start` through the columns of L chosen so far;
@@ -72,8 +98,10 @@ int GilbertPeierlsLU::reach(const Matrix& a, int column) {
     return top;
 }
 
-bool GilbertPeierlsLU::factorise(const Matrix& a) {
-    if (a.cols() != n_) return false;
+LuStatus GilbertPeierlsLU::factorise(const Matrix& a) {
+    factorised_ = false;
+    if (!analysed_) return LuStatus::not_analysed;
+    if (!same_pattern(a)) return LuStatus::pattern_changed;
     row_position_.assign(n_, -1);
     lp_.assign(n_ + 1, 0);
     up_.assign(n_ + 1, 0);
@@ -81,13 +109,14 @@ bool GilbertPeierlsLU::factorise(const Matrix& a) {
     lx_.clear();
     ui_.clear();
     ux_.clear();
-    // lp_ must be valid for the columns built so far while searching; it is filled as we go.
+    // While factorising, L's row indices are original rows: the search needs them before
+    // the rows below the present column have pivot positions.
     for (int k = 0; k < n_; ++k) {
         lp_[k] = static_cast<int>(li_.size());
         up_[k] = static_cast<int>(ui_.size());
         const int col = column_order_[k];
         const int top = reach(a, col);
-        // x = L \\ A(:, col) on the reached rows.
+        // x = L \ A(:, col) on the reached rows.
         for (int p = top; p < n_; ++p) x_[xi_[p]] = 0.0;
         for (Matrix::InnerIterator it(a, col); it; ++it) x_[it.row()] = it.value();
         for (int p = top; p < n_; ++p) {
@@ -113,12 +142,16 @@ bool GilbertPeierlsLU::factorise(const Matrix& a) {
                 ux_.push_back(x_[i]);
             }
         }
-        if (pivot_row < 0 || !(largest > 0.0) || !std::isfinite(largest)) return false;
+        if (pivot_row < 0 || !(largest > 0.0) || !std::isfinite(largest)) {
+            for (int p = top; p < n_; ++p) x_[xi_[p]] = 0.0;
+            return LuStatus::singular;
+        }
         if (row_position_[col] < 0 && std::abs(x_[col]) >= kDiagonalPreference * largest) pivot_row = col;
         const double pivot = x_[pivot_row];
         ui_.push_back(k);
         ux_.push_back(pivot);
         row_position_[pivot_row] = k;
+        pivot_row_[k] = pivot_row;
         li_.push_back(pivot_row);
         lx_.push_back(1.0);
         for (int p = top; p < n_; ++p) {
@@ -129,31 +162,82 @@ bool GilbertPeierlsLU::factorise(const Matrix& a) {
             }
             x_[i] = 0.0;
         }
-        lp_[k + 1] = static_cast<int>(li_.size());
     }
     lp_[n_] = static_cast<int>(li_.size());
     up_[n_] = static_cast<int>(ui_.size());
-    return true;
+    // From here on everything works in pivot positions.
+    for (int& i : li_) i = row_position_[i];
+    factorised_ = true;
+    return LuStatus::ok;
 }
 
-void GilbertPeierlsLU::solve(Eigen::VectorXd& b) const {
-    // L's row indices are original rows; the unknowns of L y = P b are in pivot order.
-    work_.resize(n_);
-    for (int i = 0; i < n_; ++i) work_[row_position_[i]] = b[i];
+LuStatus GilbertPeierlsLU::refactorise(const Matrix& a) {
+    if (!factorised_) return LuStatus::not_factorised;
+    if (!same_pattern(a)) {
+        factorised_ = false;
+        return LuStatus::pattern_changed;
+    }
+    // x_ is indexed by pivot position and all zero between columns.
+    double* x = x_.data();
+    const int* values_rows = a.innerIndexPtr();
+    const double* values = a.valuePtr();
+    const int* starts = a.outerIndexPtr();
     for (int k = 0; k < n_; ++k) {
-        const double yk = work_[k];
+        const int col = column_order_[k];
+        for (int e = starts[col]; e < starts[col + 1]; ++e) x[row_position_[values_rows[e]]] = values[e];
+        // Entries of U above the diagonal, in the order their values become final.
+        const int diagonal = up_[k + 1] - 1;
+        for (int q = up_[k]; q < diagonal; ++q) {
+            const int j = ui_[q];
+            const double ujk = x[j];
+            x[j] = 0.0;
+            ux_[q] = ujk;
+            if (ujk == 0.0) continue;
+            for (int p = lp_[j] + 1; p < lp_[j + 1]; ++p) x[li_[p]] -= lx_[p] * ujk;
+        }
+        const double pivot = x[k];
+        x[k] = 0.0;
+        double largest = 0.0;
+        for (int p = lp_[k] + 1; p < lp_[k + 1]; ++p) largest = std::max(largest, std::abs(x[li_[p]]));
+        if (!(std::abs(pivot) > 0.0) || !std::isfinite(pivot) || !std::isfinite(largest) ||
+            std::abs(pivot) < kRefactorPivotFloor * largest) {
+            for (int p = lp_[k] + 1; p < lp_[k + 1]; ++p) x[li_[p]] = 0.0;
+            factorised_ = false;
+            return LuStatus::pivot_too_small;
+        }
+        ux_[diagonal] = pivot;
+        const double inverse = 1.0 / pivot;
+        for (int p = lp_[k] + 1; p < lp_[k + 1]; ++p) {
+            const int i = li_[p];
+            lx_[p] = x[i] * inverse;
+            x[i] = 0.0;
+        }
+    }
+    return LuStatus::ok;
+}
+
+LuStatus GilbertPeierlsLU::solve(Eigen::VectorXd& b) const {
+    if (!factorised_) return LuStatus::not_factorised;
+    if (b.size() != n_) return LuStatus::pattern_changed;
+    work_.resize(n_);
+    double* w = work_.data();
+    for (int i = 0; i < n_; ++i) w[row_position_[i]] = b[i];
+    // L y = P b.
+    for (int k = 0; k < n_; ++k) {
+        const double yk = w[k];
         if (yk == 0.0) continue;
-        for (int q = lp_[k] + 1; q < lp_[k + 1]; ++q) work_[row_position_[li_[q]]] -= lx_[q] * yk;
+        for (int q = lp_[k] + 1; q < lp_[k + 1]; ++q) w[li_[q]] -= lx_[q] * yk;
     }
     // U z = y, diagonal stored last in each column.
     for (int k = n_ - 1; k >= 0; --k) {
         const int last = up_[k + 1] - 1;
-        work_[k] /= ux_[last];
-        const double zk = work_[k];
+        w[k] /= ux_[last];
+        const double zk = w[k];
         if (zk == 0.0) continue;
-        for (int q = up_[k]; q < last; ++q) work_[ui_[q]] -= ux_[q] * zk;
+        for (int q = up_[k]; q < last; ++q) w[ui_[q]] -= ux_[q] * zk;
     }
-    for (int k = 0; k < n_; ++k) b[column_order_[k]] = work_[k];
+    for (int k = 0; k < n_; ++k) b[column_order_[k]] = w[k];
+    return LuStatus::ok;
 }
 
 }  // namespace gridfold::pf

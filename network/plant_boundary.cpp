@@ -1,0 +1,194 @@
+// Where a small case meets the main case: the equipment a plant model holds at the connecting
+// bus, and whether every bus of the plant is joined to the main case's swing bus.
+//
+// A developer's plant model represents the grid at the connecting bus with an equivalent
+// machine, a load or shunts. Those elements stand in for the main case's own equipment at
+// that bus, so adding them would overwrite or double it. They are taken out of the small
+// case before anything is added, the way the connecting bus's own row is.
+#include <algorithm>
+#include <map>
+#include <queue>
+#include <set>
+#include <vector>
+
+#include "bindings.hpp"
+#include "py_values.hpp"
+
+namespace gridfold::network {
+
+namespace {
+
+struct ElementKind {
+    const char* section;       // table of the case data object
+    const char* kind;          // name of the kind in reports
+    const char* key_prefix;    // how the status report names one element
+    const char* id_columns[2]; // first column that exists holds the identifier
+};
+
+constexpr ElementKind kKindsAtBus[] = {
+    {"pssgen", "generators", "Gen ", {"IDE", "ID"}},
+    {"psslod", "loads", "Load ", {"ID", nullptr}},
+    {"pssfsh", "fixed_shunts", "Fixed Shunt ", {"ID", nullptr}},
+    {"psswsh", "switched_shunts", "Switched Shunt ", {"ID", nullptr}},
+    {"pssind", "induction_machines", "Induction Machine ", {"ID", nullptr}},
+};
+
+bool is_row_column(py::handle value, Py_ssize_t rows) {
+    const bool sequence = PyTuple_Check(value.ptr()) || PyList_Check(value.ptr()) ||
+                          (is_ndarray(value) && py::int_(value.attr("ndim")).cast<int>() >= 1);
+    return sequence && static_cast<Py_ssize_t>(py::len(value)) == rows;
+}
+
+// The column's entries in the rows where `keep` is true, of the same kind (tuple, list, array).
+py::object rows_kept(py::handle column, const std::vector<bool>& keep) {
+    if (is_ndarray(column)) {
+        py::list mask;
+        for (bool k : keep) mask.append(py::bool_(k));
+        return column[loaded_numpy().attr("array")(mask, py::arg("dtype") = py::str("bool"))];
+    }
+    py::list kept;
+    std::size_t row = 0;
+    for (py::handle entry : column)
+        if (keep[row++]) kept.append(entry);
+    if (PyTuple_Check(column.ptr())) return py::tuple(kept);
+    return kept;
+}
+
+py::object identifier_column(py::handle table, const ElementKind& kind) {
+    for (const char* column : kind.id_columns) {
+        if (column != nullptr && table.contains(py::str(column))) return table[py::str(column)];
+    }
+    return py::none();
+}
+
+}  // namespace
+
+py::list leave_out_connecting_bus_elements(py::object small_case, py::handle connecting_bus) {
+    py::list left_out;
+    if (connecting_bus.is_none()) return left_out;
+    const BusNumber bus = to_bus_number(connecting_bus, "connecting bus");
+    for (const ElementKind& kind : kKindsAtBus) {
+        if (!py::hasattr(small_case, kind.section)) continue;
+        py::object table = small_case.attr(kind.section);
+        if (!is_mapping(table) || !table.contains(py::str("NUM"))) continue;
+        py::object numbers = table[py::str("NUM")];
+        const std::vector<BusNumber> buses = to_bus_numbers(numbers, std::string(kind.section) + " NUM");
+        const Py_ssize_t rows = static_cast<Py_ssize_t>(buses.size());
+        std::vector<bool> keep(buses.size(), true);
+        py::object ids = identifier_column(table, kind);
+        for (std::size_t r = 0; r < buses.size(); ++r) {
+            if (buses[r] != bus) continue;
+            keep[r] = false;
+            py::object id = ids.is_none() ? py::object(py::str("")) : py::object(ids[py::int_(r)]);
+            const std::string id_text = py::str(id).attr("strip")().cast<std::string>();
+            py::dict entry;
+            entry["kind"] = kind.kind;
+            entry["ids"] = py::make_tuple(py::int_(bus), py::str(id_text));
+            entry["key"] = py::str(std::string(kind.key_prefix) + std::to_string(bus) + ", Id:" + id_text);
+            left_out.append(entry);
+        }
+        if (std::find(keep.begin(), keep.end(), false) == keep.end()) continue;
+        // A new table replaces the old one: the caller's copy of the case is never half-filtered.
+        py::object filtered = copy_mapping(table);
+        for (auto [key, value] : py::reinterpret_borrow<py::dict>(py::dict(table))) {
+            if (is_row_column(value, rows)) filtered[key] = rows_kept(value, keep);
+        }
+        py::setattr(small_case, kind.section, filtered);
+    }
+    return left_out;
+}
+
+namespace {
+
+// In service: a branch status of 1; a three-winding transformer with status 2, 3 or 4 has
+// one winding (2, 3, 1) out and still joins the other two.
+void join(std::map<BusNumber, std::vector<BusNumber>>& adjacent, BusNumber a, BusNumber b) {
+    if (a == 0 || b == 0) return;
+    adjacent[a].push_back(b);
+    adjacent[b].push_back(a);
+}
+
+long as_long(py::handle value) { return py::int_(py::reinterpret_borrow<py::object>(value)).cast<long>(); }
+
+}  // namespace
+
+py::list buses_cut_off(py::handle case_data, py::handle bus_numbers) {
+    py::object buses = case_data.attr("pssbus");
+    const std::vector<BusNumber> numbers = to_bus_numbers(table_column(buses, "NUM", "pssbus"), "pssbus NUM");
+    py::object types = table_column(buses, "IDE", "pssbus");
+    std::set<BusNumber> isolated, swing;
+    std::size_t r = 0;
+    for (py::handle type : types) {
+        const long ide = as_long(type);
+        if (ide == 4) isolated.insert(numbers[r]);
+        if (ide == 3) swing.insert(numbers[r]);
+        ++r;
+    }
+
+    std::map<BusNumber, std::vector<BusNumber>> adjacent;
+    if (py::hasattr(case_data, "pssbrn")) {
+        py::object lines = case_data.attr("pssbrn");
+        const auto from = to_bus_numbers(table_column(lines, "FRMBUS", "pssbrn"), "pssbrn FRMBUS");
+        const auto to = to_bus_numbers(table_column(lines, "TOBUS", "pssbrn"), "pssbrn TOBUS");
+        std::size_t i = 0;
+        for (py::handle status : table_column(lines, "STAT", "pssbrn")) {
+            if (as_long(status) > 0) join(adjacent, from[i], to[i]);
+            ++i;
+        }
+    }
+    if (py::hasattr(case_data, "castrn")) {
+        py::object transformers = case_data.attr("castrn");
+        py::object windings = table_column(transformers, "BUSNUM", "castrn");
+        py::object statuses = table_column(transformers, "STAT", "castrn");
+        std::size_t i = 0;
+        for (py::handle status_value : statuses) {
+            const long status = as_long(status_value);
+            const auto ends = to_bus_numbers(windings[py::int_(i++)], "castrn BUSNUM");
+            if (status <= 0 || ends.size() < 2) continue;
+            const BusNumber w1 = ends[0], w2 = ends[1], w3 = ends.size() > 2 ? ends[2] : 0;
+            if (w3 == 0) {
+                if (status == 1) join(adjacent, w1, w2);
+                continue;
+            }
+            if (status != 4) join(adjacent, w1, status == 2 ? w3 : w2);  // winding 2 out: 1 joins 3
+            if (status == 1 || status == 4) join(adjacent, w2, w3);
+            if (status == 1) join(adjacent, w1, w3);
+        }
+    }
+
+    std::set<BusNumber> reached;
+    std::queue<BusNumber> frontier;
+    for (BusNumber s : swing) {
+        reached.insert(s);
+        frontier.push(s);
+    }
+    while (!frontier.empty()) {
+        const BusNumber bus = frontier.front();
+        frontier.pop();
+        for (BusNumber next : adjacent[bus]) {
+            if (isolated.count(next) != 0 || !reached.insert(next).second) continue;
+            frontier.push(next);
+        }
+    }
+    // A bus the case does not hold at all (the engine refused to add it) is not cut off: it
+    // is missing, which the status report says.
+    const std::set<BusNumber> present(numbers.begin(), numbers.end());
+    py::list cut_off;
+    for (BusNumber bus : to_bus_numbers(bus_numbers, "bus numbers")) {
+        if (present.count(bus) != 0 && reached.count(bus) == 0) cut_off.append(py::int_(bus));
+    }
+    return cut_off;
+}
+
+void bind_plant_boundary(py::module_& m) {
+    m.def("leave_out_connecting_bus_elements", &leave_out_connecting_bus_elements, py::arg("small_case"),
+          py::arg("connecting_bus"),
+          "Takes the machines, loads, fixed and switched shunts and induction machines at the connecting bus out\n"
+          "of the small case (their tables are replaced by filtered copies) and returns one dict per element:\n"
+          "{'kind', 'ids': (bus, id), 'key': text as the status report names it}.");
+    m.def("buses_cut_off", &buses_cut_off, py::arg("case_data"), py::arg("bus_numbers"),
+          "The buses of `bus_numbers` held by `case_data` that are isolated (type 4) or not joined to a swing\n"
+          "bus through in-service branches and transformers, in the given order.");
+}
+
+}  // namespace gridfold::network
