@@ -272,7 +272,10 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
         // The same neighbourhood before the plant came back.
         open_for_check(run, before_case);
         const LoadingFigures before = loadings(psseng, hood);
-        for (const auto& [bus, distance] : hood.distance) vm_before[bus] = bus_quantity(psseng, bus, "PU");
+        for (const auto& [bus, distance] : hood.distance) {
+            auto type = bus_quantity(psseng, bus, "TYPE");  // a plant bus is isolated before
+            vm_before[bus] = type && *type != 4.0 ? bus_quantity(psseng, bus, "PU") : std::nullopt;
+        }
 
         result["solved"] = solved;
         result["dispatched_case"] = abspath(dispatched_case);
