@@ -198,6 +198,19 @@ def _case_kind(name, main, small):
     return None
 
 
+def _pair_cases(pair):
+    """The saved cases of a pair: those its record lists, and the adders' cases of its
+    results folder (the record lists the cases of the run steps only)."""
+    cases = list(pair.get("saved_cases") or [])
+    folder = pair.get("results_folder")
+    with contextlib.suppress(OSError, TypeError):
+        for name in sorted(os.listdir(folder)):
+            path = os.path.join(folder, name)
+            if path not in cases and _case_kind(name, pair["main_case"], pair["small_case"]) is not None:
+                cases.append(path)
+    return cases
+
+
 _REMOVED_BY_KEEP = {"all": (), "solved": ("intermediate",), "final": ("intermediate", "step")}
 
 
@@ -213,13 +226,13 @@ def prune_cases(record, keep):
         if pair.get("outcome") != summary_module.FULLY_SOLVED and not str(pair.get("outcome", "")).startswith("solved, "):
             continue
         kept = []
-        for path in pair.get("saved_cases") or []:
+        for path in _pair_cases(pair):
             kind = _case_kind(os.path.basename(path), pair["main_case"], pair["small_case"])
             if kind in _REMOVED_BY_KEEP[keep]:
                 with contextlib.suppress(FileNotFoundError):
                     os.remove(path)
                 removed += 1
-            else:
+            elif path in (pair.get("saved_cases") or []):
                 kept.append(path)
         pair["saved_cases"] = kept
     return removed
