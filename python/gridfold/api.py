@@ -69,7 +69,6 @@ def run_study(workbook, keep="all", dispatch_check=True, progress=None):
     mains, cases = read_study(workbook)
     record_path = record_path_of(workbook, cases)
     results = os.path.dirname(record_path)
-    os.makedirs(results, exist_ok=True)
 
     from gridfold.study import run_study as run_workbook
 
@@ -93,6 +92,9 @@ def run_study(workbook, keep="all", dispatch_check=True, progress=None):
 class ConsoleLog:
     """Copies what the run prints to the console into a log file, each line with its time.
 
+    The log is written whole when the run ends, into the log's folder when the run made it:
+    a run stopped by a fault in its input leaves no results folder behind.
+
     On a terminal (or with bar=True) a progress bar over the pairs of the run stays at the
     bottom and the run's lines scroll above it; otherwise the lines are printed as they are.
     A pair starts with the driver's line "Processing <main> with <small>".
@@ -110,7 +112,7 @@ class ConsoleLog:
 
     def __enter__(self):
         self._console = sys.stdout
-        self._log = open(self.path, "w", encoding="utf-8")
+        self._log = []
         self._stamp(f"gridfold {gridfold.__version__}: run started")
         show_bar = self.bar_wanted if self.bar_wanted is not None else _is_terminal(self._console)
         if show_bar and self.total:
@@ -132,7 +134,8 @@ class ConsoleLog:
         if error is not None:
             self._stamp(f"run ended with {kind.__name__}: {error}")
         self._stamp("run finished")
-        self._log.close()
+        if os.path.isdir(os.path.dirname(self.path)):
+            write_text_whole(self.path, "".join(self._log))
         return False
 
     # file interface of sys.stdout
@@ -145,7 +148,6 @@ class ConsoleLog:
 
     def flush(self):
         self._console.flush()
-        self._log.flush()
 
     def isatty(self):
         return False
@@ -172,7 +174,7 @@ class ConsoleLog:
         self._stamp(line)
 
     def _stamp(self, line):
-        self._log.write(datetime.datetime.now().strftime("%H:%M:%S.%f")[:-3] + "  " + line + "\n")
+        self._log.append(datetime.datetime.now().strftime("%H:%M:%S.%f")[:-3] + "  " + line + "\n")
 
 
 def _is_terminal(stream):
