@@ -210,8 +210,6 @@ bool solve_at_full_output(const py::object& psseng) {
     return base_case_solves(psseng);
 }
 
-void open_for_check(const RunState& run, const py::str& path) { open_case_or_raise(run, path); }
-
 py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlant& plant) {
     const auto started = std::chrono::steady_clock::now();
     py::object psseng = run.psseng;
@@ -224,12 +222,12 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
     const int cb = as_int(plant.connecting_bus);
 
     py::dict result;
-    psseng.attr("create_progress_output")(
-        py::arg("islct") = 2, py::arg("filarg") = join_path({plant.directory, py::str("dispatch_progress.txt")}),
-        py::arg("options1") = 1);
+    // The check's own progress file; the run removes the one an earlier run left.
+    psseng.attr("create_progress_output")(py::arg("islct") = 2,
+                                          py::arg("filarg") = join_path({plant.directory, py::str("dispatch_progress.txt")}));
     try {
         // The plant at full output.
-        open_for_check(run, final_case);
+        open_case_or_raise(run, final_case);
         const std::vector<int> buses = plant_buses(plant.small_case);
         py::list machines;
         double scheduled_mw = 0.0;
@@ -270,7 +268,7 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
         }
 
         // The same neighbourhood before the plant came back.
-        open_for_check(run, before_case);
+        open_case_or_raise(run, before_case);
         const LoadingFigures before = loadings(psseng, hood);
         for (const auto& [bus, distance] : hood.distance) {
             auto type = bus_quantity(psseng, bus, "TYPE");  // a plant bus is isolated before
