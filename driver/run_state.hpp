@@ -22,6 +22,9 @@ struct RunOptions {
     bool remove_earlier_outputs = true;   // working copies and main-case outputs an earlier run left
     bool dispatch_check = false;          // each fully solved plant at full output (dispatch_check.hpp)
     bool connection_voltages = false;     // plant bus voltages after each connection, in the record
+    // None, or select_cases(main_case_dict, small_case_dict) -> the two lists with their rows
+    // rewritten (same entries, same order), e.g. another results folder for a pair run alone.
+    py::object select_cases = py::none();
 };
 
 // A plant whose connections all solved: what its dispatch check needs.

@@ -19,4 +19,5 @@ PYBIND11_MODULE(psspy, m) {
     bind_solution(m);
     bind_import(m);
     bind_flows(m);
+    bind_areas_dc_facts(m);
 }

@@ -18,6 +18,7 @@ import sys
 import traceback
 
 import gridfold
+from gridfold import parallel
 from gridfold.study import StudyError
 
 EXIT_SOLVED = 0
@@ -58,6 +59,7 @@ def build_parser():
                          description="Run a study workbook, then print a summary of every main case and small "
                                      "case and write it as summary.csv beside the workbook.")
     run.add_argument("workbook", metavar="WORKBOOK", help="the study's .xlsx workbook")
+    parallel.add_arguments(run)
     _add_study_options(run)
     run.set_defaults(handler=_run)
 
@@ -109,6 +111,8 @@ def _load_driver():
 
 def _run(args):
     _load_driver()
+    if parallel.wanted(args):
+        return parallel.run_command(args, EXIT_SOLVED, EXIT_UNSOLVED)
     from gridfold.summary import format_table
 
     result = _run_with_options(args.workbook, args)
