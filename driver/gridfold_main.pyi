@@ -13,6 +13,8 @@ def run_integration(file_path: str, file_name: Optional[str], *,
                     small_cases: Optional[Sequence[int]] = None,
                     record_path: Optional[str] = None,
                     remove_earlier_outputs: bool = True,
+                    dispatch_check: bool = False,
+                    connection_voltages: bool = False,
                     select_cases: Optional[Callable[[Any, Any], tuple[Any, Any]]] = None) -> None:
     """Run the study of the workbook `file_name` in the folder `file_path`.
 
@@ -39,6 +41,15 @@ def run_integration(file_path: str, file_name: Optional[str], *,
                    with their rows rewritten, one for one (a main case's folder, a small
                    case's parent_path): how the parallel runner gives a pair run alone its
                    own copy of the main case and its own results folder.
+      dispatch_check
+                   after each main case, put every plant whose connections all solved at
+                   full output in its final solved case, solve and save it as
+                   <main>_dispatched_<small>.sav, and record the figures as the pair's
+                   "dispatch_check" in the run record. No specified output changes.
+      connection_voltages
+                   record in each pair's "connection_voltages" the voltage of the
+                   connecting bus and of every plant bus in each solved case saved while
+                   the plant's connections came back.
     An interrupt (Ctrl-C) removes the working copies, writes the record and raises
     KeyboardInterrupt naming the main case and small case where the run stopped.
     """

@@ -146,8 +146,10 @@ void remove_stale_pair_outputs(const RunState& run, const py::str& folder, const
     const std::string M = regex_quoted(main_case_name);
     const std::string S = regex_quoted(small_case_name);
     // The names the pair writes: maps, progress, the adders' cases, status report, the
-    // out-of-service and solved cases, and its unsolved log.
-    const std::regex written(M + "_renumber_map\\.(txt|json)|progress\\.txt|" + M +
+    // out-of-service and solved cases, its unsolved log, and the dispatch check's case and
+    // progress.
+    const std::regex written(M + "_renumber_map\\.(txt|json)|progress\\.txt|dispatch_progress\\.txt|" + M +
+                             "_dispatched_" + S + "\\.sav|" + M +
                              "_added_((bus|line|trn|gen|fixed_shunt|switched_shunt|load|ind)_)?" + S + "(\\.sav)?|" + M +
                              "_status_" + S + "\\.txt|" + M + "_oos_" + S + "\\.sav|" + M + "_solved_" + S +
                              "_([0-9]+|final_solved)\\.sav|" + M + "_unsolved_lf\\.txt");

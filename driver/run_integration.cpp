@@ -4,6 +4,7 @@
 // are deleted however the run ends, and the run record is written at its end.
 #include "run_integration.hpp"
 
+#include "dispatch_check.hpp"
 #include "pre_run_checks.hpp"
 #include "python_helpers.hpp"
 #include "run_outputs.hpp"
@@ -250,6 +251,11 @@ void run_main_case(RunState& run, TempFiles& temp_files, long position, py::hand
     temp_files.add(mc.temp_mc_filepath);
     mc.sc_gen_dict = ordered_dict();
 
+    // With the additions of a study run, the engine's lines while the next main case opens
+    // belong to no pair: each pair's progress file holds its own output only.
+    if (run.options.dispatch_check || run.options.connection_voltages)
+        run.psseng.attr("create_progress_output")(py::arg("islct") = 6);
+
     py::object small_case_dict = run.lists.small_case_dict;
     long jjj = 0;
     try {
@@ -260,6 +266,7 @@ void run_main_case(RunState& run, TempFiles& temp_files, long position, py::hand
             add_small_case(run, mc, jjj++, key, small_row);
         }
         finish_main_case(run, mc);
+        run_dispatch_checks(run, mc);
     } catch (py::error_already_set& err) {
         mc.record["error"] = first_line(py::type::of(err.value()).attr("__name__").cast<std::string>() + ": " +
                                         text_of(err.value()));

@@ -20,9 +20,20 @@ struct RunOptions {
     py::object small_cases = py::none();  // positions in the enabled small cases, or None for all
     py::object record_path = py::none();  // None: run_record.json in the first small case's results folder
     bool remove_earlier_outputs = true;   // working copies and main-case outputs an earlier run left
+    bool dispatch_check = false;          // each fully solved plant at full output (dispatch_check.hpp)
+    bool connection_voltages = false;     // plant bus voltages after each connection, in the record
     // None, or select_cases(main_case_dict, small_case_dict) -> the two lists with their rows
     // rewritten (same entries, same order), e.g. another results folder for a pair run alone.
     py::object select_cases = py::none();
+};
+
+// A plant whose connections all solved: what its dispatch check needs.
+struct SolvedPlant {
+    std::string small_case_name;
+    py::object small_case;  // renumbered case data
+    py::object connecting_bus;
+    py::str directory;      // the pair's results folder
+    py::dict record;        // the pair's entry in the run record
 };
 
 struct RunState {
@@ -48,6 +59,7 @@ struct MainCaseState {
     std::vector<std::string> directory_list;  // parent folders that already got an unsolved line
     long position = 0;                        // of the main case in the run's list
     py::dict record;                          // its entry in the run record
+    std::vector<SolvedPlant> solved_plants;   // in run order
 };
 
 struct SmallCaseState {
@@ -72,6 +84,9 @@ py::object read_case_data(const RunState& run, const py::str& path);
 // Solving one small case after its status report: connection order, out of service, base
 // case, then connection by connection. Fills the pair's outcome in the run record.
 void solve_small_case(RunState& run, MainCaseState& main_case, const SmallCaseState& small_case);
+
+// The base-case solution: up to three attempts; true when the last one converged.
+bool base_case_solves(const py::object& psseng);
 
 // The final pass over the final solved main case: machine reactive data of every small case.
 void finish_main_case(RunState& run, MainCaseState& main_case);

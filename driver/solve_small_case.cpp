@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "dispatch_check.hpp"
 #include "python_helpers.hpp"
 #include "run_outputs.hpp"
 #include "run_record.hpp"
@@ -33,17 +34,6 @@ bool is_unsolved(py::handle solved_status) {
     return truth == 1;
 }
 
-// At most three attempts, stopping at the first that converges; the solved
-// state is read after each place of an attempt, and the third reading decides.
-bool base_case_solves(const py::object& psseng) {
-    run_rsol(psseng, kBaseAttempts[0]);
-    py::object ival_init = psseng.attr("check_solved")();
-    for (int attempt = 1; attempt < 3; ++attempt) {
-        if (is_unsolved(ival_init)) run_rsol(psseng, kBaseAttempts[attempt]);
-        ival_init = psseng.attr("check_solved")();
-    }
-    return !is_unsolved(ival_init);
-}
 
 // The bus numbers (column "NUM") of the small case's bus table, as a list.
 py::list small_case_bus_numbers(const SmallCaseState& sc) {
@@ -105,6 +95,18 @@ py::list islanded_buses(const RunState& run, const SmallCaseState& sc, const py:
 }
 
 }  // namespace
+
+// At most three attempts, stopping at the first that converges; the solved
+// state is read after each place of an attempt, and the third reading decides.
+bool base_case_solves(const py::object& psseng) {
+    run_rsol(psseng, kBaseAttempts[0]);
+    py::object ival_init = psseng.attr("check_solved")();
+    for (int attempt = 1; attempt < 3; ++attempt) {
+        if (is_unsolved(ival_init)) run_rsol(psseng, kBaseAttempts[attempt]);
+        ival_init = psseng.attr("check_solved")();
+    }
+    return !is_unsolved(ival_init);
+}
 
 void solve_small_case(RunState& run, MainCaseState& mc, const SmallCaseState& sc) {
     py::object psseng = run.psseng;
@@ -176,11 +178,13 @@ void solve_small_case(RunState& run, MainCaseState& mc, const SmallCaseState& sc
         } else {
             set_outcome(sc.record, kFullySolved, kExitSuccess);
         }
+        if (py::len(cut_off) == 0) mc.solved_plants.push_back({S, sc.small_case, sc.connecting_bus, R, sc.record});
     } else {
         set_outcome(sc.record, solved_count > 0 || py::len(connections) > 0 ? partial_outcome(solved_count) : kNotSolved,
                     kExitUnsolved);
         if (!sav_case_returned.is_none()) sc.record["last_solved_case"] = absolute_path(py::str(sav_case_returned));
     }
+    record_connection_voltages(run, sc, sav_file_name, network_solved ? static_cast<long>(py::len(connections)) : solved_count);
     if (!network_solved) {
         // The next small case starts from the last solved case.
         open_case_or_raise(run, py::str(sav_case_returned));

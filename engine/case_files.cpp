@@ -31,6 +31,10 @@ py::object PsseEngine::del_tmp_files() { return psspy.attr("deltmpfiles")(); }
 
 py::object PsseEngine::get_bus_data(const py::kwargs& kwargs) { return forward("busdat", kwargs); }
 
+py::object PsseEngine::get_branch_data(const py::kwargs& kwargs) { return forward("brnmsc", kwargs); }
+
+py::object PsseEngine::get_winding_data(const py::kwargs& kwargs) { return forward("wnddat", kwargs); }
+
 py::object PsseEngine::get_case_data(const py::object& case_path) {
     return caspy.attr("Savecase")(resolved_case_path(case_path));
 }

@@ -55,6 +55,8 @@ PYBIND11_MODULE(gridfold_ps, m) {
         .def("close_power_flow", &PsseEngine::close_power_flow, "psspy.close_powerflow().")
         .def("del_tmp_files", &PsseEngine::del_tmp_files, "psspy.deltmpfiles().")
         .def("get_bus_data", &PsseEngine::get_bus_data, "psspy.busdat(**kwargs): (code, value).")
+        .def("get_branch_data", &PsseEngine::get_branch_data, "psspy.brnmsc(**kwargs): (code, value).")
+        .def("get_winding_data", &PsseEngine::get_winding_data, "psspy.wnddat(**kwargs): (code, value).")
         .def("get_case_data", &PsseEngine::get_case_data, py::arg("case"),
              "caspy.Savecase(case): the case data object of a saved case file.")
         // element walks and edits

@@ -36,6 +36,9 @@ public:
     py::object close_power_flow();
     py::object del_tmp_files();
     py::object get_bus_data(const py::kwargs& kwargs);
+    // Flows of the last solution: a line or two-winding transformer, a three-winding winding.
+    py::object get_branch_data(const py::kwargs& kwargs);
+    py::object get_winding_data(const py::kwargs& kwargs);
     py::object get_case_data(const py::object& case_path);
 
     // Element walks and bus or machine edits (element_walks.cpp).

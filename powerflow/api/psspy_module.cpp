@@ -18,5 +18,6 @@ PYBIND11_MODULE(psspy, m) {
     bind_shunts_loads(m);
     bind_solution(m);
     bind_import(m);
+    bind_flows(m);
     bind_areas_dc_facts(m);
 }

@@ -60,6 +60,7 @@ def build_parser():
                                      "case and write it as summary.csv beside the workbook.")
     run.add_argument("workbook", metavar="WORKBOOK", help="the study's .xlsx workbook")
     parallel.add_arguments(run)
+    _add_study_options(run)
     run.set_defaults(handler=_run)
 
     demo = sub.add_parser("demo", parents=[debug], help="write the demo study into FOLDER and run it",
@@ -67,6 +68,7 @@ def build_parser():
                                       "five plants) into FOLDER and run it on the embedded engine.")
     demo.add_argument("folder", metavar="FOLDER", nargs="?", default=DEFAULT_DEMO_FOLDER,
                       help=f"folder of the demo study (default: ./{DEFAULT_DEMO_FOLDER})")
+    _add_study_options(demo)
     demo.set_defaults(handler=_demo)
 
     new = sub.add_parser("new-workbook", parents=[debug], help="write a blank study workbook",
@@ -87,6 +89,21 @@ def build_parser():
     return parser
 
 
+def _add_study_options(command):
+    """Options beyond the specified run, shared by `run` and `demo`."""
+    command.add_argument("--keep", choices=("all", "solved", "final"), default="all",
+                         help="saved cases kept for each fully solved plant: all (default); solved: the solved "
+                              "cases; final: the final solved and dispatched cases only")
+    command.add_argument("--no-dispatch-check", dest="dispatch_check", action="store_false",
+                         help="skip solving each fully solved plant at full output")
+
+
+def _run_with_options(workbook, args):
+    from gridfold.api import run_study
+
+    return run_study(workbook, keep=args.keep, dispatch_check=args.dispatch_check)
+
+
 def _load_driver():
     """Load the driver before printing anything: loading it clears a terminal's screen."""
     import gridfold.gridfold_main  # noqa: F401
@@ -96,10 +113,9 @@ def _run(args):
     _load_driver()
     if parallel.wanted(args):
         return parallel.run_command(args, EXIT_SOLVED, EXIT_UNSOLVED)
-    from gridfold.study import run_study
     from gridfold.summary import format_table
 
-    result = run_study(args.workbook)
+    result = _run_with_options(args.workbook, args)
     print()
     print(format_table(result.rows))
     print()
@@ -111,12 +127,11 @@ def _run(args):
 def _demo(args):
     _load_driver()
     from gridfold.demo import describe_outputs, write_demo_study
-    from gridfold.study import run_study
     from gridfold.summary import format_table
 
     workbook = write_demo_study(args.folder)
     print("demo study written to", os.path.abspath(args.folder))
-    result = run_study(workbook)
+    result = _run_with_options(workbook, args)
     print()
     print(format_table(result.rows))
     print()

@@ -92,6 +92,7 @@ class WorkUnit:
     small_case: str = ""
     main_positions: tuple = ()   # positions of the main cases among the enabled rows
     small_positions: tuple = ()  # the same for `small_keys`
+    run_options: dict = field(default_factory=dict)  # further keywords of run_integration
 
     @property
     def label(self):
@@ -215,10 +216,11 @@ def _unit_main(spec_text):
         records = iter(spec["record_paths"])
         with working_folder(folder):
             if spec["small_positions"] is None:
-                run_integration(folder, name, main_cases=spec["main_positions"], record_path=next(records))
+                run_integration(folder, name, main_cases=spec["main_positions"], record_path=next(records),
+                                **spec["run_options"])
             for position in spec["small_positions"] or ():
                 run_integration(folder, name, main_cases=spec["main_positions"], small_cases=[position],
-                                record_path=next(records), select_cases=_alone(spec))
+                                record_path=next(records), select_cases=_alone(spec), **spec["run_options"])
     except Exception as error:  # reported to the runner as this unit's error
         import traceback
         sys.stdout.flush()
@@ -244,7 +246,8 @@ def run_unit(workbook, unit):
     spec = {"workbook": workbook, "main_keys": list(unit.main_files), "main_files": unit.main_files,
             "main_positions": list(unit.main_positions),
             "small_positions": None if unit.small_keys is None else list(unit.small_positions),
-            "small_case": unit.small_case, "record_paths": record_paths, "parent_pid": os.getpid()}
+            "small_case": unit.small_case, "record_paths": record_paths, "parent_pid": os.getpid(),
+            "run_options": unit.run_options}
     result = UnitResult(unit)
     copies_before = temporary_copies(unit)
     try:
@@ -440,7 +443,7 @@ class ParallelResult(StudyResult):
     errors: list = field(default_factory=list)  # (unit label, error) of the units that failed
 
 
-def run_study_parallel(workbook, jobs=1, scheduler=None, each_alone=False, on_result=_print_result):
+def run_study_parallel(workbook, jobs=1, scheduler=None, each_alone=False, on_result=_print_result, run_options=None):
     """Run a study workbook in work units and return its `ParallelResult` (rows in workbook order).
 
     `jobs` workers on a local Dask cluster, or the cluster at `scheduler`; with one job and
@@ -459,6 +462,8 @@ def run_study_parallel(workbook, jobs=1, scheduler=None, each_alone=False, on_re
     with working_folder(folder):
         _, main_case_dict, small_case_dict = _build_case_lists(folder, name)
         units = plan_units(main_case_dict, small_case_dict, each_alone)
+        for unit in units:
+            unit.run_options = dict(run_options or {})
     started, clock = _local_time_text(), time.monotonic()
     copies_before = {index: temporary_copies(unit) for index, unit in enumerate(units)}
     try:
@@ -512,7 +517,9 @@ def run_command(args, exit_solved, exit_unsolved):
 
     jobs = jobs_count(args.jobs) if args.jobs is not None else 1
     try:
-        result = run_study_parallel(args.workbook, jobs=jobs, scheduler=args.scheduler, each_alone=args.each_alone)
+        result = run_study_parallel(args.workbook, jobs=jobs, scheduler=args.scheduler, each_alone=args.each_alone,
+                                    run_options={"dispatch_check": getattr(args, "dispatch_check", False),
+                                                 "connection_voltages": True})
     except KeyboardInterrupt:
         sys.stdout.flush()
         print("gridfold: interrupted: workers stopped, their temporary copies removed", file=sys.stderr)
@@ -521,6 +528,8 @@ def run_command(args, exit_solved, exit_unsolved):
     print(format_table(result.rows))
     print()
     print("summary written to", result.summary_csv)
+    from gridfold.report import write_report
+    print("report written to", write_report(result.record, os.path.dirname(result.record_path))[0])
     for label, error in result.errors:
         print(f"gridfold: {label} failed: {error}", file=sys.stderr)
     # A failed main case does not stop the others: the run as a whole reports what did not solve.

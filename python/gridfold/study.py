@@ -156,17 +156,26 @@ def _nothing_to_run(workbook, reader, mains, cases):
             f"whose 'enabled' is yes. Control sheets register: {registered}. The workbook has the sheets: {present}.")
 
 
-def run_study(workbook):
-    """Run a study workbook and return its `StudyResult` (rows in run order)."""
+def record_path_of(workbook, cases):
+    """Where a study's run record goes: the results folder of its first small case."""
+    parent = str(cases[0]["parent_path"])
+    folder = os.path.dirname(workbook)
+    return os.path.join(parent if os.path.isabs(parent) else os.path.join(folder, parent), RECORD_FILE)
+
+
+def run_study(workbook, **run_options):
+    """Run a study workbook and return its `StudyResult` (rows in run order).
+
+    `run_options` go to `run_integration` (for example dispatch_check).
+    """
     workbook = os.path.abspath(workbook)
     mains, cases = read_study(workbook)
     from gridfold.gridfold_main import run_integration
 
     folder, name = os.path.split(workbook)
-    parent = str(cases[0]["parent_path"])
-    record_path = os.path.join(parent if os.path.isabs(parent) else os.path.join(folder, parent), RECORD_FILE)
+    record_path = record_path_of(workbook, cases)
     with working_folder(folder):
-        run_integration(folder, name, record_path=record_path)
+        run_integration(folder, name, record_path=record_path, **run_options)
     record = summary_module.read_record(record_path)
     rows = summary_module.rows_from_record(record, base_folder=folder)
     summary_csv = os.path.join(folder, SUMMARY_FILE)
