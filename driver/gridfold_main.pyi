@@ -1,6 +1,6 @@
 """Integration driver."""
 from collections import OrderedDict
-from typing import Any, Optional, Sequence
+from typing import Any, Callable, Optional, Sequence
 
 from .gridfold_misc import (copy_and_rename, enforce_topological_order, exclude_connecting_bus, find_buses,
                             organize_connections, remove_internal_psse_buses, renumber_buses, solve_the_network,
@@ -12,7 +12,8 @@ def run_integration(file_path: str, file_name: Optional[str], *,
                     main_cases: Optional[Sequence[int]] = None,
                     small_cases: Optional[Sequence[int]] = None,
                     record_path: Optional[str] = None,
-                    remove_earlier_outputs: bool = True) -> None:
+                    remove_earlier_outputs: bool = True,
+                    select_cases: Optional[Callable[[Any, Any], tuple[Any, Any]]] = None) -> None:
     """Run the study of the workbook `file_name` in the folder `file_path`.
 
     Before anything is written, every enabled row is checked (results folder of its own,
@@ -34,6 +35,10 @@ def run_integration(file_path: str, file_name: Optional[str], *,
                    results folders. A runner whose workers share main cases removes them
                    once itself and passes False. The files a pair writes in its own
                    results folder are always replaced.
+      select_cases select_cases(main_case_dict, small_case_dict) returns the two lists
+                   with their rows rewritten, one for one (a main case's folder, a small
+                   case's parent_path): how the parallel runner gives a pair run alone its
+                   own copy of the main case and its own results folder.
     An interrupt (Ctrl-C) removes the working copies, writes the record and raises
     KeyboardInterrupt naming the main case and small case where the run stopped.
     """

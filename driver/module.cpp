@@ -21,16 +21,18 @@ PYBIND11_MODULE(gridfold_main, m) {
     m.def(
         "run_integration",
         [](py::object file_path, py::object file_name, py::object main_cases, py::object small_cases, py::object record_path,
-           bool remove_earlier_outputs) {
+           bool remove_earlier_outputs, py::object select_cases) {
             gridfold::driver::RunOptions options;
             options.main_cases = std::move(main_cases);
             options.small_cases = std::move(small_cases);
             options.record_path = std::move(record_path);
             options.remove_earlier_outputs = remove_earlier_outputs;
+            options.select_cases = std::move(select_cases);
             gridfold::driver::run_integration(std::move(file_path), std::move(file_name), std::move(options));
         },
         py::arg("file_path"), py::arg("file_name"), py::kw_only(), py::arg("main_cases") = py::none(),
         py::arg("small_cases") = py::none(), py::arg("record_path") = py::none(), py::arg("remove_earlier_outputs") = true,
+        py::arg("select_cases") = py::none(),
         "Merge every enabled small case into every enabled main case named by the workbook\n"
         "`file_name` in the folder `file_path`, solving each, and write the results and the run\n"
         "record. Returns None. The keywords narrow the run (see gridfold_main.pyi).");

@@ -295,6 +295,21 @@ void keep_positions(py::object& dict, std::vector<std::string>& rows, py::handle
     rows = kept_rows;
 }
 
+// The caller's rewrite of the rows to run. The entries stay as they are, one for one, so
+// that each keeps its workbook row in the record.
+void rewrite_rows(RunState& run) {
+    if (run.options.select_cases.is_none()) return;
+    py::object chosen = run.options.select_cases(run.lists.main_case_dict, run.lists.small_case_dict);
+    if (!py::isinstance<py::tuple>(chosen) || py::len(chosen) != 2)
+        throw py::type_error("select_cases must return (main_case_dict, small_case_dict)");
+    py::object mains = chosen.cast<py::tuple>()[0];
+    py::object smalls = chosen.cast<py::tuple>()[1];
+    if (py::len(mains) != py::len(run.lists.main_case_dict) || py::len(smalls) != py::len(run.lists.small_case_dict))
+        throw py::value_error("select_cases must keep every main case and small case it is given");
+    run.lists.main_case_dict = mains;
+    run.lists.small_case_dict = smalls;
+}
+
 std::string engine_text(const RunState& run) {
     py::object path = run.lists.settings.contains("psse_path") ? py::object(run.lists.settings["psse_path"]) : py::none();
     if (path.is_none()) return "";
@@ -356,6 +371,7 @@ void run_integration(py::object file_path, py::object file_name, RunOptions opti
     run.lists = build_case_lists(std::move(file_path), std::move(file_name));
     keep_positions(run.lists.main_case_dict, run.lists.main_rows, run.options.main_cases, "main case");
     keep_positions(run.lists.small_case_dict, run.lists.small_rows, run.options.small_cases, "small case");
+    rewrite_rows(run);
     run.psseng = construct_engine(run);
     run.version = py::float_(run.psseng.attr("version")).cast<double>();
     const double started = monotonic_seconds();

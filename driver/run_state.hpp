@@ -20,6 +20,9 @@ struct RunOptions {
     py::object small_cases = py::none();  // positions in the enabled small cases, or None for all
     py::object record_path = py::none();  // None: run_record.json in the first small case's results folder
     bool remove_earlier_outputs = true;   // working copies and main-case outputs an earlier run left
+    // None, or select_cases(main_case_dict, small_case_dict) -> the two lists with their rows
+    // rewritten (same entries, same order), e.g. another results folder for a pair run alone.
+    py::object select_cases = py::none();
 };
 
 struct RunState {

@@ -20,10 +20,24 @@ namespace {
 py::object run_solution(const pf::SolutionOptions& options, const std::string& name) {
     auto& wc = pf::working_case();
     auto& state = wc.solution;
-    if (!state.solver) state.solver = std::make_shared<pf::LoadFlowSolver>();
-    const auto report = state.solver->solve(wc.network, state.parameters, options, name,
-                                            [&wc](const std::string& line) { wc.report(line); });
-    state.solved = report.code;
+    if (!state.solver) {
+        state.solver = std::make_shared<pf::LoadFlowSolver>();
+        // Ctrl-C is seen between iterations, not only after a long solution has finished.
+        // The GIL is held throughout the solution, so Python's signal handlers can run here.
+        state.solver->set_interrupt_check([] { return PyErr_CheckSignals() != 0; });
+    }
+    try {
+        const auto report = state.solver->solve(wc.network, state.parameters, options, name,
+                                                [&wc](const std::string& line) { wc.report(line); });
+        state.solved = report.code;
+    } catch (...) {
+        // Interrupted (or a progress line could not be written): the case is unchanged, the
+        // solver's derived data are not, and the attempt did not solve.
+        state.solver->invalidate();
+        state.solved = pf::kIterationLimit;
+        if (PyErr_Occurred()) throw py::error_already_set();
+        throw;
+    }
     return py::int_(pf::kOk);
 }
 

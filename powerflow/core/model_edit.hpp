@@ -73,6 +73,7 @@ void add_star_point(Network& net, Transformer& t, int number, double vm_pu, doub
 void sync_star_point(Network& net, const Transformer& transformer);
 
 // Checks of a complete element against the network it is to be stored in.
+int check_system(const SystemData& system);  // SBASE within its band, BASFRQ positive
 int check_bus(const Bus& bus);
 int check_load(const Network& net, const Load& load);
 int check_fixed_shunt(const Network& net, const FixedShunt& shunt);

@@ -17,7 +17,7 @@ WorkingCase& working_case() {
 }
 
 int initialise(WorkingCase& wc, long buses) {
-    if (buses <= 0) return kInvalidOption;
+    if (buses <= 0 || buses > kMaxBusLimit) return kInvalidOption;
     replace_network(wc, Network{});
     wc.solution = SolutionState{};
     wc.bus_limit = static_cast<std::size_t>(buses);
@@ -50,6 +50,15 @@ int open_case(WorkingCase& wc, const std::string& path) {
 
 int save_case(WorkingCase& wc, const std::string& path) {
     if (!wc.initialised) return kNotInitialised;
+    // A name that is empty or names a folder would otherwise become a hidden ".sav" inside
+    // the folder, or a file beside it ("/tmp" -> "/tmp.sav").
+    const std::filesystem::path target(path);
+    const std::string last = target.filename().string();
+    std::error_code ec;
+    if (path.empty() || last.empty() || last == "." || last == ".." || std::filesystem::is_directory(target, ec)) {
+        wc.report("Case not saved: '" + path + "' names no file" + (path.empty() ? "" : " (it is a folder)"));
+        return kFileWrite;
+    }
     const std::string file = with_case_extension(path);
     try {
         save_case_file(wc.network, file);

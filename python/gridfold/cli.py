@@ -18,6 +18,7 @@ import sys
 import traceback
 
 import gridfold
+from gridfold import parallel
 from gridfold.study import StudyError
 
 EXIT_SOLVED = 0
@@ -58,6 +59,7 @@ def build_parser():
                          description="Run a study workbook, then print a summary of every main case and small "
                                      "case and write it as summary.csv beside the workbook.")
     run.add_argument("workbook", metavar="WORKBOOK", help="the study's .xlsx workbook")
+    parallel.add_arguments(run)
     run.set_defaults(handler=_run)
 
     demo = sub.add_parser("demo", parents=[debug], help="write the demo study into FOLDER and run it",
@@ -92,6 +94,8 @@ def _load_driver():
 
 def _run(args):
     _load_driver()
+    if parallel.wanted(args):
+        return parallel.run_command(args, EXIT_SOLVED, EXIT_UNSOLVED)
     from gridfold.study import run_study
     from gridfold.summary import format_table
 

@@ -34,7 +34,8 @@ def test_awkward_reals_survive_a_round_trip_exactly(psspy, tmp_path):
     psspy.bus_data_4(ibus=1, realar1=138.0)
     for k, value in enumerate(values, start=2):
         assert psspy.bus_data_4(ibus=k, realar1=138.0, realar3=value) == 0
-        assert psspy.branch_data_3(ibus=1, jbus=k, realar1=value, realar2=1.0) == 0
+        # the line length, which no band limits (a resistance of 1e308 pu is refused)
+        assert psspy.branch_data_3(ibus=1, jbus=k, realar8=value, realar2=1.0) == 0
     first, second = tmp_path / "first.sav", tmp_path / "second.sav"
     assert psspy.save(str(first)) == 0
     assert psspy.case(str(first)) == 0

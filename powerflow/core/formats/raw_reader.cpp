@@ -324,8 +324,7 @@ void RawCaseReader::read_header() {
     f.integer("NXFRAT", net_.system.nxfrat, 0);
     f.real("BASFRQ", net_.system.base_frequency_hz, 60.0);
     if (ic != 0) fail(line_.number, "IC " + std::to_string(ic) + ": only a whole case (IC 0) can be read");
-    if (!(net_.system.sbase_mva > 0.0) || !(net_.system.base_frequency_hz > 0.0))
-        fail(line_.number, "SBASE and BASFRQ must be positive");
+    if (check_system(net_.system)) fail(line_.number, "SBASE and BASFRQ must be positive, SBASE 0.001 to 1e6 MVA");
     auto title1 = lines_.raw_line();
     auto title2 = title1 ? lines_.raw_line() : std::nullopt;
     if (!title2) fail(lines_.line_number() + 1, "file ends inside the case heading");

@@ -376,7 +376,11 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     const Eigen::VectorXcd s_current0 = p.s_current;
     bool shunts_moved = false;
     int iteration_base = 0;
+    auto stop_if_interrupted = [this](int, double, int, bool) {
+        if (interrupt_check_ && interrupt_check_()) throw SolutionInterrupted();
+    };
     auto observer = [&](int it, double mismatch, int bus, bool is_q) {
+        stop_if_interrupted(it, mismatch, bus, is_q);
         say(format("%s %3d  largest mismatch %12.4f %s at bus %d", name.c_str(), iteration_base + it,
                    mismatch * base, is_q ? "Mvar" : "MW  ", bus_number(bus)));
     };
@@ -509,7 +513,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             Eigen::VectorXcd trial = v_good;
             p.s_power = s_power0 * target;
             p.s_current = s_current0 * target;
-            NewtonResult rs = newton_.solve(p, trial, s, {});
+            NewtonResult rs = newton_.solve(p, trial, s, stop_if_interrupted);
             report.iterations += rs.iterations;
             report.factorizations += rs.factorizations;
             if (rs.outcome == NewtonOutcome::converged) {
