@@ -65,7 +65,7 @@ def bench_engine(source, folder, repeats):
 
 def bench_pandapower(source, folder, repeats):
     import pandapower as pp
-    from pandapower.converter import from_mpc
+    from pandapower.converter.matpower import from_mpc
 
     net = quiet(lambda: from_mpc(str(source)))
     target = str(Path(folder) / "net.json")
