@@ -1,4 +1,4 @@
-# make demo | make test | make bench
+# make demo | make test | make bench (solve speed, case-file speed, merge speed and parallel tables) | make sanitize
 # Each target creates .venv when it is missing, installs gridfold with the extras it needs,
 # then runs. The build requirements live in .venv and the build runs without isolation, so
 # the fixed build folder (build-dir in pyproject.toml) makes every later install incremental.
@@ -11,7 +11,7 @@ INSTALL = CMAKE_BUILD_PARALLEL_LEVEL=$${CMAKE_BUILD_PARALLEL_LEVEL:-2} $(PIP) in
 # Same requirements as [build-system] in pyproject.toml.
 BUILD_REQUIREMENTS := "scikit-build-core>=0.10" "pybind11>=2.13" "cmeel-eigen>=3.4"
 
-.PHONY: demo test bench clean
+.PHONY: demo test bench sanitize clean
 
 $(VENV)/.build-requirements:
 	$(PYTHON) -m venv $(VENV)
@@ -30,7 +30,36 @@ test: $(VENV)/.build-requirements
 bench: $(VENV)/.build-requirements
 	$(INSTALL) ".[bench]"
 	$(PY) bench/solve_speed.py
+	$(PY) bench/case_file_speed.py
+	$(PY) bench/merge_speed.py
 	$(PY) bench/parallel_study.py
 
+# The suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer, in a venv and
+# build folder of its own. Python itself is not instrumented, so the sanitizer runtime is
+# preloaded; leak reports are off because the interpreter keeps its objects at exit. Any
+# report ends the test process with an error.
+SAN_VENV   := .venv-sanitize
+SAN_PY     := $(SAN_VENV)/bin/python
+SAN_PIP    := $(SAN_PY) -m pip --quiet --disable-pip-version-check
+SAN_FLAGS  := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+SAN_RUNTIME = $$($${CXX:-c++} -print-file-name=libasan.so)
+
+$(SAN_VENV)/.build-requirements:
+	$(PYTHON) -m venv $(SAN_VENV)
+	$(SAN_PIP) install --upgrade pip
+	$(SAN_PIP) install $(BUILD_REQUIREMENTS)
+	touch $@
+
+sanitize: $(SAN_VENV)/.build-requirements
+	CMAKE_BUILD_PARALLEL_LEVEL=$${CMAKE_BUILD_PARALLEL_LEVEL:-2} $(SAN_PIP) install --no-build-isolation \
+		-C build-dir=build/sanitize -C cmake.build-type=RelWithDebInfo \
+		-C cmake.define.CMAKE_CXX_FLAGS="$(SAN_FLAGS)" \
+		-C cmake.define.CMAKE_SHARED_LINKER_FLAGS="$(SAN_FLAGS)" \
+		-C cmake.define.CMAKE_MODULE_LINKER_FLAGS="$(SAN_FLAGS)" ".[test]"
+	LD_PRELOAD="$(SAN_RUNTIME)" \
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	$(SAN_PY) -m pytest $(PYTEST_ARGS)
+
 clean:
-	rm -rf build .venv gridfold-demo
+	rm -rf build .venv $(SAN_VENV) gridfold-demo

@@ -6,10 +6,17 @@ namespace gridfold::config {
 
 std::string describe_location(const std::string& workbook, const std::string& sheet,
                               const std::string& column, long row) {
+    // Rows are named the one way every message of a run names them: the sheet and the row
+    // number as Excel shows it ("main_cases row 3").
     std::string text = "workbook '" + workbook + "'";
-    if (!sheet.empty()) text += ", sheet '" + sheet + "'";
+    if (!sheet.empty() && row > 0) {
+        text += ", " + sheet + " row " + std::to_string(row);
+    } else if (!sheet.empty()) {
+        text += ", sheet '" + sheet + "'";
+    } else if (row > 0) {
+        text += ", row " + std::to_string(row);
+    }
     if (!column.empty()) text += ", column '" + column + "'";
-    if (row > 0) text += ", row " + std::to_string(row);
     return text;
 }
 

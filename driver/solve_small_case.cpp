@@ -132,9 +132,9 @@ void solve_small_case(RunState& run, MainCaseState& mc, const SmallCaseState& sc
     const bool base_solved = base_case_solves(psseng);
     if (sc.jjj == 0) mc.record["base_case_solved"] = base_solved;
     const py::str sav_file_name = join_path({R, py::str(M + "_solved_" + S)});
-    const py::str step0_case(text_of(sav_file_name) + "_0.sav");
-    save_case_or_raise(run, step0_case);
-    saved_cases.append(absolute_path(step0_case));
+    const py::str no_connection_case(text_of(sav_file_name) + "_0.sav");
+    save_case_or_raise(run, no_connection_case);
+    saved_cases.append(absolute_path(no_connection_case));
     py::list connections = connection_entries(ordered, 0, text_of(sav_file_name));
     sc.record["connections"] = connections;
     sc.record["connections_total"] = py::len(connections);

@@ -2,7 +2,10 @@
 // new numbers, rewrites every bus-number column of the case data object and checks the result.
 #include "renumbering.hpp"
 
+#include <algorithm>
 #include <array>
+#include <string>
+#include <vector>
 #include <functional>
 #include <utility>
 
@@ -224,29 +227,67 @@ py::tuple renumber_buses(py::object small_case, py::handle scbus, py::handle mcb
 
 }  // namespace
 
-py::object convert_np_types(py::handle data) {
+namespace {
+
+// Case tables nest a few levels (object, section, column, list of lists); no real value
+// comes near this depth. The limit keeps a deeply nested value from exhausting the C++ stack.
+constexpr std::size_t kMaxNesting = 100;
+
+// The containers being converted, outermost first: a container met again inside itself is
+// a cycle, which would otherwise recurse without end.
+class NestingGuard {
+public:
+    NestingGuard(std::vector<PyObject*>& open, py::handle container) : open_(open) {
+        if (std::find(open_.begin(), open_.end(), container.ptr()) != open_.end())
+            throw py::value_error("convert_np_types: the value contains itself (a " +
+                                  std::string(py::type::of(container).attr("__name__").cast<std::string>()) +
+                                  " nested inside itself); only tables without cycles can be converted");
+        if (open_.size() >= kMaxNesting)
+            throw py::value_error("convert_np_types: the value is nested more than " + std::to_string(kMaxNesting) +
+                                  " levels deep, far deeper than any case table");
+        open_.push_back(container.ptr());
+    }
+    ~NestingGuard() { open_.pop_back(); }
+    NestingGuard(const NestingGuard&) = delete;
+    NestingGuard& operator=(const NestingGuard&) = delete;
+
+private:
+    std::vector<PyObject*>& open_;
+};
+
+py::object convert_nested(py::handle data, std::vector<PyObject*>& open) {
     if (is_mapping(data)) {
+        NestingGuard guard(open, data);
         py::object converted = PyDict_Check(data.ptr()) ? copy_mapping(data) : py::dict();
         for (py::handle item : data.attr("items")()) {
             const py::tuple key_value = py::reinterpret_borrow<py::tuple>(item);
-            converted[key_value[0]] = convert_np_types(key_value[1]);
+            converted[key_value[0]] = convert_nested(key_value[1], open);
         }
         return converted;
     }
     if (PyTuple_Check(data.ptr())) {
+        NestingGuard guard(open, data);
         py::tuple converted(PyTuple_GET_SIZE(data.ptr()));
         for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(data.ptr()); ++i)
-            converted[static_cast<size_t>(i)] = convert_np_types(PyTuple_GET_ITEM(data.ptr(), i));
+            converted[static_cast<size_t>(i)] = convert_nested(PyTuple_GET_ITEM(data.ptr(), i), open);
         return std::move(converted);
     }
     if (PyList_Check(data.ptr())) {
+        NestingGuard guard(open, data);
         py::list converted;
-        for (py::handle element : data) converted.append(convert_np_types(element));
+        for (py::handle element : data) converted.append(convert_nested(element, open));
         return std::move(converted);
     }
     if (is_ndarray(data)) return data.attr("tolist")();
     if (is_numpy_scalar(data)) return data.attr("item")();
     return py::reinterpret_borrow<py::object>(data);
+}
+
+}  // namespace
+
+py::object convert_np_types(py::handle data) {
+    std::vector<PyObject*> open;
+    return convert_nested(data, open);
 }
 
 void bind_renumbering(py::module_& m) {

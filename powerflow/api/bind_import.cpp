@@ -10,9 +10,8 @@
 #include "core/case_file.hpp"
 #include "core/error_codes.hpp"
 #include "core/io/matpower_reader.hpp"
-#include "core/io/raw_export.hpp"
-#include "core/io/raw_import_records.hpp"
-#include "core/io/raw_import_reader.hpp"
+#include "core/formats/raw_format.hpp"
+#include "core/formats/raw_text.hpp"
 #include "core/working_case.hpp"
 
 namespace gridfold::api {
@@ -22,7 +21,7 @@ namespace io = pf::io;
 
 // A version argument: "33", "33.0" or "33.6" name version 33.
 std::optional<int> version_number(const std::string& text) {
-    auto value = io::parse_real(text);
+    auto value = pf::formats::parse_real(text);
     if (!value) return std::nullopt;
     return static_cast<int>(*value);
 }
@@ -36,62 +35,56 @@ bool is_matpower_name(const std::string& path) {
 int read_case(pf::WorkingCase& wc, const std::string& path, std::optional<int> version) {
     if (!wc.initialised) return pf::kNotInitialised;
     std::string text;
-    {
-        std::error_code ec;
-        std::ifstream in(path, std::ios::binary);
-        if (!std::filesystem::is_regular_file(path, ec) || !in) {
-            wc.report("File " + path + " cannot be opened; working case unchanged");
-            return pf::kFileNotFound;
-        }
-        std::ostringstream content;
-        content << in.rdbuf();
-        text = content.str();
+    try {
+        text = pf::read_whole_file(path);
+    } catch (const pf::CaseFileError&) {
+        wc.report("File " + path + " cannot be opened; working case unchanged");
+        return pf::kFileNotFound;
     }
 
     pf::Network incoming;
-    io::ImportOutcome outcome;
+    std::vector<std::string> notes;
+    std::string failure;
     if (!version && (is_matpower_name(path) || io::looks_like_matpower(text))) {
-        outcome = io::read_matpower_text(text, incoming, wc.bus_limit);
+        io::ImportOutcome outcome = io::read_matpower_text(text, incoming, wc.bus_limit);
+        if (!outcome.ok()) failure = outcome.describe();
+        notes = std::move(outcome.notes);
     } else {
-        const int layouts = version ? *version : io::raw_header_version(text);
-        if (layouts == 0) {
-            outcome = io::ImportOutcome::failure(1, "expected the case identification record IC, SBASE, REV, ...");
-        } else {
-            outcome = io::read_raw_text(text, layouts, incoming, wc.bus_limit);
+        try {
+            incoming = pf::read_raw_case(text, path, wc.bus_limit, false, &notes, version);
+            notes.insert(notes.begin(), "RAW version " + std::to_string(pf::formats::raw_layout_version(text, version)) +
+                                            " case read: " + pf::case_summary(incoming));
+        } catch (const pf::CaseFileError& error) {
+            failure = error.line() > 0 ? "line " + std::to_string(error.line()) + ": " + error.reason() : error.reason();
         }
     }
-    if (!outcome.ok()) {
-        wc.report("File " + path + " not read, working case unchanged: " + outcome.describe());
+    if (!failure.empty()) {
+        wc.report("File " + path + " not read, working case unchanged: " + failure);
         return pf::kFileFormat;
     }
+    incoming.structure_revision = wc.network.structure_revision + 1;
     pf::replace_network(wc, std::move(incoming));
-    for (const std::string& note : outcome.notes) wc.report(note);
+    for (const std::string& note : notes) wc.report(note);
     return pf::kOk;
 }
 
 int write_raw(pf::WorkingCase& wc, int version, const std::string& path) {
     if (!wc.initialised) return pf::kNotInitialised;
-    if (version == pf::kWrittenRawVersion) {
-        try {
-            pf::save_case_file(wc.network, path);
-        } catch (const pf::CaseFileError& error) {
-            wc.report("RAW file not written: " + std::string(error.what()));
-            return pf::kFileWrite;
-        }
-        return pf::kOk;
-    }
+    std::vector<std::string> notes;
     std::string text;
-    io::ImportOutcome outcome = io::render_raw33(wc.network, text);
-    if (!outcome.ok()) {
-        wc.report("RAW 33 file " + path + " not written: " + outcome.error);
-        return pf::kInvalidOption;
+    try {
+        text = pf::render_raw_case(wc.network, version, &notes);
+    } catch (const pf::CaseFileError& error) {
+        wc.report("RAW " + std::to_string(version) + " file " + path + " not written: " + error.reason());
+        return error.kind() == pf::CaseFileError::kUnrepresentable ? pf::kInvalidOption : pf::kInvalidValue;
     }
-    std::string failure = io::write_file_whole(path, text);
-    if (!failure.empty()) {
-        wc.report("RAW 33 file not written: " + failure);
+    try {
+        pf::write_whole_file(path, text);
+    } catch (const pf::CaseFileError& error) {
+        wc.report("RAW file not written: " + std::string(error.what()));
         return pf::kFileWrite;
     }
-    for (const std::string& note : outcome.notes) wc.report(note);
+    for (const std::string& note : notes) wc.report(note);
     return pf::kOk;
 }
 
@@ -128,8 +121,8 @@ void bind_import(py::module_& m) {
                auto& wc = pf::working_case();
                if (!wc.initialised) return py::int_(pf::kNotInitialised);
                auto version = version_number(a.text("vernum"));
-               if (a.integer("numnam") != 0 || !version || *version < io::kOldestRawVersion ||
-                   *version > io::kNewestRawVersion) {
+               if (a.integer("numnam") != 0 || !version || *version < pf::formats::kOldestRawVersion ||
+                   *version > pf::formats::kNewestRawVersion) {
                    wc.report("File not read: version " + a.text("vernum") + " (32 to 35) and numnam 0 expected");
                    return py::int_(pf::kInvalidOption);
                }

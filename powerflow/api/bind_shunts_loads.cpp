@@ -77,7 +77,7 @@ Signature load_signature(const std::string& function, bool named) {
         .integers("intgar", {"STATUS (1)", "AREA (bus area)", "ZONE (bus zone)", "OWNER (bus owner)",
                              "SCALE 0/1 (1)", "INTRPT 0/1 (0)", "DGENM distributed generation 0/1 (0)"})
         .reals("realar", {"PL MW (0)", "QL Mvar (0)", "IP MW at 1 pu (0)", "IQ Mvar at 1 pu (0)",
-                          "YP MW at 1 pu (0)", "YQ Mvar at 1 pu (0)", "DGENP MW (0)", "DGENQ Mvar (0)"});
+                          "YP MW at 1 pu (0)", "YQ Mvar at 1 pu, negative for an inductive load (0)", "DGENP MW (0)", "DGENQ Mvar (0)"});
     if (named) sig.text("ldname", std::nullopt, "load name ('')");
     return sig.reports_errors();
 }

@@ -20,10 +20,24 @@ namespace {
 py::object run_solution(const pf::SolutionOptions& options, const std::string& name) {
     auto& wc = pf::working_case();
     auto& state = wc.solution;
-    if (!state.solver) state.solver = std::make_shared<pf::LoadFlowSolver>();
-    const auto report = state.solver->solve(wc.network, state.parameters, options, name,
-                                            [&wc](const std::string& line) { wc.report(line); });
-    state.solved = report.code;
+    if (!state.solver) {
+        state.solver = std::make_shared<pf::LoadFlowSolver>();
+        // Ctrl-C is seen between iterations, not only after a long solution has finished.
+        // The GIL is held throughout the solution, so Python's signal handlers can run here.
+        state.solver->set_interrupt_check([] { return PyErr_CheckSignals() != 0; });
+    }
+    try {
+        const auto report = state.solver->solve(wc.network, state.parameters, options, name,
+                                                [&wc](const std::string& line) { wc.report(line); });
+        state.solved = report.code;
+    } catch (...) {
+        // Interrupted (or a progress line could not be written): the case is unchanged, the
+        // solver's derived data are not, and the attempt did not solve.
+        state.solver->invalidate();
+        state.solved = pf::kIterationLimit;
+        if (PyErr_Occurred()) throw py::error_already_set();
+        throw;
+    }
     return py::int_(pf::kOk);
 }
 
@@ -80,7 +94,7 @@ void bind_solution(py::module_& m) {
                           "phase shift adjustment 0-1 (accepted; angles stay as entered)",
                           "dc tap adjustment 0-1 (accepted; no dc lines are held)",
                           "switched shunts: 0 locked, 1 and 2 stepped toward their voltage band",
-                          "start: 0 present voltages, 1 flat",
+                          "start: 0 present voltages, 1 flat with the dc angle estimate",
                           "robustness 0-4: 0 step halving, 1 step-length search, 2 + flat-start retries, "
                           "3 + solving without reactive limits first, 4 + load continuation",
                           "reactive limits: -1 ignored, 0 from the start, n from iteration n or once the mismatch is small",
@@ -111,7 +125,9 @@ void bind_solution(py::module_& m) {
                }
                pf::SolutionOptions o;
                o.adjust_shunts = value("options5", 0) != 0;
-               o.start = value("options6", 0) ? pf::StartMode::flat : pf::StartMode::present;
+               // The robust solution's flat start carries the dc angle estimate: a plain flat
+               // start does not converge on large meshed networks.
+               o.start = value("options6", 0) ? pf::StartMode::flat_angles : pf::StartMode::present;
                o.robustness = static_cast<int>(value("options7", 0));
                o.step = pf::StepControl::halving;  // the levels add their own step control
                o.var_limit_iteration = static_cast<int>(value("options8", 99));

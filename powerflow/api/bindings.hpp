@@ -15,5 +15,6 @@ void bind_machines(py::module_& m);      // plants, machines, induction machines
 void bind_shunts_loads(py::module_& m);  // fixed and switched shunts, loads
 void bind_solution(py::module_& m);      // fnsl, rsol, solved, solution_parameters_4
 void bind_import(py::module_& m);        // RAW 32-35 and MATPOWER reading, RAW 33/35 writing
+void bind_areas_dc_facts(py::module_& m);  // areas, zones, owners, dc lines, FACTS devices
 
 }  // namespace gridfold::api

@@ -159,7 +159,15 @@ std::optional<ArgValue> convert(const Signature& sig, const Param& param, py::ha
                 PyComplex_Check(value.ptr()))
                 type_error(sig, param.name, "a real number is required, got " + std::string(py::str(py::type::of(value))));
             double d = PyFloat_AsDouble(value.ptr());
-            if (d == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+            if (d == -1.0 && PyErr_Occurred()) {
+                // An integer too large for a double is an out-of-range value, refused by the
+                // call's own range check (code 7), not a wrong kind of argument.
+                if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::error_already_set();
+                PyErr_Clear();
+                const int negative = PyObject_RichCompareBool(value.ptr(), py::int_(0).ptr(), Py_LT);
+                if (negative < 0) PyErr_Clear();
+                d = negative == 1 ? -INFINITY : INFINITY;
+            }
             if (d == kDefaultReal) return std::nullopt;
             return ArgValue{d};
         }
@@ -169,7 +177,14 @@ std::optional<ArgValue> convert(const Signature& sig, const Param& param, py::ha
                 text = py::module_::import("os").attr("fspath")(text);
             if (!PyUnicode_Check(text.ptr()))
                 type_error(sig, param.name, "a str is required, got " + std::string(py::str(py::type::of(value))));
-            std::string s = text.cast<std::string>();
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+            if (utf8 == nullptr) {
+                // A lone surrogate has no UTF-8 form: the value is not text the engine can hold.
+                PyErr_Clear();
+                type_error(sig, param.name, "a str that can be encoded as UTF-8 is required (it holds a lone surrogate)");
+            }
+            std::string s(utf8, static_cast<std::size_t>(size));
             if (s == kDefaultText) return std::nullopt;
             return ArgValue{std::move(s)};
         }

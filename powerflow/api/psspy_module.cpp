@@ -18,4 +18,5 @@ PYBIND11_MODULE(psspy, m) {
     bind_shunts_loads(m);
     bind_solution(m);
     bind_import(m);
+    bind_areas_dc_facts(m);
 }

@@ -1,37 +1,50 @@
-// Reading and writing case files on disk.
+// Case files on disk (see case_file.hpp).
+#include "core/case_file.hpp"
+
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 
-#include "core/case_file.hpp"
+#include "core/formats/raw_format.hpp"
+#include "core/formats/raw_text.hpp"
 
 namespace gridfold::pf {
 
-Network load_case_file(const std::string& path, std::size_t bus_limit, std::vector<std::string>* notes) {
+CaseFileError::CaseFileError(Kind kind, std::string file, int line, const std::string& message)
+    : std::runtime_error(file + (line > 0 ? ": line " + std::to_string(line) : std::string()) + ": " + message),
+      kind_(kind),
+      file_(std::move(file)),
+      line_(line),
+      reason_(message) {}
+
+std::string read_whole_file(const std::string& path) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
-        throw CaseFileError(CaseFileError::kOpen, path, 0, "no such case file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw CaseFileError(CaseFileError::kOpen, path, 0, "cannot open the case file");
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) throw CaseFileError(CaseFileError::kOpen, path, 0, "cannot read the case file");
-    return read_raw_case(content.str(), path, bus_limit, notes);
+    if (!std::filesystem::is_regular_file(path, ec)) throw CaseFileError(CaseFileError::kOpen, path, 0, "no such case file");
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) throw CaseFileError(CaseFileError::kOpen, path, 0, "cannot open the case file");
+    std::string content;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec) content.reserve(static_cast<std::size_t>(size));
+    char buffer[1 << 16];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) throw CaseFileError(CaseFileError::kOpen, path, 0, "cannot read the case file");
+    return content;
 }
 
-void save_case_file(const Network& net, const std::string& path) {
-    std::ostringstream text;
-    write_raw_case(net, text);
-    const std::string content = text.str();
-
+void write_whole_file(const std::string& path, std::string_view text) {
+    if (path.empty() || std::filesystem::is_directory(path))
+        throw CaseFileError(CaseFileError::kWrite, path, 0, "a file name is needed, not a folder");
     // A name of our own beside the target, so that the rename stays on one file system.
     std::random_device seed;
     const std::string temporary = path + ".tmp" + std::to_string(seed() % 1000000);
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) throw CaseFileError(CaseFileError::kWrite, path, 0, "cannot create the file");
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
         out.close();
         if (!out) {
             std::error_code ignored;
@@ -47,5 +60,59 @@ void save_case_file(const Network& net, const std::string& path) {
         throw CaseFileError(CaseFileError::kWrite, path, 0, "cannot replace the file: " + ec.message());
     }
 }
+
+Network read_raw_case(std::string_view text, const std::string& file_name, std::size_t bus_limit, bool strict,
+                      std::vector<std::string>* notes, std::optional<int> version) {
+    formats::RawReadOptions options;
+    options.version = formats::raw_layout_version(text, version);
+    options.strictness = strict ? formats::Strictness::kCaseFile : formats::Strictness::kImport;
+    options.bus_limit = bus_limit;
+    if (options.version == 0)
+        throw CaseFileError(CaseFileError::kFormat, file_name, 1,
+                            "the case identification record IC, SBASE, REV, ... was expected");
+    std::vector<std::string> own_notes;
+    try {
+        Network net = formats::read_raw(text, options, notes ? *notes : own_notes);
+        return net;
+    } catch (const formats::RawFault& fault) {
+        throw CaseFileError(CaseFileError::kFormat, file_name, fault.line, fault.what);
+    }
+}
+
+Network load_case_file(const std::string& path, std::size_t bus_limit, std::vector<std::string>* notes) {
+    const std::string content = read_whole_file(path);
+    // The engine's own files are version 35; older versions come from other tools.
+    const bool own = formats::raw_header_version(content) == kWrittenRawVersion;
+    return read_raw_case(content, path, bus_limit, own, notes);
+}
+
+std::string render_raw_case(const Network& net, int version, std::vector<std::string>* notes) {
+    std::vector<std::string> own_notes;
+    try {
+        return formats::write_raw(net, version, notes ? *notes : own_notes);
+    } catch (const formats::RawFault& fault) {
+        // The writer marks a case the version cannot represent with line -1.
+        throw CaseFileError(fault.line < 0 ? CaseFileError::kUnrepresentable : CaseFileError::kUnwritable, "", 0,
+                            fault.what);
+    }
+}
+
+void save_case_file(const Network& net, const std::string& path) {
+    std::string text;
+    try {
+        text = render_raw_case(net, kWrittenRawVersion);
+    } catch (const CaseFileError& error) {
+        throw CaseFileError(error.kind(), path, 0, error.reason());
+    }
+    write_whole_file(path, text);
+}
+
+std::string format_real(double value) {
+    std::string text;
+    formats::append_real(text, value);
+    return text;
+}
+
+std::string case_summary(const Network& net) { return formats::record_summary(net); }
 
 }  // namespace gridfold::pf

@@ -1,10 +1,10 @@
-// Case files: text in the layout of the RAW format, version 35, every real written to the
-// shortest text that reads back to the same double, so that a case saved, read and saved
-// again gives the same bytes. Star points of three-winding transformers are not written:
-// their voltage travels as the transformer's VMSTAR/ANSTAR and the reader makes them anew.
+// Case files on disk: the engine's own cases (RAW version 35, read strictly) and RAW files
+// of other tools (versions 32 to 35, read tolerantly), through the one reader and writer in
+// formats/. Every real is written to the shortest text that reads back to the same double,
+// so that a case saved, read and saved again gives the same bytes.
 #pragma once
 
-#include <iosfwd>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -16,11 +16,13 @@ namespace gridfold::pf {
 
 inline constexpr int kWrittenRawVersion = 35;
 
-// A case file that cannot be opened (kOpen) or is not a readable case (kFormat). line is
-// the 1-based line at fault, 0 when the fault is not on a line.
+// A case file that cannot be opened (kOpen), is not a readable case (kFormat), or cannot be
+// written (kWrite), a case holding a value no file can (kUnwritable), or a case the
+// version asked for cannot represent (kUnrepresentable). line is the 1-based
+// line at fault, 0 when the fault is not on a line.
 class CaseFileError : public std::runtime_error {
 public:
-    enum Kind { kOpen, kFormat, kWrite };
+    enum Kind { kOpen, kFormat, kWrite, kUnwritable, kUnrepresentable };
     CaseFileError(Kind kind, std::string file, int line, const std::string& message);
     Kind kind() const { return kind_; }
     const std::string& file() const { return file_; }
@@ -34,29 +36,36 @@ private:
     std::string reason_;
 };
 
-// RAW versions read_raw_case understands; the version is taken from the file's first line.
-const std::vector<int>& readable_raw_versions();
+// The whole content of a regular file. The type is checked before the file is opened, so a
+// FIFO or device never blocks the engine. Throws CaseFileError (kOpen).
+std::string read_whole_file(const std::string& path);
 
-// Writes the network in the RAW version 35 layout.
-void write_raw_case(const Network& net, std::ostream& out);
+// Writes text to a temporary file beside path and renames it over path, so that path holds
+// either the old file or the whole new one. Throws CaseFileError (kWrite).
+void write_whole_file(const std::string& path, std::string_view text);
 
-// Reads a whole case from text. file_name only names the file in errors. Throws
-// CaseFileError (kFormat) naming the line at fault. bus_limit bounds the number of buses
-// (star points included). When notes is given, it receives one line for every kind of
-// record the model does not keep (section and count) and every conversion made, so that
-// nothing of the file is dropped without a word.
-Network read_raw_case(std::string_view text, const std::string& file_name, std::size_t bus_limit,
-                      std::vector<std::string>* notes = nullptr);
+// Reads a case from text. version: the record layouts (0: the version the text names);
+// strict: every field present and valid, as in the engine's own files. file_name only names
+// the file in errors. Throws CaseFileError (kFormat) naming the line at fault. notes
+// receives one line for every conversion made and every reference completed.
+Network read_raw_case(std::string_view text, const std::string& file_name, std::size_t bus_limit, bool strict,
+                      std::vector<std::string>* notes = nullptr, std::optional<int> version = std::nullopt);
 
-// Reads a case file from disk; throws CaseFileError (kOpen for a file that cannot be read,
-// kFormat for one that is not a text case). notes as for read_raw_case.
+// Reads a case file of the engine from disk: version 35 strictly, older versions as
+// imports. Throws CaseFileError.
 Network load_case_file(const std::string& path, std::size_t bus_limit, std::vector<std::string>* notes = nullptr);
 
-// Writes the case to a temporary file beside path and renames it over path, so that path
-// holds either the old file or the whole new one. Throws CaseFileError (kWrite).
+// Renders the network as RAW text of version 33 or 35; notes receives what the version
+// cannot hold, line by line. Throws CaseFileError (kUnwritable).
+std::string render_raw_case(const Network& net, int version, std::vector<std::string>* notes = nullptr);
+
+// Writes the case as version 35 whole or not at all. Throws CaseFileError.
 void save_case_file(const Network& net, const std::string& path);
 
 // The number formatting used in case files: shortest text that reads back exactly.
 std::string format_real(double value);
+
+// "9 buses, 3 loads, 1 fixed shunt, ...": every kind of record the network holds.
+std::string case_summary(const Network& net);
 
 }  // namespace gridfold::pf

@@ -7,6 +7,7 @@
 #include "core/identifiers.hpp"
 #include "core/transformer_values.hpp"
 #include "core/units.hpp"
+#include "core/value_ranges.hpp"
 
 namespace gridfold::pf {
 namespace {
@@ -29,6 +30,10 @@ bool finite(std::initializer_list<double> values) {
 
 bool in_range(int value, int low, int high) { return value >= low && value <= high; }
 
+bool all_within(std::initializer_list<double> values, double limit) {
+    return std::all_of(values.begin(), values.end(), [limit](double v) { return magnitude_within(v, limit); });
+}
+
 bool flag(int value) { return value == 0 || value == 1; }
 
 // A regulated or controlled bus: 0 (none / own bus) or an existing bus.
@@ -48,10 +53,15 @@ int check_ratings(const Ratings& ratings) {
     return kOk;
 }
 
-int check_winding(const Network& net, const Winding& w) {
+// cw: how WINDV is given (1 pu of the bus base, 2 kV, 3 pu of NOMV).
+int check_winding(const Network& net, const Winding& w, int cw) {
     if (!finite({w.windv, w.nomv_kv, w.ang_deg, w.rma, w.rmi, w.vma, w.vmi, w.cr_pu, w.cx_pu, w.cnxa_deg}))
         return kInvalidValue;
-    if (w.windv <= 0.0 || w.nomv_kv < 0.0) return kInvalidValue;
+    const bool ratio_ok = cw == 2 ? within(w.windv, kMinVoltageKv, kMaxVoltageKv)
+                                  : within(w.windv, kMinRatioPu, kMaxRatioPu);
+    if (!ratio_ok || !zero_or_within(w.nomv_kv, kMinVoltageKv, kMaxVoltageKv) ||
+        !magnitude_within(w.ang_deg, kMaxPhaseShiftDeg))
+        return kInvalidValue;
     if (int r = check_ratings(w.ratings)) return r;
     if (!in_range(w.cod, -5, 5) || !in_range(w.ntp, 2, 9999) || w.tab < 0 || w.node < 0) return kInvalidCode;
     if (w.cont != 0 && !net.bus(std::abs(w.cont))) return kBusNotFound;
@@ -177,6 +187,23 @@ int next_star_point_number(const Network& net) {
     return number;
 }
 
+void add_star_point(Network& net, Transformer& t, int number, double vm_pu, double va_deg) {
+    const Bus& first = *net.bus(t.buses[0]);
+    Bus point;
+    point.number = number;
+    point.base_kv = 1.0;
+    point.area = first.area;
+    point.zone = first.zone;
+    point.owner = first.owner;
+    point.vm_pu = vm_pu;
+    point.va_deg = va_deg;
+    point.star_point = true;
+    point.ide = t.status == 0 ? kIsolatedBus : kLoadBus;
+    t.star_bus = number;
+    net.bus_index.insert(number);
+    net.buses.push_back(point);
+}
+
 void sync_star_point(Network& net, const Transformer& transformer) {
     if (!transformer.three_winding()) return;
     if (Bus* star = net.bus(transformer.star_bus)) star->ide = transformer.status == 0 ? kIsolatedBus : kLoadBus;
@@ -184,13 +211,19 @@ void sync_star_point(Network& net, const Transformer& transformer) {
 
 // ---- checks ---------------------------------------------------------------------------
 
+int check_system(const SystemData& system) {
+    if (!within(system.sbase_mva, kMinBaseMva, kMaxBaseMva)) return kInvalidValue;
+    if (!std::isfinite(system.base_frequency_hz) || system.base_frequency_hz <= 0.0) return kInvalidValue;
+    return kOk;
+}
+
 int check_bus(const Bus& bus) {
     if (!in_range(bus.ide, 1, 4) || !in_range(bus.area, 1, 9999) || !in_range(bus.zone, 1, 9999) ||
         !in_range(bus.owner, 1, 9999))
         return kInvalidCode;
     if (!finite({bus.base_kv, bus.vm_pu, bus.va_deg, bus.nvhi_pu, bus.nvlo_pu, bus.evhi_pu, bus.evlo_pu}))
         return kInvalidValue;
-    if (bus.base_kv < 0.0 || bus.vm_pu <= 0.0) return kInvalidValue;
+    if (!zero_or_within(bus.base_kv, kMinVoltageKv, kMaxVoltageKv) || bus.vm_pu <= 0.0) return kInvalidValue;
     if (!normalize_name(bus.name, kMaxBusNameLength)) return kInvalidIdentifier;
     return kOk;
 }
@@ -199,7 +232,8 @@ int check_load(const Network&, const Load& l) {
     if (!flag(l.status) || !flag(l.scale) || !flag(l.intrpt) || !flag(l.dgenm) || !in_range(l.area, 1, 9999) ||
         !in_range(l.zone, 1, 9999) || !in_range(l.owner, 1, 9999))
         return kInvalidCode;
-    if (!finite({l.pl_mw, l.ql_mvar, l.ip_mw, l.iq_mvar, l.yp_mw, l.yq_mvar, l.dgenp_mw, l.dgenq_mvar}))
+    if (!all_within({l.pl_mw, l.ql_mvar, l.ip_mw, l.iq_mvar, l.yp_mw, l.yq_mvar, l.dgenp_mw, l.dgenq_mvar},
+                    kMaxEnteredPowerMw))
         return kInvalidValue;
     if (!normalize_name(l.name, kMaxNameLength)) return kInvalidIdentifier;
     return kOk;
@@ -207,14 +241,15 @@ int check_load(const Network&, const Load& l) {
 
 int check_fixed_shunt(const Network&, const FixedShunt& s) {
     if (!flag(s.status)) return kInvalidCode;
-    if (!finite({s.gl_mw, s.bl_mvar})) return kInvalidValue;
+    if (!all_within({s.gl_mw, s.bl_mvar}, kMaxEnteredPowerMw)) return kInvalidValue;
     return kOk;
 }
 
 int check_plant(const Network& net, const Plant& p) {
     if (p.nreg < 0) return kInvalidCode;
     if (!bus_or_zero(net, p.ireg)) return kBusNotFound;
-    if (!finite({p.vs_pu, p.rmpct}) || p.vs_pu <= 0.0 || p.rmpct < 0.0) return kInvalidValue;
+    if (!std::isfinite(p.rmpct) || p.rmpct < 0.0 || !within(p.vs_pu, kMinScheduledVoltagePu, kMaxScheduledVoltagePu))
+        return kInvalidValue;
     return kOk;
 }
 
@@ -225,7 +260,8 @@ int check_machine(const Network& net, const Machine& m) {
     if (!finite({m.pg_mw, m.qg_mvar, m.qt_mvar, m.qb_mvar, m.pt_mw, m.pb_mw, m.mbase_mva, m.zr_pu, m.zx_pu,
                  m.rt_pu, m.xt_pu, m.gtap_pu, m.wpf}))
         return kInvalidValue;
-    if (m.mbase_mva <= 0.0 || m.gtap_pu <= 0.0) return kInvalidValue;
+    if (!within(m.mbase_mva, kMinBaseMva, kMaxBaseMva) || !within(m.gtap_pu, kMinRatioPu, kMaxRatioPu))
+        return kInvalidValue;
     if (!normalize_name(m.name, kMaxNameLength)) return kInvalidIdentifier;
     return kOk;
 }
@@ -239,6 +275,9 @@ int check_branch(const Network& net, const Branch& b) {
     if (int r = check_owners(b.owners)) return r;
     if (!finite({b.r_pu, b.x_pu, b.b_pu, b.gi_pu, b.bi_pu, b.gj_pu, b.bj_pu, b.length})) return kInvalidValue;
     if (b.r_pu == 0.0 && b.x_pu == 0.0) return kInvalidValue;
+    if (!all_within({b.r_pu, b.x_pu}, kMaxImpedancePu) ||
+        !all_within({b.b_pu, b.gi_pu, b.bi_pu, b.gj_pu, b.bj_pu}, kMaxAdmittancePu))
+        return kInvalidValue;
     if (int r = check_ratings(b.ratings)) return r;
     if (!normalize_name(b.name, kMaxNameLength)) return kInvalidIdentifier;
     return kOk;
@@ -262,13 +301,23 @@ int check_transformer(const Network& net, const Transformer& t) {
     if (!finite({t.mag1, t.mag2, t.r12, t.x12, t.sbase12_mva, t.r23, t.x23, t.sbase23_mva, t.r31, t.x31,
                  t.sbase31_mva}))
         return kInvalidValue;
-    if (t.sbase12_mva <= 0.0 || (three && (t.sbase23_mva <= 0.0 || t.sbase31_mva <= 0.0))) return kInvalidValue;
-    if (!impedance_on_system_base(t.r12, t.x12, t.sbase12_mva, t.cz, net.system.sbase_mva)) return kInvalidValue;
-    if (three && (!impedance_on_system_base(t.r23, t.x23, t.sbase23_mva, t.cz, net.system.sbase_mva) ||
-                  !impedance_on_system_base(t.r31, t.x31, t.sbase31_mva, t.cz, net.system.sbase_mva)))
+    auto base_ok = [](double mva) { return within(mva, kMinBaseMva, kMaxBaseMva); };
+    if (!base_ok(t.sbase12_mva) || (three && (!base_ok(t.sbase23_mva) || !base_ok(t.sbase31_mva))))
         return kInvalidValue;
+    // Impedances are judged on the system base, where the solver uses them.
+    auto impedance_ok = [&](double r, double x, double sbase_mva) {
+        const auto z = impedance_on_system_base(r, x, sbase_mva, t.cz, net.system.sbase_mva);
+        return z && all_within({z->real(), z->imag()}, kMaxImpedancePu);
+    };
+    if (!impedance_ok(t.r12, t.x12, t.sbase12_mva)) return kInvalidValue;
+    if (three && (!impedance_ok(t.r23, t.x23, t.sbase23_mva) || !impedance_ok(t.r31, t.x31, t.sbase31_mva)))
+        return kInvalidValue;
+    const bool magnetising_ok = t.cm == 2 ? magnitude_within(t.mag1, kMaxNoLoadLossW) &&
+                                                magnitude_within(t.mag2, kMaxAdmittancePu)
+                                          : all_within({t.mag1, t.mag2}, kMaxAdmittancePu);
+    if (!magnetising_ok) return kInvalidValue;
     for (int w = 0; w < 3; ++w)
-        if (int r = check_winding(net, t.windings[w])) return r;
+        if (int r = check_winding(net, t.windings[w], t.cw)) return r;
     if (!normalize_name(t.name, kMaxNameLength) || !normalize_name(t.vecgrp, kMaxVectorGroupLength))
         return kInvalidIdentifier;
     return kOk;
@@ -280,7 +329,7 @@ int check_switched_shunt(const Network& net, const SwitchedShunt& s) {
     if (!finite({s.vswhi, s.vswlo, s.rmpct, s.binit_mvar}) || s.rmpct < 0.0) return kInvalidValue;
     for (const auto& block : s.blocks) {
         if (block.n < 0 || !flag(block.s)) return kInvalidCode;
-        if (!std::isfinite(block.b_mvar)) return kInvalidValue;
+        if (!magnitude_within(block.b_mvar, kMaxEnteredPowerMw)) return kInvalidValue;
     }
     if (!normalize_name(s.rmidnt, kMaxNameLength) || !normalize_name(s.name, kMaxNameLength))
         return kInvalidIdentifier;
@@ -295,7 +344,10 @@ int check_induction_machine(const Network&, const InductionMachine& m) {
     if (!finite({m.mbase_mva, m.ratekv, m.pset_mw, m.h, m.a, m.b, m.d, m.e, m.ra, m.xa, m.xm, m.r1, m.x1, m.r2,
                  m.x2, m.x3, m.e1, m.se1, m.e2, m.se2, m.ia1, m.ia2, m.xamult}))
         return kInvalidValue;
-    if (m.mbase_mva <= 0.0 || m.ratekv < 0.0) return kInvalidValue;
+    if (!within(m.mbase_mva, kMinBaseMva, kMaxBaseMva) || !zero_or_within(m.ratekv, kMinVoltageKv, kMaxVoltageKv) ||
+        !magnitude_within(m.pset_mw, kMaxEnteredPowerMw) ||
+        !(m.xm == 0.0 || within(std::fabs(m.xm), kMinMagnetisingReactancePu, kMaxImpedancePu)))
+        return kInvalidValue;
     if (!normalize_name(m.name, kMaxNameLength)) return kInvalidIdentifier;
     return kOk;
 }
@@ -481,19 +533,7 @@ int set_three_winding(Network& net, int i, int j, int k, std::string_view ckt, E
     if (int r = check_transformer(net, t)) return r;
     t.name = *normalize_name(t.name, kMaxNameLength);
     t.vecgrp = *normalize_name(t.vecgrp, kMaxVectorGroupLength);
-    if (!star_bus) {
-        // The star point takes the owner, area and zone of winding 1 and the nominal 1 pu.
-        const Bus& first = *net.bus(i);
-        Bus point;
-        point.number = star;
-        point.base_kv = 1.0;
-        point.area = first.area;
-        point.zone = first.zone;
-        point.owner = first.owner;
-        point.star_point = true;
-        net.bus_index.insert(star);
-        net.buses.push_back(point);
-    }
+    if (!star_bus) add_star_point(net, t, star, 1.0, 0.0);
     store(net.transformers, index, std::move(t));
     sync_star_point(net, net.transformers[index ? *index : net.transformers.size() - 1]);
     ++net.structure_revision;

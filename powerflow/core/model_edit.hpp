@@ -64,11 +64,16 @@ int set_induction_machine(Network& net, int bus, std::string_view id, EditMode m
 // Lowest free star point number (>= kFirstStarPointBus).
 int next_star_point_number(const Network& net);
 
+// Adds the star point bus `number` of a new three-winding transformer, at voltage vm_pu and
+// angle va_deg, with the area, zone and owner of winding 1's bus; sets t.star_bus.
+void add_star_point(Network& net, Transformer& t, int number, double vm_pu, double va_deg);
+
 // Keeps the star point of a three-winding transformer isolated exactly when the
 // transformer is out of service.
 void sync_star_point(Network& net, const Transformer& transformer);
 
 // Checks of a complete element against the network it is to be stored in.
+int check_system(const SystemData& system);  // SBASE within its band, BASFRQ positive
 int check_bus(const Bus& bus);
 int check_load(const Network& net, const Load& load);
 int check_fixed_shunt(const Network& net, const FixedShunt& shunt);

@@ -37,6 +37,8 @@ enum BusType : int { kLoadBus = 1, kGeneratorBus = 2, kSwingBus = 3, kIsolatedBu
 struct SystemData {
     double sbase_mva = 100.0;         // system base, MVA; per-unit quantities refer to it
     double base_frequency_hz = 60.0;  // nominal frequency, Hz
+    int xfrrat = 0;                   // transformer rating units of the file: 0 or less MVA, above 0 current
+    int nxfrat = 0;                   // line rating units of the file: 0 or less MVA, above 0 current
     std::string title1;               // two free heading lines kept with the case
     std::string title2;
 };
@@ -83,7 +85,8 @@ struct Load {
     double ip_mw = 0.0;         // constant current, at 1 pu
     double iq_mvar = 0.0;
     double yp_mw = 0.0;         // constant admittance, at 1 pu
-    double yq_mvar = 0.0;       // positive = inductive (a draw of reactive power)
+    double yq_mvar = 0.0;       // negative = inductive (a draw of reactive power), as in case files
+    std::string loadtype;       // load type label, up to 12 characters (kept for the file)
     double dgenp_mw = 0.0;      // distributed generation, subtracted from the load when dgenm = 1
     double dgenq_mvar = 0.0;
     std::string name;           // up to 40 characters
@@ -268,6 +271,240 @@ struct InductionMachine {
     std::string name;           // up to 40 characters
 };
 
+// ---- Records that group or describe the network -------------------------------------------
+
+// Area with its interchange schedule.
+struct Area {
+    int number = 0;             // 1..9999
+    int isw = 0;                // area slack bus, 0 = none
+    double pdes_mw = 0.0;       // desired net interchange, MW (export positive)
+    double ptol_mw = 10.0;      // interchange tolerance band, MW
+    std::string name;           // up to 12 characters
+};
+
+struct Zone {
+    int number = 0;             // 1..9999
+    std::string name;           // up to 12 characters
+};
+
+struct Owner {
+    int number = 0;             // 1..9999
+    std::string name;           // up to 12 characters
+};
+
+// Scheduled transfer from one area to another.
+struct InterAreaTransfer {
+    int from_area = 0;
+    int to_area = 0;
+    std::string id = "1";       // transfer identifier, 1 character
+    double ptran_mw = 0.0;      // scheduled transfer, MW (from -> to positive)
+};
+
+// Impedance correction table: factors applied to a transformer's impedance as a function of
+// its ratio (pu) or phase shift (degrees), by the controlling winding.
+struct CorrectionPoint {
+    double t = 0.0;             // ratio (pu) or angle (degrees)
+    double f_re = 1.0;          // scaling factor, real part
+    double f_im = 0.0;          // imaginary part (files before version 34 hold real factors)
+};
+struct ImpedanceCorrection {
+    int number = 0;             // table number, referred to by Winding::tab
+    std::vector<CorrectionPoint> points;  // in file order, at most 11 (v33) or 99
+};
+
+// Line made of sections between dummy buses; the grouping changes no element.
+struct MultiSectionLine {
+    int from_bus = 0;
+    int to_bus = 0;
+    std::string id = "&1";      // grouping identifier, starting with '&'
+    int met = 1;                // metered end: 1 from_bus, 2 to_bus
+    std::vector<int> dummy_buses;  // up to 9, in order from from_bus
+};
+
+// One converter of a two-terminal dc line (rectifier or inverter).
+struct DcConverter {
+    int bus = 0;                // ac bus of the converter
+    int nb = 0;                 // number of bridges in series
+    double anmx_deg = 0.0;      // firing (rectifier) or extinction (inverter) angle limits, degrees
+    double anmn_deg = 0.0;
+    double rc_ohm = 0.0;        // commutating resistance and reactance per bridge, ohms
+    double xc_ohm = 0.0;
+    double ebas_kv = 0.0;       // primary base ac voltage, kV
+    double tr = 1.0;            // transformer ratio
+    double tap = 1.0;           // tap setting and its limits and step
+    double tmx = 1.5;
+    double tmn = 0.51;
+    double stp = 0.00625;
+    int ic = 0;                 // bus whose voltage controls the tap, 0 = own bus
+    int nd = 0;                 // node of that bus (kept, not used)
+    int if_bus = 0;             // winding buses of a transformer whose tap controls the converter
+    int it_bus = 0;
+    std::string id = "1";       // circuit of that transformer
+    double xcap_ohm = 0.0;      // commutating capacitor reactance per bridge, ohms
+};
+
+struct TwoTerminalDcLine {
+    std::string name;           // up to 12 characters, the line's key
+    int mdc = 0;                // control mode: 0 blocked, 1 power, 2 current
+    double rdc_ohm = 0.0;       // dc line resistance, ohms
+    double setvl = 0.0;         // demand: MW (mdc 1) or A (mdc 2); negative = at the inverter
+    double vschd_kv = 0.0;      // scheduled compounded dc voltage, kV
+    double vcmod_kv = 0.0;      // mode switch voltage, kV
+    double rcomp_ohm = 0.0;     // compounding resistance, ohms
+    double delti = 0.0;         // margin, per unit of the desired dc power or current
+    std::string meter = "I";    // metered end: "I" inverter, "R" rectifier
+    double dcvmin_kv = 0.0;     // minimum compounded dc voltage, kV
+    int cccitmx = 20;           // iteration limit of the capacitor-commutated solution
+    double cccacc = 1.0;        // its acceleration factor
+    DcConverter rectifier;
+    DcConverter inverter;
+};
+
+// One converter of a VSC dc line.
+struct VscConverter {
+    int bus = 0;                // ac bus, 0 = converter not used
+    int type = 1;               // dc control: 0 out, 1 dc voltage, 2 MW
+    int mode = 1;               // ac control: 1 voltage, 2 power factor
+    double dcset = 0.0;         // dc setpoint: kV (type 1) or MW (type 2)
+    double acset = 1.0;         // ac setpoint: pu voltage (mode 1) or power factor (mode 2)
+    double aloss_kw = 0.0;      // loss = aloss + bloss * I, kW and kW/A
+    double bloss_kw_per_a = 0.0;
+    double minloss_kw = 0.0;
+    double smax_mva = 0.0;      // rating, MVA (0 = none)
+    double imax_a = 0.0;        // current rating, A (0 = none)
+    double pwf = 1.0;           // power weighting factor
+    double maxq_mvar = 9999.0;  // reactive limits
+    double minq_mvar = -9999.0;
+    int vsreg = 0;              // regulated bus, 0 = own bus
+    int nreg = 0;               // node of that bus (kept, not used)
+    double rmpct = 100.0;       // percent of the regulated bus's reactive power
+};
+
+struct VscDcLine {
+    std::string name;           // up to 12 characters, the line's key
+    int mdc = 1;                // 0 out of service, 1 in service
+    double rdc_ohm = 0.0;       // dc line resistance, ohms
+    Owners owners{};
+    std::array<VscConverter, 2> converters{};
+};
+
+// Multi-terminal dc line: converters, dc buses and dc links.
+struct MtdcConverter {
+    int bus = 0;                // ac bus
+    int n = 0;                  // bridges in series
+    double angmx_deg = 0.0;     // angle limits, degrees
+    double angmn_deg = 0.0;
+    double rc_ohm = 0.0;        // commutating resistance and reactance, ohms
+    double xc_ohm = 0.0;
+    double ebas_kv = 0.0;       // primary base ac voltage, kV
+    double tr = 1.0;            // transformer ratio
+    double tap = 1.0;
+    double tpmx = 1.5;
+    double tpmn = 0.51;
+    double tstp = 0.00625;
+    double setvl = 0.0;         // current (A) or power (MW) demand; dc voltage (kV) for the voltage-controlling converter
+    double dcpf = 1.0;          // participation factor
+    double marg = 0.0;          // rectifier margin, per unit
+    int cnvcod = 1;             // dc network number
+};
+struct MtdcBus {
+    int idc = 0;                // dc bus number, 1..NDCBS
+    int ib = 0;                 // ac converter bus, 0 = none
+    int area = 1;
+    int zone = 1;
+    std::string name;           // up to 12 characters
+    int idc2 = 0;               // second dc bus of the converter, 0 = ground
+    double rgrnd_ohm = 0.0;     // resistance to ground, ohms
+    int owner = 1;
+};
+struct MtdcLink {
+    int idc = 0;
+    int jdc = 0;
+    std::string ckt = "1";      // 1 character
+    int met = 1;                // metered end: 1 idc, 2 jdc
+    double rdc_ohm = 0.0;       // resistance, ohms
+    double ldc_mh = 0.0;        // inductance, mH
+};
+struct MultiTerminalDcLine {
+    std::string name;           // up to 12 characters
+    int mdc = 0;                // 0 blocked, 1 power, 2 current
+    int vconv = 0;              // bus of the converter that controls the dc voltage
+    double vcmod_kv = 0.0;      // mode switch voltage, kV
+    int vconvn = 0;             // bus of the standby voltage-controlling converter
+    std::vector<MtdcConverter> converters;
+    std::vector<MtdcBus> dc_buses;
+    std::vector<MtdcLink> links;
+};
+
+struct FactsDevice {
+    std::string name;           // up to 12 characters, the device's key
+    int from_bus = 0;           // sending-end bus
+    int to_bus = 0;             // terminal bus of the series element, 0 = shunt only
+    int mode = 1;               // 0 out of service, 1 normal, 2 bypassed series, ...8
+    double pdes_mw = 0.0;       // desired active power at the sending end, MW
+    double qdes_mvar = 0.0;     // desired reactive power at the sending end, Mvar
+    double vset_pu = 1.0;       // voltage setpoint at the sending end, pu
+    double shmx_mva = 9999.0;   // shunt element rating at 1 pu, MVA
+    double trmx_mw = 9999.0;    // bridge active power limit, MW
+    double vtmn_pu = 0.9;       // terminal voltage limits, pu
+    double vtmx_pu = 1.1;
+    double vsmx_pu = 1.0;       // series voltage limit, pu
+    double imx_mva = 0.0;       // series current rating, MVA at 1 pu (0 = none)
+    double linx_pu = 0.05;      // series reactance when bypassed, pu
+    double rmpct = 100.0;
+    int owner = 1;
+    double set1 = 0.0;          // mode 4 to 8 setpoints (pu or ohms by mode)
+    double set2 = 0.0;
+    int vsref = 0;              // series voltage reference: 0 modulation, 1 vector
+    int fcreg = 0;              // regulated bus, 0 = sending end
+    int nreg = 0;               // node of that bus (kept, not used)
+    std::string mname;          // IPFC master device name
+};
+
+// A text or number exactly as a case file holds it; used for records kept for the file only.
+struct RawValue {
+    std::string text;
+    bool quoted = false;
+};
+using RawValues = std::vector<RawValue>;
+
+// Generic network element (a device of a user model): held as written.
+struct GneDevice {
+    std::string name;           // up to 12 characters
+    std::string model;          // model name
+    std::vector<int> buses;     // terminal buses (NTERM of them)
+    int status = 1;
+    int owner = 1;
+    int nmetr = 1;              // metered terminal
+    RawValues reals;            // the model's real, integer and character data
+    RawValues integers;
+    RawValues chars;
+};
+
+// Substation with its nodes, switching devices and equipment terminals (version 34 on).
+struct SubstationNode {
+    int ni = 0;                 // node number within the substation
+    std::string name;
+    int bus = 0;                // bus the node belongs to
+    int status = 1;
+    double vm_pu = 1.0;
+    double va_deg = 0.0;
+};
+struct SubstationTerminal {
+    int bus = 0;                // bus of the equipment
+    RawValues rest;             // NI, TYPE, ID and the type's fields, as written
+};
+struct Substation {
+    int number = 0;
+    std::string name;
+    double lati_deg = 0.0;      // latitude and longitude, degrees
+    double long_deg = 0.0;
+    double srg_ohm = 0.1;       // substation grounding resistance, ohms
+    std::vector<SubstationNode> nodes;
+    std::vector<RawValues> switching_devices;  // as written
+    std::vector<SubstationTerminal> terminals;
+};
+
 // External bus number <-> internal index (position in Network::buses).
 class BusNumberIndex {
 public:
@@ -322,6 +559,21 @@ struct Network {
     std::vector<Transformer> transformers;
     std::vector<SwitchedShunt> switched_shunts;
     std::vector<InductionMachine> induction_machines;
+    std::vector<Area> areas;
+    std::vector<Zone> zones;
+    std::vector<Owner> owners;
+    std::vector<InterAreaTransfer> transfers;
+    std::vector<ImpedanceCorrection> impedance_corrections;
+    std::vector<MultiSectionLine> multi_section_lines;
+    std::vector<TwoTerminalDcLine> two_terminal_dc_lines;
+    std::vector<VscDcLine> vsc_dc_lines;
+    std::vector<MultiTerminalDcLine> multi_terminal_dc_lines;
+    std::vector<FactsDevice> facts_devices;
+    std::vector<GneDevice> gne_devices;
+    std::vector<Substation> substations;
+    // System-wide records (solution settings, rating set names) as written, for versions
+    // that hold them; the engine keeps its own solution settings.
+    std::vector<RawValues> system_wide;
     DisconnectionMemory disconnected;
     // Raised by every change of elements or of their in-service state, so that a solver can
     // keep its symbolic analysis while the structure is unchanged.

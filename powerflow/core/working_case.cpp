@@ -17,7 +17,7 @@ WorkingCase& working_case() {
 }
 
 int initialise(WorkingCase& wc, long buses) {
-    if (buses <= 0) return kInvalidOption;
+    if (buses <= 0 || buses > kMaxBusLimit) return kInvalidOption;
     replace_network(wc, Network{});
     wc.solution = SolutionState{};
     wc.bus_limit = static_cast<std::size_t>(buses);
@@ -39,9 +39,7 @@ int open_case(WorkingCase& wc, const std::string& path) {
     try {
         std::vector<std::string> notes;
         replace_network(wc, load_case_file(file, wc.bus_limit, &notes));
-        wc.report("Case " + file + " read: " + std::to_string(wc.network.buses.size()) + " buses, " +
-                  std::to_string(wc.network.branches.size()) + " branches, " +
-                  std::to_string(wc.network.transformers.size()) + " transformers");
+        wc.report("Case " + file + " read: " + case_summary(wc.network));
         for (const std::string& note : notes) wc.report(note);
         return kOk;
     } catch (const CaseFileError& error) {
@@ -52,6 +50,15 @@ int open_case(WorkingCase& wc, const std::string& path) {
 
 int save_case(WorkingCase& wc, const std::string& path) {
     if (!wc.initialised) return kNotInitialised;
+    // A name that is empty or names a folder would otherwise become a hidden ".sav" inside
+    // the folder, or a file beside it ("/tmp" -> "/tmp.sav").
+    const std::filesystem::path target(path);
+    const std::string last = target.filename().string();
+    std::error_code ec;
+    if (path.empty() || last.empty() || last == "." || last == ".." || std::filesystem::is_directory(target, ec)) {
+        wc.report("Case not saved: '" + path + "' names no file" + (path.empty() ? "" : " (it is a folder)"));
+        return kFileWrite;
+    }
     const std::string file = with_case_extension(path);
     try {
         save_case_file(wc.network, file);
@@ -59,7 +66,8 @@ int save_case(WorkingCase& wc, const std::string& path) {
         return kOk;
     } catch (const CaseFileError& error) {
         wc.report("Case not saved: " + std::string(error.what()));
-        return kFileWrite;
+        // A value no file can hold (not finite) is refused as the invalid value it is.
+        return error.kind() == CaseFileError::kUnwritable ? kInvalidValue : kFileWrite;
     }
 }
 

@@ -32,7 +32,11 @@ struct WorkingCase {
 
 WorkingCase& working_case();
 
-// psseinit: an empty case holding at most `buses` buses.
+// Largest bus count psseinit takes: every bus number (1 to 999999) and as many star points
+// again, which no real case comes near. A larger count is refused, not cut down.
+inline constexpr long kMaxBusLimit = 2'000'000;
+
+// psseinit: an empty case holding at most `buses` buses (1 to kMaxBusLimit).
 int initialise(WorkingCase& wc, long buses);
 
 // Replaces the working case by the case in the file; on failure the working case stays as

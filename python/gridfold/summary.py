@@ -79,6 +79,52 @@ def read_record(path):
     return record
 
 
+def _row_order(row_text):
+    """Sort key of a row name "<sheet> row <n>": the sheet, then the row number."""
+    sheet, _, number = str(row_text).rpartition(" row ")
+    return (sheet, int(number)) if number.isdigit() else (str(row_text), 0)
+
+
+def merge_records(records):
+    """One record from the partial records of a run shared out by main case or by pair.
+
+    Main cases and pairs come out in workbook order (main case rows, then small case rows).
+    A main case met in several partial records is one entry: its first error, its solved case
+    and base-case result where any part has them, and the seconds of all parts added up.
+    """
+    records = [r for r in records if r]
+    if not records:
+        raise ValueError("no run records to merge")
+    merged = {key: value for key, value in records[0].items() if key not in ("main_cases", "pairs")}
+    merged["started"] = min(r["started"] for r in records)
+    merged["finished"] = max((r["finished"] for r in records if r.get("finished")), default=None)
+    merged["seconds"] = sum(r.get("seconds") or 0.0 for r in records)
+    mains = {}
+    for record in records:
+        for main in record["main_cases"]:
+            key = (main["row"], main["file"])
+            if key not in mains:
+                mains[key] = dict(main)
+                continue
+            kept = mains[key]
+            kept["error"] = kept["error"] or main["error"]
+            kept["solved_case"] = kept["solved_case"] or main["solved_case"]
+            if kept["base_case_solved"] is None:
+                kept["base_case_solved"] = main["base_case_solved"]
+            kept["seconds"] = (kept.get("seconds") or 0.0) + (main.get("seconds") or 0.0)
+    main_order = {key: _row_order(key[0]) for key in mains}
+    merged["main_cases"] = [mains[key] for key in sorted(mains, key=main_order.get)]
+    row_of_main = {m["name"]: _row_order(m["row"]) for m in merged["main_cases"]}
+    pairs = [pair for record in records for pair in record["pairs"]]
+    merged["pairs"] = sorted(pairs, key=lambda p: (row_of_main.get(p["main_case"], ("", 0)), _row_order(p["row"])))
+    return merged
+
+
+def write_record(record, path):
+    """Write a run record as the driver does (UTF-8 JSON, 2-space indent), whole or not at all."""
+    write_text_whole(path, json.dumps(record, indent=2, ensure_ascii=False) + "\n")
+
+
 def _shown(path, base_folder):
     if not path:
         return ""

@@ -113,3 +113,28 @@ def test_files_are_written_whole_or_not_at_all(tmp_path):
 
     files.write_text_whole(str(path), "new summary\n")
     assert path.read_text() == "new summary\n" and os.listdir(tmp_path) == ["summary.csv"]
+
+
+def test_partial_records_merge_in_workbook_order(tmp_path, record):
+    """A run shared out pair by pair: each part holds its main case and one pair."""
+    def part(main_row, pair, small_row, **main):
+        entry = {"name": pair["main_case"], "file": f"/m/{pair['main_case']}.sav", "row": main_row,
+                 "base_case_solved": None, "solved_case": None, "error": None, "seconds": 1.0, **main}
+        return {"format": 1, "started": f"2026-01-01T00:00:0{len(small_row)}", "finished": "2026-01-01T00:01:00",
+                "seconds": 2.0, "main_cases": [entry], "pairs": [dict(pair, row=small_row)]}
+    solar, wind = record["pairs"][:2]
+    light = dict(solar, main_case="light")
+    parts = [part("main_cases row 3", light, "small_cases row 2"),
+             part("main_cases row 2", wind, "small_cases row 10", solved_case="/r/peak_solved.sav"),
+             part("main_cases row 2", solar, "small_cases row 2", base_case_solved=True)]
+    merged = summary.merge_records(parts)
+    assert [(p["main_case"], p["row"]) for p in merged["pairs"]] == [
+        ("peak", "small_cases row 2"), ("peak", "small_cases row 10"), ("light", "small_cases row 2")]
+    peak, light_main = merged["main_cases"]
+    assert (peak["name"], peak["base_case_solved"], peak["solved_case"], peak["seconds"]) == (
+        "peak", True, "/r/peak_solved.sav", 2.0)
+    assert light_main["name"] == "light" and merged["seconds"] == 6.0
+    assert summary.exit_code(merged) == 1
+    path = tmp_path / "run_record.json"
+    summary.write_record(merged, str(path))
+    assert summary.read_record(str(path)) == merged

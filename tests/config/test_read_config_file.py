@@ -190,17 +190,17 @@ class TestBadInput:
             load(tmp_path, {"Ctl": [CONTROL_LABELS[:3], ["Main", "MAIN_INPUT", "n/a"]], "Main": MAIN_ROWS})
 
     def test_sheet_name_that_is_not_text(self, tmp_path):
-        with pytest.raises(TypeError, match=r"sheet 'ctl', column 'sheet name', row 3"):
+        with pytest.raises(TypeError, match=r"ctl row 3, column 'sheet name'"):
             load(tmp_path, {"Ctl": control(["Main", "MAIN_INPUT", 1, "o"], [2024, "MAIN_INPUT", 1, "o"]), "Main": MAIN_ROWS})
 
     def test_column_label_that_is_not_text(self, tmp_path):
-        with pytest.raises(TypeError, match=r"sheet 'Main', column 'C', row 1"):
+        with pytest.raises(TypeError, match=r"Main row 1, column 'C'"):
             load(tmp_path, {"Main": [["Enabled", "Snapshot Filename", 2024], ["yes", "a", 1]]})
 
     def test_sheet_type_that_is_not_text(self, tmp_path):
         reader = load(tmp_path, {"Ctl": control(["Main", "MAIN_INPUT", 1, "o"], ["Other", None, 1, "o"]), "Main": MAIN_ROWS})
         for getter in (reader.get_main_config_sheet, reader.get_case_config_indexed_dict):
-            with pytest.raises(TypeError, match=r"sheet 'ctl', column 'sheet type', row 3"):
+            with pytest.raises(TypeError, match=r"ctl row 3, column 'sheet type'"):
                 getter()
 
     def test_labels_repeated_after_cleaning(self, tmp_path):

@@ -31,7 +31,7 @@ NEVER_SOLVED = [("rsol", ATTEMPTS[0]), ("solved", {}), ("rsol", ATTEMPTS[1]), ("
 class EngineCalls:
     """Records calls to the embedded psspy during a run (name, keywords; positional arguments
     under "args"). Small cases named in `fail_base` get an unsolved base case: solved() answers 1
-    between the save of their out-of-service case and that of their step-0 case. Paths in
+    between the save of their out-of-service case and that of their "_0.sav" case. Paths in
     `refuse_open` are refused by case() with error code 3."""
 
     def __init__(self, monkeypatch, psspy):
@@ -60,10 +60,10 @@ class EngineCalls:
         return [i for i, (n, kw) in enumerate(self.calls) if n == name and all(kw.get(k) == v for k, v in keywords.items())]
 
     def base_attempts(self, folder, main, small):
-        """The calls between the out-of-service save and the step-0 save of a small case."""
+        """The calls between the out-of-service save and the "_0.sav" save of a small case."""
         [oos] = self.where("save", sfile=os.path.join(folder, f"{main}_oos_{small}.sav"))
-        [step0] = self.where("save", sfile=os.path.join(folder, f"{main}_solved_{small}_0.sav"))
-        return self.calls[oos + 1:step0]
+        [no_connection] = self.where("save", sfile=os.path.join(folder, f"{main}_solved_{small}_0.sav"))
+        return self.calls[oos + 1:no_connection]
 
     def modify_gen_buses(self, final_case):
         """Buses of the machines whose reactive data were rewritten (machine_chng_4 with realar2)

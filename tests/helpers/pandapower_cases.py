@@ -78,7 +78,9 @@ def build_in_engine(psspy, ppc):
         if pd or qd:
             cip, ciq, czp, czq = (float(_real(row[c])) for c in (CID_P, CID_Q, CZD_P, CZD_Q))
             assert psspy.load_data_6(number, "1", realar1=pd * (1 - cip - czp), realar2=qd * (1 - ciq - czq),
-                                     realar3=pd * cip, realar4=qd * ciq, realar5=pd * czp, realar6=qd * czq) == 0
+                                     realar3=pd * cip, realar4=qd * ciq, realar5=pd * czp,
+                                     # YQ takes the case-file sign: negative draws reactive power
+                                     realar6=-qd * czq) == 0
         gs, bs = float(_real(row[GS])) * power, float(_real(row[BS])) * power
         if gs or bs:
             add_fixed_shunt(number, gs, bs)

@@ -144,6 +144,24 @@ def test_convert_np_types_gives_plain_values():
     assert type(gm.convert_np_types(OrderedDict(x=np.int8(1)))) is OrderedDict
 
 
+def test_convert_np_types_refuses_cycles_and_runaway_nesting():
+    looped = [1, 2]
+    looped.append(looped)
+    table = {"NUM": [np.int64(1)], "REF": {}}
+    table["REF"]["back"] = table
+    deep = []
+    for _ in range(200_000):
+        deep = [deep]
+    for value, message in ((looped, "contains itself"), (table, "contains itself"),
+                           ((0, looped), "contains itself"), (deep, "nested more than 100 levels")):
+        with pytest.raises(ValueError, match=message):
+            gm.convert_np_types(value)
+    # the same object twice, side by side, is no cycle; a real table's few levels are fine
+    shared = [np.int32(5)]
+    assert gm.convert_np_types({"A": [shared, shared], "B": [[[[np.float32(0.5)]]]]}) == {"A": [[5], [5]],
+                                                                                          "B": [[[[0.5]]]]}
+
+
 def test_bad_bus_tables_raise_naming_the_table():
     case = complete_case(pssbus={"NUM": (1,)})
     with pytest.raises(KeyError, match="main case's bus table has no column 'NUM'"):

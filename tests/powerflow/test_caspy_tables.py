@@ -312,7 +312,8 @@ names = st.text(alphabet="ABCXYZ019 -_,/#.", max_size=12)
 def random_networks(draw):
     """Buses, loads, shunts, plants with machines and lines with arbitrary finite values."""
     numbers = draw(st.lists(st.integers(1, 999999), min_size=2, max_size=6, unique=True))
-    buses = [(n, draw(st.integers(1, 4)), draw(st.floats(0, 1000)), draw(st.floats(0.5, 1.5)), draw(finite),
+    base_kv = st.one_of(st.just(0.0), st.floats(0.001, 1000))  # 0 or inside the band of base voltages
+    buses = [(n, draw(st.integers(1, 4)), draw(base_kv), draw(st.floats(0.5, 1.5)), draw(finite),
               draw(names)) for n in numbers]
     loads = draw(st.lists(st.tuples(st.sampled_from(numbers), st.text("12AB", min_size=1, max_size=2),
                                     finite, finite, finite, finite), max_size=4, unique_by=lambda l: l[:2]))

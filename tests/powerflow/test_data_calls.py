@@ -137,6 +137,34 @@ REFUSED_CALLS = [
     ("block status 3", 6, lambda p: p.switched_shunt_data_5(ibus=1, intgar21=3)),
     ("induction machine base 0", 7, lambda p: p.induction_machine_data(ibus=1, realar1=0.0)),
     ("induction machine code 3", 6, lambda p: p.induction_machine_data_2(ibus=1, intgar2=3)),
+    # values outside their physical band: they would make a solution's arithmetic non-finite
+    ("transformer ratio 1e-300", 7, lambda p: p.two_winding_data_6(ibus=2, jbus=4, realari4=1e-300)[0]),
+    ("transformer ratio 5e-324", 7, lambda p: p.two_winding_data_6(ibus=2, jbus=4, realari7=5e-324)[0]),
+    ("winding ratio 1e-320", 7,
+     lambda p: p.three_wnd_winding_data_5(ibus=1, jbus=3, kbus=4, ckt="W", warg=2, realari1=1e-320)[0]),
+    ("transformer ratio 11", 7, lambda p: p.two_winding_data_6(ibus=2, jbus=3, ckt="T", realari4=11.0)[0]),
+    ("transformer ratio 5000 kV", 7,
+     lambda p: p.two_winding_data_6(ibus=2, jbus=4, intgar14=2, realari4=5000.0)[0]),
+    ("winding base 1e-300 MVA", 7,
+     lambda p: p.two_winding_data_6(ibus=2, jbus=4, intgar15=2, realari3=1e-300)[0]),
+    ("three-winding base 1e-300 MVA", 7,
+     lambda p: p.three_wnd_imped_data_4(ibus=1, jbus=3, kbus=4, ckt="W", intgar6=2, realari8=1e-300)[0]),
+    ("phase shift 1000 degrees", 7, lambda p: p.two_winding_data_6(ibus=2, jbus=3, ckt="T", realari6=1000.0)[0]),
+    ("magnetising susceptance 1e300", 7,
+     lambda p: p.two_winding_data_6(ibus=2, jbus=3, ckt="T", realari14=1e300)[0]),
+    ("line reactance 1e300", 7, lambda p: p.branch_data_3(ibus=1, jbus=3, realar2=1e300)),
+    ("line charging 1e7", 7, lambda p: p.branch_data_3(ibus=1, jbus=2, realar3=1e7)),
+    ("base voltage 1e-300 kV", 7, lambda p: p.bus_data_4(ibus=9, realar1=1e-300)),
+    ("base voltage 5000 kV", 7, lambda p: p.bus_chng_4(ibus=1, realar1=5000.0)),
+    ("machine base 1e300", 7, lambda p: p.machine_data_2(ibus=1, id="G", realar7=1e300)),
+    ("machine step-up ratio 1e-300", 7, lambda p: p.machine_data_2(ibus=1, id="G", realar12=1e-300)),
+    ("scheduled voltage 1e-300", 7, lambda p: p.plant_data_4(ibus=1, realar1=1e-300)),
+    ("load 1e300 MW", 7, lambda p: p.load_data_5(ibus=1, realar1=1e300)),
+    ("load beyond a double", 7, lambda p: p.load_data_5(ibus=1, realar2=-(10 ** 400))),
+    ("fixed shunt 1e300 Mvar", 7, lambda p: p.shunt_data(ibus=1, realar2=1e300)),
+    ("switched shunt step 1e300 Mvar", 7, lambda p: p.switched_shunt_data_4(ibus=1, realar1=1e300)),
+    ("induction machine XM 1e-300", 7, lambda p: p.induction_machine_data(ibus=1, realar11=1e-300)),
+    ("induction machine rated 1e-300 kV", 7, lambda p: p.induction_machine_data(ibus=1, realar2=1e-300)),
     ("unknown bus quantity", 15, lambda p: p.busdat(1, "WHAT")[0]),
     ("progress to islct 3", 15, lambda p: p.progress_output(islct=3)),
     ("walk filter 3", 15, lambda p: p.inibrn_2(ibus=1, single=3)[0]),
@@ -246,3 +274,71 @@ def test_new_elements_take_the_documented_defaults(psspy, caspy, tmp_path):
     ind = case.pssind
     assert (ind["SCODE"], ind["DCODE"], ind["AREA"], ind["MBASE"], ind["R1"], ind["XM"]) == \
         ((1,), (2,), (4,), (100.0,), (999.0,), (2.5,))
+
+
+def test_values_at_the_edges_of_their_bands_are_kept_and_read_back(psspy, caspy, tmp_path):
+    add_simple_network(psspy)
+    assert psspy.bus_data_4(ibus=5, realar1=0.001) == 0
+    assert psspy.two_winding_data_6(ibus=2, jbus=5, ckt="E", realari4=0.1, realari7=10.0, realari3=0.001)[0] == 0
+    assert psspy.two_winding_data_6(ibus=2, jbus=4, ckt="K", intgar14=2, realari4=2000.0, realari7=0.001)[0] == 0
+    assert psspy.machine_data_2(ibus=1, id="G", realar7=1e6, realar12=10.0) == 0
+    assert psspy.load_data_5(ibus=4, realar1=-1e8) == 0
+    path = tmp_path / "edges.sav"
+    assert psspy.save(str(path)) == 0
+    assert psspy.case(str(path)) == 0
+    trn = caspy.Savecase(str(path)).castrn
+    ratios = {ckt: tuple(wind[:2]) for ckt, wind in zip(trn["CKT"], trn["WIND"])}
+    assert ratios["E"] == (0.1, 10.0) and ratios["K"] == (2000.0, 0.001)
+
+
+def test_case_file_with_a_ratio_out_of_band_is_refused_and_the_working_case_kept(psspy, tmp_path):
+    add_simple_network(psspy)
+    path = tmp_path / "good.sav"
+    assert psspy.save(str(path)) == 0
+    text = path.read_text()
+    bad = tmp_path / "tiny_ratio.sav"
+    # the two-winding transformer's winding 2 line is "WINDV2,NOMV2" = "1.0,0.0"
+    assert "\n1.0,0.0\n" in text
+    bad.write_text(text.replace("\n1.0,0.0\n", "\n1e-300,0.0\n", 1))
+    before = saved_bytes(psspy, tmp_path, "before.sav")
+    assert psspy.case(str(bad)) == 13
+    assert saved_bytes(psspy, tmp_path, "after.sav") == before
+
+
+def test_names_count_characters_not_bytes(psspy, caspy, tmp_path):
+    assert psspy.bus_data_4(ibus=1, name="Ä" * 12) == 0
+    assert psspy.bus_data_4(ibus=2, name="Ä" * 13) == 8
+    assert psspy.load_data_5(ibus=1, id="ÄÖ") == 0
+    assert psspy.load_data_5(ibus=1, id="ÄÖÜ") == 8
+    path = tmp_path / "names.sav"
+    assert psspy.save(str(path)) == 0
+    case = caspy.Savecase(str(path))
+    assert case.pssbus["NAME"] == ("Ä" * 12,) and case.psslod["ID"] == ("ÄÖ",)
+
+
+@pytest.mark.parametrize("call", [
+    lambda p: p.bus_data_4(ibus=1, name="\ud800"),
+    lambda p: p.load_data_5(ibus=1, id="\udfff"),
+    lambda p: p.save("\ud800.sav"),
+])
+def test_text_without_a_utf8_form_raises_type_error(psspy, call):
+    assert psspy.bus_data_4(ibus=1) == 0
+    with pytest.raises(TypeError, match="lone surrogate"):
+        call(psspy)
+
+
+def test_save_refuses_names_that_name_no_file(psspy, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "folder").mkdir()
+    assert psspy.bus_data_4(ibus=1) == 0
+    for name in ("", str(tmp_path / "folder"), str(tmp_path / "folder") + "/", ".", ".."):
+        assert psspy.save(name) == 14, name
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["folder"]
+    assert list((tmp_path / "folder").iterdir()) == []
+    assert psspy.save("folder/case") == 0 and (tmp_path / "folder" / "case.sav").is_file()
+
+
+def test_psseinit_refuses_bus_counts_beyond_its_limit_instead_of_cutting_them(psspy):
+    for count in (2 ** 64, 2 ** 63, 2 ** 31, 2_000_001, -(2 ** 64)):
+        assert psspy.psseinit(buses=count) == 15, count
+    assert psspy.psseinit(buses=2_000_000) == 0

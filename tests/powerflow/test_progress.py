@@ -8,7 +8,8 @@ def test_progress_to_stdout_file_and_nowhere(psspy, capsys, tmp_path):
 
     assert psspy.progress_output(islct=1) == 0
     assert psspy.case(main) == 0
-    assert capsys.readouterr().out == f"Case {main} read: 6 buses, 7 branches, 1 transformers\n"
+    assert capsys.readouterr().out == (f"Case {main} read: 6 buses, 4 loads, 1 fixed shunt, 2 machines, 7 branches, "
+                                       "1 transformer, 1 area, 1 zone, 1 owner\n")
 
     log = tmp_path / "progress.txt"
     log.write_text("earlier run\n")

@@ -6,6 +6,7 @@
 #include "core/error_codes.hpp"
 #include "core/identifiers.hpp"
 #include "core/model_edit.hpp"
+#include "core/value_ranges.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -279,8 +280,8 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         throw ParseError(base == values.end() ? 0 : base->second.line, "expected mpc.baseMVA = <number>");
     }
     net.system.sbase_mva = base->second.rows[0][0];
-    if (!(net.system.sbase_mva > 0.0) || !std::isfinite(net.system.sbase_mva)) {
-        throw ParseError(base->second.line, "expected a positive baseMVA");
+    if (!within(net.system.sbase_mva, kMinBaseMva, kMaxBaseMva)) {
+        throw ParseError(base->second.line, "expected a positive baseMVA, 0.001 to 1e6");
     }
     net.system.base_frequency_hz = 60.0;
     net.system.title1 = "Converted from a MATPOWER case";
@@ -337,7 +338,7 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         b.nvhi_pu = b.evhi_pu = finite(row[kVmax], line, "VMAX");
         b.nvlo_pu = b.evlo_pu = finite(row[kVmin], line, "VMIN");
         if (r < names.size()) {
-            auto name = normalize_name(names[r].substr(0, kMaxBusNameLength), kMaxBusNameLength);
+            auto name = normalize_name(leading_characters(names[r], kMaxBusNameLength), kMaxBusNameLength);
             if (!name) throw ParseError(names_line, "expected bus names without quotes or control characters");
             b.name = *name;
         }

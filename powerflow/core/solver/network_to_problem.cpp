@@ -354,7 +354,8 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         if (ld.dgenm != 0) s_const -= Complex(ld.dgenp_mw, ld.dgenq_mvar);
         p.s_power[b] -= s_const / sbase;
         p.s_current[b] += Complex(ld.ip_mw, ld.iq_mvar) / sbase;
-        yb.add(b, b, Complex(ld.yp_mw, -ld.yq_mvar) / sbase);
+        // YQ follows the case-file sign: negative for an inductive load, which draws -YQ Mvar.
+        yb.add(b, b, Complex(ld.yp_mw, ld.yq_mvar) / sbase);
     }
     for (const auto& sh : net.fixed_shunts) {
         const int b = pb(sh.bus);
@@ -503,9 +504,14 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
             for (ComplexSparse::InnerIterator it(p.ybus, k); it; ++it) {
                 const int j = static_cast<int>(it.row());
                 if (reached[j]) continue;
+                // Parallel shifting two-ports carry the same shift (or none can be met):
+                // the first one's counts once.
                 double angle = p.v_flat_angle[k];
                 for (const auto& [other, shift] : shift_of[k])
-                    if (other == j) angle += shift;
+                    if (other == j) {
+                        angle += shift;
+                        break;
+                    }
                 p.v_flat_angle[j] = angle;
                 reached[j] = 1;
                 order.push_back(j);

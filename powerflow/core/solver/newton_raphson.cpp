@@ -10,6 +10,10 @@ namespace {
 
 constexpr Complex kJ(0.0, 1.0);
 
+// Returns of a control from a limit to regulating per solution: keeps a bus from switching
+// back and forth without end.
+constexpr int kMostReturns = 3;
+
 // The step is scaled down so that no magnitude changes by more than this (pu):
 // a guard against a near-singular step, not a convergence aid.
 constexpr double kLargestMagnitudeStep = 2.0;
@@ -200,8 +204,9 @@ bool NewtonRaphson::apply_var_limits(AcProblem& p, Eigen::VectorXcd& v, const Ei
             const bool at_max = states_[c] == ControlState::at_max;
             // Back to regulating when the voltage shows the machines would move off the limit;
             // the count keeps a bus from switching back and forth without end.
-            const bool release = at_max ? vreg > ctl.v_set_pu + 1e-6 : vreg < ctl.v_set_pu - 1e-6;
-            if (release && back_switches_[c] < 3) {
+            const bool release = at_max ? vreg > ctl.v_set_pu + kLimitReleaseMarginPu
+                                        : vreg < ctl.v_set_pu - kLimitReleaseMarginPu;
+            if (release && back_switches_[c] < kMostReturns) {
                 ++back_switches_[c];
                 p.s_power[g] -= Complex(0.0, at_max ? ctl.q_max_pu : ctl.q_min_pu);
                 states_[c] = ControlState::regulating;
@@ -238,6 +243,14 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     if (preset_.size() == p.controls.size()) states_ = preset_;
     preset_.clear();
     back_switches_.assign(p.controls.size(), 0);
+    // A control that starts at a limit although its voltage would release it is where an
+    // earlier solution left it after its returns to regulating ran out: it stays settled.
+    for (size_t c = 0; c < p.controls.size(); ++c) {
+        const double off = std::abs(v[p.controls[c].regulated_bus]) - p.controls[c].v_set_pu;
+        if ((states_[c] == ControlState::at_max && off > kLimitReleaseMarginPu) ||
+            (states_[c] == ControlState::at_min && off < -kLimitReleaseMarginPu))
+            back_switches_[c] = kMostReturns;
+    }
     // Controls that start limited hold their limit as fixed output.
     for (size_t c = 0; c < p.controls.size(); ++c) {
         if (states_[c] == ControlState::at_max) p.s_power[p.controls[c].gen_bus] += Complex(0.0, p.controls[c].q_max_pu);

@@ -62,6 +62,10 @@ struct NewtonResult {
 // (pu), internal index of its bus, and whether it is a reactive mismatch.
 using IterationObserver = std::function<void(int, double, int, bool)>;
 
+// A control at a limit returns to regulating once its regulated voltage is beyond its
+// setpoint by more than this (pu) on the side that shows it would move off the limit.
+constexpr double kLimitReleaseMarginPu = 1e-6;
+
 // State of each voltage control during the iterations.
 enum class ControlState : uint8_t { regulating, at_max, at_min };
 

