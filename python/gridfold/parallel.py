@@ -32,7 +32,6 @@ from dataclasses import dataclass, field
 
 from gridfold import summary as summary_module
 from gridfold.files import resolve_ignoring_case
-from gridfold.files import write_text_whole
 from gridfold.study import RECORD_FILE, SUMMARY_FILE, StudyError, StudyResult, read_study, working_folder
 
 #: Folder, inside a small case's results folder root, that receives the each-alone runs:
@@ -325,7 +324,7 @@ def _dask_client(jobs, scheduler):
             yield client
         return
     import logging
-    with distributed.LocalCluster(n_workers=jobs, threads_per_worker=1, processes=True, dashboard_address=None,
+    with distributed.LocalCluster(n_workers=jobs, threads_per_worker=1, processes=True, dashboard_address=":0",
                                   silence_logs=logging.ERROR) as cluster, distributed.Client(cluster) as client:
         yield client
 
@@ -433,11 +432,6 @@ def merge_records(workbook, units, results, small_case_dict, each_alone, started
     return merged
 
 
-def _write_record(record, path):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    write_text_whole(path, json.dumps(record, indent=2, ensure_ascii=False) + "\n")
-
-
 @dataclass
 class ParallelResult(StudyResult):
     errors: list = field(default_factory=list)  # (unit label, error) of the units that failed
@@ -483,7 +477,8 @@ def run_study_parallel(workbook, jobs=1, scheduler=None, each_alone=False, on_re
     parent = str(cases[0]["parent_path"])
     parent = parent if os.path.isabs(parent) else os.path.join(folder, parent)
     record_path = os.path.join(os.path.join(parent, EACH_ALONE_FOLDER) if each_alone else parent, RECORD_FILE)
-    _write_record(record, record_path)
+    os.makedirs(os.path.dirname(record_path), exist_ok=True)
+    summary_module.write_record(record, record_path)
     rows = summary_module.rows_from_record(record, base_folder=folder)
     summary_csv = os.path.join(folder, SUMMARY_FILE)
     summary_module.write_csv(rows, summary_csv)

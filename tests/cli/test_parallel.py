@@ -118,7 +118,7 @@ def test_jobs_writes_exactly_the_files_of_a_serial_run(serial, tmp_path):
 def test_scheduler_of_a_running_cluster_gives_the_serial_results(serial, tmp_path):
     distributed = pytest.importorskip("distributed")
     workbook = study_copy(serial, tmp_path / "cluster")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) \
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0") \
             as cluster:
         result = gridfold_command("run", "--scheduler", cluster.scheduler_address, str(workbook))
     assert result.returncode == 1, result.stdout[-2000:] + result.stderr
