@@ -65,9 +65,9 @@ def bench_engine(source, folder, repeats):
 
 def bench_pandapower(source, folder, repeats):
     import pandapower as pp
-    from pandapower.converter import from_mpc
+    import pandapower.networks as pn
 
-    net = quiet(lambda: from_mpc(str(source)))
+    net = quiet(lambda: getattr(pn, source.stem)())
     target = str(Path(folder) / "net.json")
     save_s = median_time(lambda: pp.to_json(net, target), repeats)
     open_s = median_time(lambda: pp.from_json(target), repeats)

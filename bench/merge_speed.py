@@ -140,9 +140,10 @@ def run_timed_study(workbook):
 
 
 def interpreter_rss_kib():
-    """Peak resident memory of a process that imports gridfold and the engine and stops."""
+    """Peak resident memory of a process that imports what a run imports (gridfold, the engine,
+    numpy, pandas and openpyxl for the workbook) and stops."""
     code = ("import sys, gridfold; sys.path.append(gridfold.EMBEDDED_ENGINE_PATH); import psspy, caspy; "
-            "from gridfold import study; import gridfold.gridfold_main; "
+            "from gridfold import study; import gridfold.gridfold_main; import numpy, pandas, openpyxl; "
             "import resource; print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)")
     return int(subprocess.run([sys.executable, "-c", code], check=True, capture_output=True, text=True).stdout)
 

@@ -49,9 +49,9 @@ void bind_solution(py::module_& m) {
     define(m,
            Signature("fnsl").integers(
                "options",
-               {"tap adjustment 0-2 (accepted; ratios stay as entered)",
+               {"tap adjustment: 0 locked, 1 stepping, 2 direct (continuous, then rounded to a position)",
                 "area interchange 0-2 (accepted; no interchange schedules are held)",
-                "phase shift adjustment 0-1 (accepted; angles stay as entered)",
+                "phase shift adjustment: 0 locked, 1 angles of active-flow windings adjusted",
                 "dc tap adjustment 0-1 (accepted; no dc lines are held)",
                 "switched shunts: 0 locked, 1 and 2 stepped toward their voltage band",
                 "start: 0 present voltages, 1 flat, 2 flat + angle estimate, 3 flat + magnitude estimate, 4 both",
@@ -77,6 +77,10 @@ void bind_solution(py::module_& m) {
                const auto& par = pf::working_case().solution.parameters;
                pf::SolutionOptions o;
                o.adjust_shunts = value("options5", 0) != 0;
+               o.taps.ratios = static_cast<pf::TapAdjustment>(value("options1", 0));
+               o.taps.phase_shifters = value("options3", 0) != 0;
+               o.area_interchange = static_cast<int>(value("options2", 0));
+               o.dc_taps = value("options4", 0) != 0;
                o.start = static_cast<pf::StartMode>(value("options6", 0));
                o.var_limit_iteration = static_cast<int>(value("options7", 99));
                o.step = value("options8", 0) ? pf::StepControl::halving : pf::StepControl::full;
@@ -89,9 +93,9 @@ void bind_solution(py::module_& m) {
     define(m,
            Signature("rsol")
                .integers("options",
-                         {"tap adjustment 0-2 (accepted; ratios stay as entered)",
+                         {"tap adjustment: 0 locked, 1 stepping, 2 direct (continuous, then rounded to a position)",
                           "area interchange 0-2 (accepted; no interchange schedules are held)",
-                          "phase shift adjustment 0-1 (accepted; angles stay as entered)",
+                          "phase shift adjustment: 0 locked, 1 angles of active-flow windings adjusted",
                           "dc tap adjustment 0-1 (accepted; no dc lines are held)",
                           "switched shunts: 0 locked, 1 and 2 stepped toward their voltage band",
                           "start: 0 present voltages, 1 flat with the dc angle estimate",
@@ -125,6 +129,10 @@ void bind_solution(py::module_& m) {
                }
                pf::SolutionOptions o;
                o.adjust_shunts = value("options5", 0) != 0;
+               o.taps.ratios = static_cast<pf::TapAdjustment>(value("options1", 0));
+               o.taps.phase_shifters = value("options3", 0) != 0;
+               o.area_interchange = static_cast<int>(value("options2", 0));
+               o.dc_taps = value("options4", 0) != 0;
                // The robust solution's flat start carries the dc angle estimate: a plain flat
                // start does not converge on large meshed networks.
                o.start = value("options6", 0) ? pf::StartMode::flat_angles : pf::StartMode::present;

@@ -43,7 +43,7 @@ PYBIND11_MODULE(caspy, m) {
     body["__module__"] = "caspy";
     body["__doc__"] =
         "Savecase(path): the element tables of a saved case file: pssbus, pssgen, psslod, pssfsh, psswsh, "
-        "pssind, casbrn (cas_nbrn), castrn (cas_ntrn), pssbrn, psstrn, pss3wt, pssabx, pssald, pssmsl, psssub. "
+        "pssind, casbrn (cas_nbrn), castrn (cas_ntrn), pssbrn, psstrn, pss3wt, pssabx, pssald, pssmsl, psssub, and pssare, psszon, pssown, pss2dc, pssvsc, pssmdc, pssfac, pssgne. "
         "Raises OSError for a file that cannot be read and ValueError naming the line for one that is not a case.";
     py::object savecase = builtins.attr("type")("Savecase", py::make_tuple(builtins.attr("object")), body);
     py::cpp_function init(&read_case_data, py::name("read_case_file"), py::arg("self"), py::arg("path"));

@@ -367,6 +367,83 @@ py::dict ac_branch_table(const pf::Network& net, const std::vector<std::size_t>&
 }
 
 // The engine models no multi-section line groupings and no substations: tables without rows.
+// Multi-section line groupings; DUMBUS holds each grouping's dummy buses, padded with 0 to
+// nine, so that renumbering reaches them as a list of lists.
+py::dict multi_section_table(const pf::Network& net) {
+    const auto& lines = net.multi_section_lines;
+    Table t(lines.size());
+    t.scalar("FRMBUS", [&](auto r) { return lines[r].from_bus; })
+        .scalar("TOBUS", [&](auto r) { return lines[r].to_bus; })
+        .nested("DUMBUS", 9, [&](auto r, auto k) { return k < lines[r].dummy_buses.size() ? lines[r].dummy_buses[k] : 0; })
+        .scalar("METBUS", [&](auto r) { return lines[r].met == 2 ? lines[r].to_bus : lines[r].from_bus; })
+        .scalar("CKT", [&](auto r) { return lines[r].id; });
+    return t.done();
+}
+
+// Areas, zones, owners, dc lines and FACTS devices, in file order, with their bus numbers
+// (0 where a device has no such bus) and the values of their data calls.
+void fill_grouping_tables(py::handle target, const pf::Network& net) {
+    const auto& areas = net.areas;
+    py::setattr(target, "pssare", Table(areas.size())
+                                      .scalar("NUM", [&](auto r) { return areas[r].number; })
+                                      .scalar("ISW", [&](auto r) { return areas[r].isw; })
+                                      .scalar("PDES", [&](auto r) { return areas[r].pdes_mw; })
+                                      .scalar("PTOL", [&](auto r) { return areas[r].ptol_mw; })
+                                      .scalar("NAME", [&](auto r) { return areas[r].name; })
+                                      .done());
+    const auto& zones = net.zones;
+    py::setattr(target, "psszon", Table(zones.size())
+                                      .scalar("NUM", [&](auto r) { return zones[r].number; })
+                                      .scalar("NAME", [&](auto r) { return zones[r].name; })
+                                      .done());
+    const auto& owners = net.owners;
+    py::setattr(target, "pssown", Table(owners.size())
+                                      .scalar("NUM", [&](auto r) { return owners[r].number; })
+                                      .scalar("NAME", [&](auto r) { return owners[r].name; })
+                                      .done());
+    const auto& dc = net.two_terminal_dc_lines;
+    py::setattr(target, "pss2dc", Table(dc.size())
+                                      .scalar("NAME", [&](auto r) { return dc[r].name; })
+                                      .scalar("MDC", [&](auto r) { return dc[r].mdc; })
+                                      .scalar("RECBUS", [&](auto r) { return dc[r].rectifier.bus; })
+                                      .scalar("INVBUS", [&](auto r) { return dc[r].inverter.bus; })
+                                      .scalar("SETVL", [&](auto r) { return dc[r].setvl; })
+                                      .scalar("RDC", [&](auto r) { return dc[r].rdc_ohm; })
+                                      .done());
+    const auto& vsc = net.vsc_dc_lines;
+    py::setattr(target, "pssvsc", Table(vsc.size())
+                                      .scalar("NAME", [&](auto r) { return vsc[r].name; })
+                                      .scalar("MDC", [&](auto r) { return vsc[r].mdc; })
+                                      .scalar("BUS1", [&](auto r) { return vsc[r].converters[0].bus; })
+                                      .scalar("BUS2", [&](auto r) { return vsc[r].converters[1].bus; })
+                                      .scalar("RDC", [&](auto r) { return vsc[r].rdc_ohm; })
+                                      .done());
+    const auto& mt = net.multi_terminal_dc_lines;
+    py::setattr(target, "pssmdc", Table(mt.size())
+                                      .scalar("NAME", [&](auto r) { return mt[r].name; })
+                                      .scalar("MDC", [&](auto r) { return mt[r].mdc; })
+                                      .scalar("CNVBUS", [&](auto r) {
+                                          py::list buses;
+                                          for (const auto& c : mt[r].converters) buses.append(c.bus);
+                                          return buses;
+                                      })
+                                      .done());
+    const auto& facts = net.facts_devices;
+    py::setattr(target, "pssfac", Table(facts.size())
+                                      .scalar("NAME", [&](auto r) { return facts[r].name; })
+                                      .scalar("FRMBUS", [&](auto r) { return facts[r].from_bus; })
+                                      .scalar("TOBUS", [&](auto r) { return facts[r].to_bus; })
+                                      .scalar("MODE", [&](auto r) { return facts[r].mode; })
+                                      .scalar("FCREG", [&](auto r) { return facts[r].fcreg; })
+                                      .done());
+    const auto& gne = net.gne_devices;
+    py::setattr(target, "pssgne", Table(gne.size())
+                                      .scalar("NAME", [&](auto r) { return gne[r].name; })
+                                      .scalar("MODEL", [&](auto r) { return gne[r].model; })
+                                      .scalar("BUSES", [&](auto r) { return py::cast(gne[r].buses); })
+                                      .done());
+}
+
 py::dict empty_table(std::initializer_list<const char*> keys) {
     py::dict table;
     for (const char* key : keys) table[key] = py::tuple();
@@ -406,8 +483,9 @@ void fill_case_tables(py::object target, const pf::Network& net) {
     py::setattr(target, "pss3wt", three_winding_table(net, three_winding));
     py::setattr(target, "pssabx", ac_branch_table(net, lines, two_winding));
     py::setattr(target, "pssald", load_table(net, true));
-    py::setattr(target, "pssmsl", empty_table({"FRMBUS", "TOBUS", "DUMBUS", "METBUS", "CKT"}));
+    py::setattr(target, "pssmsl", multi_section_table(net));
     py::setattr(target, "psssub", empty_table({"NUM", "NAME"}));
+    fill_grouping_tables(target, net);
 }
 
 }  // namespace gridfold::api

@@ -21,18 +21,18 @@ std::optional<std::complex<double>> impedance_on_system_base(double r, double x,
     return std::complex<double>(r_w * scale, x_w * scale);
 }
 
-double winding_ratio_pu(const Network& net, const Transformer& t, int w) {
-    const Winding& winding = t.windings[w];
+double winding_ratio_scale(const Network& net, const Transformer& t, int w) {
     const Bus* bus = net.bus(t.buses[w]);
     const double base = bus && bus->base_kv > 0.0 ? bus->base_kv : 0.0;
     switch (t.cw) {
-        case 2: return winding.windv / (base > 0.0 ? base : 1.0);
-        case 3: {
-            if (base <= 0.0 || winding.nomv_kv <= 0.0) return winding.windv;
-            return winding.windv * winding.nomv_kv / base;
-        }
-        default: return winding.windv;
+        case 2: return 1.0 / (base > 0.0 ? base : 1.0);
+        case 3: return base <= 0.0 || t.windings[w].nomv_kv <= 0.0 ? 1.0 : t.windings[w].nomv_kv / base;
+        default: return 1.0;
     }
+}
+
+double winding_ratio_pu(const Network& net, const Transformer& t, int w) {
+    return t.windings[w].windv * winding_ratio_scale(net, t, w);
 }
 
 }  // namespace gridfold::pf

@@ -24,4 +24,8 @@ std::optional<std::complex<double>> impedance_on_system_base(double r, double x,
 // A bus without base voltage counts as base 1 kV for cw 2 and as the nominal voltage for cw 3.
 double winding_ratio_pu(const Network& net, const Transformer& t, int w);
 
+// Per-unit ratio that one unit of winding w's windv stands for under its cw code (ratio_pu =
+// windv * scale); the ratio limits RMA/RMI of a voltage or reactive control share that unit.
+double winding_ratio_scale(const Network& net, const Transformer& t, int w);
+
 }  // namespace gridfold::pf

@@ -86,8 +86,10 @@ class SmallCaseBuilder:
         z = z_pct / 100.0
         r = z / (1.0 + x_over_r ** 2) ** 0.5
         x = r * x_over_r
-        control = dict(intgar7=33, intgar10=lv_bus, intgar13=1, realari15=1.1, realari16=0.9, realari17=1.04,
-                       realari18=0.98) if taps else {}
+        # On-load tap changer on the high-voltage winding: 33 positions over 0.9-1.1, holding the
+        # medium-voltage bus within 0.99-1.01 pu.
+        control = dict(intgar7=33, intgar10=lv_bus, intgar13=1, realari15=1.1, realari16=0.9, realari17=1.01,
+                       realari18=0.99) if taps else {}
         ratings = {f"ratings{k}": mva for k in (1, 2, 3)}
         self._check(f"two_winding_data_6 {hv_bus}-{lv_bus}", self.psspy.two_winding_data_6(
             ibus=hv_bus, jbus=lv_bus, ckt="1", intgar1=1, intgar2=hv_bus, intgar14=1, intgar15=2, intgar16=1,

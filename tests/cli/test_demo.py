@@ -125,6 +125,23 @@ def test_outputs_lie_where_the_summary_says(study, caspy):
         assert text in result.stdout
 
 
+def test_plant_main_transformers_hold_their_medium_voltage_bus(study, caspy):
+    """solar_a and storage_c regulate their 34.5 kV bus within 0.99-1.01 pu by tap (at the neutral
+    position it lies above the band): in every solved case the bus lies in the band and the ratio
+    sits on one of the changer's 33 positions, off neutral."""
+    folder, _, _ = study
+    results = folder / "results"
+    for main in MAINS:
+        final = caspy.Savecase(str(results / f"{main}_solved.sav"))
+        vm = dict(zip(final.pssbus["NUM"], final.pssbus["VM"]))
+        trn = final.castrn
+        for hv, mv in ((2001, 2002), (4001, 4002)):
+            assert 0.99 - 1e-6 <= vm[mv] <= 1.01 + 1e-6, (main, mv, vm[mv])
+            row = next(i for i, buses in enumerate(trn["BUSNUM"]) if buses[0] == hv and buses[1] == mv)
+            position = (trn["WIND"][row][0] - 0.9) / (0.2 / 32)
+            assert position == pytest.approx(round(position), abs=1e-6) and round(position) > 16
+
+
 def test_a_rerun_without_the_failing_plant_reports_only_its_own_results(study):
     """The earlier run's unsolved logs stay on disk but must not colour the new summary."""
     folder, _, _ = study

@@ -249,6 +249,9 @@ def test_ctrl_c_stops_every_worker_and_removes_the_temporary_copies(serial, tmp_
     workbook = study_copy(serial, folder)
     run = gridfold_process("run", "--jobs", "2", str(workbook))
     _wait_for(lambda: len(_unit_processes(workbook)) == 2)
+    # Once both main cases are under way (past the start-up of their processes).
+    first = folder / "results" / SMALLS[0]
+    _wait_for(lambda: all((first / main / f"{main}_status_{SMALLS[0]}.txt").exists() for main in MAINS))
     os.killpg(run.pid, signal.SIGINT)  # what Ctrl-C in a terminal does
     stdout, stderr = run.communicate(timeout=120)
     assert run.returncode == 130, stdout[-2000:] + stderr

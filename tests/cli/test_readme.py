@@ -18,6 +18,7 @@ README = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "README.m
 EXPECTED_STATUS = {
     "gridfold demo gridfold-demo": 0,  # the demo ran; its pumped-storage plant is meant not to solve
     "gridfold run gridfold-demo/gridfold_demo.xlsx": 1,  # ... which `run` reports
+    "gridfold run --jobs 2 gridfold-demo/gridfold_demo.xlsx": 1,  # ... and so does a run on two workers
     "gridfold new-workbook my_study.xlsx": 0,
     "gridfold engine-path": 0,
     "gridfold --version": 0,

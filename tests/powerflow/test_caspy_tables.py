@@ -31,7 +31,7 @@ SEQUENCE_COLUMNS = {
     ("castrn", "CONBUS"): 3, ("castrn", "NOD"): 3, ("castrn", "CNTL"): 3, ("castrn", "WIND"): 3,
     ("castrn", "NOMV"): 3, ("castrn", "ANG"): 3, ("castrn", "RMAX"): 3, ("castrn", "RMIN"): 3,
     ("castrn", "VMAX"): 3, ("castrn", "VMIN"): 3, ("castrn", "XFRCMP"): 3, ("castrn", "CNXA"): 3,
-    ("castrn", "RATINGS"): 3,
+    ("castrn", "RATINGS"): 3, ("pssmsl", "DUMBUS"): 9,
 }
 
 

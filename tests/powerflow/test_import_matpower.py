@@ -104,6 +104,16 @@ def test_version_1_case_with_phase_shifter_and_charged_transformer(psspy, caspy,
     assert solve_tight(psspy) == 0
 
 
+def test_bus_names_are_cut_to_twelve_characters_not_bytes(psspy, caspy, tmp_path):
+    names = "bus_name = {\n\t'" + "Ä" * 13 + "';\n\t'Ölstraße Nord 2';\n\t'C';\n};\n"
+    path = tmp_path / "named.m"
+    path.write_text(VERSION_1_CASE + names, encoding="utf-8")
+    assert psspy.read(0, os.fspath(path)) == 0
+    saved = tmp_path / "named.sav"
+    assert psspy.save(os.fspath(saved)) == 0
+    assert caspy.Savecase(os.fspath(saved)).pssbus["NAME"] == ("Ä" * 12, "Ölstraße Nor", "C")
+
+
 @pytest.mark.parametrize(
     "fault, expected",
     [

@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <unordered_map>
 #include <unordered_set>
@@ -174,12 +175,30 @@ private:
     std::size_t at_;
 };
 
-struct PairHash {
-    std::size_t operator()(const std::pair<long long, std::string>& k) const {
-        return std::hash<long long>()(k.first) * 31 + std::hash<std::string>()(k.second);
+// Keys of elements: a number (bus, bus pair, section tag) and an identifier of at most two
+// characters, packed into two integers so that a whole case is checked without allocating.
+struct ElementKey {
+    long long number;
+    std::uint64_t id;
+    bool operator==(const ElementKey& other) const { return number == other.number && id == other.id; }
+};
+struct ElementKeyHash {
+    std::size_t operator()(const ElementKey& k) const {
+        return std::hash<long long>()(k.number) ^ (std::hash<std::uint64_t>()(k.id) * 0x9E3779B97F4A7C15ULL);
     }
 };
-using KeySet = std::unordered_set<std::pair<long long, std::string>, PairHash>;
+using KeySet = std::unordered_set<ElementKey, ElementKeyHash>;
+
+// Texts up to eight bytes pack into one integer; longer names (dc lines, FACTS) hash, with
+// their length, which keeps distinct names distinct in practice and equal names equal.
+std::uint64_t packed(std::string_view text) {
+    std::uint64_t value = 0;
+    if (text.size() <= 7) {
+        for (unsigned char c : text) value = (value << 8) | c;
+        return (value << 8) | text.size();
+    }
+    return (std::hash<std::string_view>()(text) << 8) | 0xFF;
+}
 
 class RawCaseReader {
 public:
@@ -209,7 +228,8 @@ private:
     void read_system_wide();
     void read_section(std::size_t section, const std::vector<std::string>& names);
     void check_terminator(const std::string& ended, const std::vector<std::string>& names, std::size_t& next);
-    void read_record(const std::string& section);
+    using RecordReader = void (RawCaseReader::*)();
+    static RecordReader record_reader(const std::string& section);
 
     void read_bus();
     void read_load();
@@ -248,14 +268,15 @@ private:
         if (code != kOk) fail(line_.number, std::string(record) + " record refused: " + std::string(error_text(code)));
     }
     void unique(KeySet& seen, long long key, const std::string& id, const char* what) const {
-        if (!seen.insert({key, id}).second) fail(line_.number, std::string("duplicate ") + what);
+        if (!seen.insert({key, packed(id)}).second) fail(line_.number, std::string("duplicate ") + what);
     }
     static long long pair_key(int a, int b) {
         return static_cast<long long>(std::min(a, b)) * 4294967296LL + std::max(a, b);
     }
     void unique_circuit(std::array<int, 3> buses, const std::string& ckt) {
         std::sort(buses.begin(), buses.end());
-        std::string key = std::to_string(buses[0]) + ' ' + ckt;
+        const std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(buses[0])) << 32) |
+                                  (packed(ckt) & 0xFFFFFFFFULL);
         if (!circuits_.insert({pair_key(buses[1], buses[2]), key}).second)
             fail(line_.number, "duplicate circuit " + ckt + " between these buses");
     }
@@ -356,6 +377,7 @@ void RawCaseReader::read_system_wide() {
 
 void RawCaseReader::read_section(std::size_t section, const std::vector<std::string>& names) {
     const std::string expecting = "the end of the " + names[section] + " data";
+    const RecordReader read_one = record_reader(names[section]);
     for (;;) {
         const TextLine& line = require(expecting);
         if (line.is_terminator()) return;
@@ -363,13 +385,13 @@ void RawCaseReader::read_section(std::size_t section, const std::vector<std::str
             finished_ = true;
             return;
         }
-        read_record(names[section]);
+        (this->*read_one)();
     }
 }
 
-// A terminator's "BEGIN ..." text must name the section expected next. A file from another
-// tool may leave out sections after a terminator that says so (a version 34 file without
-// system switching devices, say); the engine's own files hold every section.
+// A terminator's "BEGIN ..." text must name the section expected next. The one section a
+// file from another tool may leave out, saying so, is that of system switching devices
+// (version 34 writers without node-breaker data); the engine's own files hold every section.
 void RawCaseReader::check_terminator(const std::string& ended, const std::vector<std::string>& names,
                                      std::size_t& next) {
     ++next;
@@ -377,17 +399,17 @@ void RawCaseReader::check_terminator(const std::string& ended, const std::vector
     const std::string announced = announced_section(line_.comment);
     if (announced.empty()) return;
     if (next < names.size() && names[next] == announced) return;
-    auto later = std::find(names.begin() + static_cast<std::ptrdiff_t>(next), names.end(), announced);
-    if (!strict_ && later != names.end()) {
-        next = static_cast<std::size_t>(later - names.begin());
+    if (!strict_ && next + 1 < names.size() && names[next] == "SYSTEM SWITCHING DEVICE" &&
+        names[next + 1] == announced) {
+        ++next;
         return;
     }
     fail(line_.number, "the terminator of the " + ended + " data announces " + announced + " data; " +
                            (next < names.size() ? names[next] + " data comes next" : "the case ends there"));
 }
 
-void RawCaseReader::read_record(const std::string& section) {
-    static const std::unordered_map<std::string, void (RawCaseReader::*)()> readers{
+RawCaseReader::RecordReader RawCaseReader::record_reader(const std::string& section) {
+    static const std::unordered_map<std::string, RecordReader> readers{
         {"BUS", &RawCaseReader::read_bus},
         {"LOAD", &RawCaseReader::read_load},
         {"FIXED SHUNT", &RawCaseReader::read_fixed_shunt},
@@ -409,7 +431,7 @@ void RawCaseReader::read_record(const std::string& section) {
         {"GNE", &RawCaseReader::read_gne},
         {"INDUCTION MACHINE", &RawCaseReader::read_induction_machine},
         {"SUBSTATION", &RawCaseReader::read_substation}};
-    (this->*readers.at(section))();
+    return readers.at(section);
 }
 
 // ---- elements ----------------------------------------------------------------------------

@@ -359,18 +359,21 @@ private:
             f.integer("I", table.number);
             if (version_ < 34) {
                 std::size_t written = 0;
+                bool complex_factors = false;
                 for (const CorrectionPoint& p : table.points) {
                     if (written == 11) break;
                     f.real("T", p.t);
                     f.real("F", p.f_re);
                     ++written;
-                    losses_.note("complex impedance correction factors", p.f_im != 0.0);
+                    complex_factors = complex_factors || p.f_im != 0.0;
                 }
+                losses_.note("complex impedance correction factors", complex_factors);
                 losses_.note("impedance correction points beyond eleven", table.points.size() > 11);
                 f.end();
                 continue;
             }
-            // Four points to a line, then the end point on a line of its own.
+            // Four points to a line, the end point 0, 0, 0 after the last one on its line
+            // (other readers take the end point only there).
             std::size_t on_line = 0;
             for (const CorrectionPoint& p : table.points) {
                 if (on_line == 4) {
@@ -382,12 +385,10 @@ private:
                 f.real("F", p.f_im);
                 ++on_line;
             }
+            f.real("T", 0.0);
+            f.real("F", 0.0);
+            f.real("F", 0.0);
             f.end();
-            FieldsOut last = line("impedance correction table");
-            last.real("T", 0.0);
-            last.real("F", 0.0);
-            last.real("F", 0.0);
-            last.end();
         }
     }
 

@@ -20,6 +20,21 @@
 namespace gridfold::pf::io {
 namespace {
 
+// An identifier for a fixed shunt made from transformer line charging that no shunt at the
+// bus holds yet: T1..T9, T0, TA..TZ, then any two characters. `next` remembers where the
+// search for the bus stopped.
+std::string free_shunt_identifier(const Network& net, int bus, int& next) {
+    static const std::string symbols = "1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    const int single = static_cast<int>(symbols.size());
+    for (; next < single * (single + 1); ++next) {
+        const std::string id = next < single ? std::string("T") + symbols[static_cast<std::size_t>(next)]
+                                             : std::string(1, symbols[static_cast<std::size_t>(next / single - 1)]) +
+                                                   symbols[static_cast<std::size_t>(next % single)];
+        if (!find_fixed_shunt(net, bus, id)) return id;
+    }
+    return "T1";  // every identifier taken: the shunt check refuses the duplicate
+}
+
 // One assigned value: a matrix of numbers, a cell array of strings, or a scalar/string.
 struct Value {
     std::vector<std::vector<double>> rows;  // matrices and scalars (1x1)
@@ -40,6 +55,9 @@ public:
     // A UTF-8 byte order mark at the start (Windows editors) is skipped.
     explicit Scanner(const std::string& text) : text_(text), pos_(text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0) {}
 
+    // The line of the first statement after the matrices that is not an assignment, 0 if none.
+    int skipped_from() const { return skipped_from_; }
+
     // Reads every assignment; the name keeps only the part after "mpc." (or the bare name
     // of a version 1 file).
     std::map<std::string, Value> assignments() {
@@ -48,14 +66,25 @@ public:
             skip_blanks_and_comments(true);
             if (at_end()) break;
             int line = line_;
+            const std::size_t statement_start = pos_;
             std::string name = identifier();
-            if (name.empty()) throw ParseError(line, "expected an assignment such as mpc.bus = [...]");
             if (name == "function") {
                 skip_to_line_end();
                 continue;
             }
             skip_blanks_and_comments(false);
-            if (peek() != '=') throw ParseError(line_, "expected '=' after " + name);
+            if (name.empty() || peek() != '=') {
+                // Code after the matrices (an if ... end block post-processing a table, say)
+                // is not data: the reader stops there and says so. Before any matrix it is
+                // simply not a case.
+                if (values.count("bus") == 0 && values.count("gen") == 0) {
+                    if (name.empty()) throw ParseError(line, "expected an assignment such as mpc.bus = [...]");
+                    throw ParseError(line_, "expected '=' after " + name);
+                }
+                skipped_from_ = line;
+                pos_ = statement_start;
+                break;
+            }
             ++pos_;
             skip_blanks_and_comments(false);
             Value value = parse_value();
@@ -222,6 +251,7 @@ private:
     const std::string& text_;
     std::size_t pos_;
     int line_ = 1;
+    int skipped_from_ = 0;
 };
 
 // Bus, gen and branch column positions (0-based) of the MATPOWER case format.
@@ -474,7 +504,7 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
             auto add_shunt = [&](int at, double mvar) {
                 FixedShunt shunt;
                 shunt.bus = at;
-                shunt.id = "T" + std::to_string(++charging_shunts_at_bus[at] % 10);
+                shunt.id = free_shunt_identifier(net, at, charging_shunts_at_bus[at]);
                 shunt.status = status;
                 shunt.bl_mvar = mvar;
                 check(check_fixed_shunt(net, shunt), line, "transformer line charging");
@@ -514,6 +544,9 @@ ImportOutcome read_matpower_text(const std::string& text, Network& network, std:
         auto values = scanner.assignments();
         ImportOutcome outcome;
         Network converted = convert(values, bus_limit, outcome.notes);
+        if (scanner.skipped_from() > 0)
+            outcome.notes.push_back("MATLAB statements from line " + std::to_string(scanner.skipped_from()) +
+                                    " on are not case data and were skipped");
         outcome.notes.insert(outcome.notes.begin(),
                              "MATPOWER case read: " + std::to_string(converted.buses.size()) + " buses, " +
                                  std::to_string(converted.machines.size()) + " machines, " +

@@ -55,8 +55,8 @@ void add_transformer_two_port(YBuilder& yb, int from, int to, Complex tap_from, 
                               Complex ymag) {
     const double shift = std::arg(tap_from) - std::arg(tap_to);
     if (shift != 0.0) yb.shifts.emplace_back(from, to, -shift);
-    yb.two_port(from, to, y / std::norm(tap_from) + ymag, -y / (std::conj(tap_from) * tap_to),
-                -y / (tap_from * std::conj(tap_to)), y / std::norm(tap_to));
+    const TwoPortEntries e = transformer_two_port(tap_from, tap_to, y, ymag);
+    yb.two_port(from, to, e.ff, e.ft, e.tf, e.tt);
     yb.dc(from, to, y, std::abs(tap_from) * std::abs(tap_to), shift);
 }
 
@@ -120,6 +120,24 @@ void start_star_points(DerivedProblem& d, const Network& net) {
 
 }  // namespace
 
+TwoPortEntries transformer_two_port(Complex tap_from, Complex tap_to, Complex y, Complex ymag) {
+    return {y / std::norm(tap_from) + ymag, -y / (std::conj(tap_from) * tap_to), -y / (tap_from * std::conj(tap_to)),
+            y / std::norm(tap_to)};
+}
+
+WindingAdmittances winding_admittances(const Transformer& tr, int w, double sbase) {
+    if (!tr.three_winding())
+        return {transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase), magnetising_on_system_base(tr, sbase)};
+    const Complex z = star_impedances(tr, sbase)[w];
+    return {series_admittance(z.real(), z.imag()), w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0)};
+}
+
+bool winding_in_service(const Transformer& t, int w) {
+    if (t.status == 0) return false;
+    if (!t.three_winding()) return true;
+    return !((t.status == 2 && w == 1) || (t.status == 3 && w == 2) || (t.status == 4 && w == 0));
+}
+
 DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     DerivedProblem d;
     const int nb = static_cast<int>(net.buses.size());
@@ -148,11 +166,7 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         if (br.status != 0 && f >= 0 && t >= 0) connect(f, t);
     }
     // Windings of three-winding transformers in service, by status code.
-    auto winding_on = [](const Transformer& t, int w) {
-        if (t.status == 0) return false;
-        if (!t.three_winding()) return true;
-        return !((t.status == 2 && w == 1) || (t.status == 3 && w == 2) || (t.status == 4 && w == 0));
-    };
+    auto winding_on = [](const Transformer& t, int w) { return winding_in_service(t, w); };
     for (const auto& tr : net.transformers) {
         if (tr.status == 0) continue;
         if (!tr.three_winding()) {

@@ -50,6 +50,28 @@ struct DerivedProblem {
     std::vector<StarStart> star_starts;
 };
 
+// Admittance entries of a transformer winding as a two-port: an ideal complex ratio tap_from
+// on the `from` side (phase shift included), an ideal complex ratio tap_to on the `to` side,
+// the series admittance y between them and the magnetising admittance ymag at the `from` bus.
+struct TwoPortEntries {
+    Complex ff, ft, tf, tt;
+};
+TwoPortEntries transformer_two_port(Complex tap_from, Complex tap_to, Complex y, Complex ymag);
+
+// Series and magnetising admittance (per unit on the system base) of winding w (0-based) of a
+// transformer: the whole impedance of a two-winding transformer, or the winding's share of
+// the star equivalent of a three-winding one (to its star point). Magnetising admittance
+// belongs to winding 1 only.
+struct WindingAdmittances {
+    Complex series;
+    Complex magnetising;
+};
+WindingAdmittances winding_admittances(const Transformer& transformer, int w, double sbase_mva);
+
+// Whether winding w (0-based) of an in-service transformer takes part in a solution: a
+// three-winding transformer's status 2, 3 and 4 leave winding 2, 3 and 1 out.
+bool winding_in_service(const Transformer& transformer, int w);
+
 // Builds the solver data of the network's present state. adjust_shunts selects whether
 // switched shunts in voltage-control modes are listed for adjustment.
 DerivedProblem build_ac_problem(const Network& network, bool adjust_shunts);

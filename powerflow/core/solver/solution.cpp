@@ -1,5 +1,6 @@
 #include "core/solver/solution.hpp"
 
+#include "core/controls/devices_left_out.hpp"
 #include "core/solver/network_to_problem.hpp"
 
 #include <Eigen/SparseLU>
@@ -13,6 +14,9 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kShuntRounds = 20;  // switched-shunt adjustments after a converged solution
+// Adjustment rounds of all controls after converged solutions: enough for a tap to cross
+// its whole range one position at a time.
+constexpr int kAdjustmentRounds = 40;
 constexpr int kContinuationSteps = 60;
 
 std::string format(const char* fmt, auto... args) {
@@ -375,6 +379,9 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     const Eigen::VectorXcd s_power0 = p.s_power;
     const Eigen::VectorXcd s_current0 = p.s_current;
     bool shunts_moved = false;
+    report_devices_left_out(net, opt.area_interchange, name, say);
+    TapControls taps;
+    taps.build(net, derived, opt.taps, name, say);
     int iteration_base = 0;
     auto stop_if_interrupted = [this](int, double, int, bool) {
         if (interrupt_check_ && interrupt_check_()) throw SolutionInterrupted();
@@ -422,6 +429,8 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         std::vector<ControlState> states;
         if (preset) states = *preset;
         bool use_states = preset != nullptr;
+        Eigen::VectorXcd v_adjusted;  // converged voltages the last tap moves started from
+        std::vector<ControlState> states_adjusted;
         for (int round = 0;; ++round) {
             p.s_power = s_power0;
             if (use_states) newton_.set_control_states(states);
@@ -429,13 +438,39 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             report.iterations += r.iterations;
             report.factorizations += r.factorizations;
             iteration_base += r.iterations + 1;
-            if (r.outcome == NewtonOutcome::converged && round < kShuntRounds && adjust_between_solutions(p, v)) {
-                shunts_moved = true;
-                say(format("%s switched shunts stepped toward their voltage bands", name.c_str()));
-                // The next run starts where this one ended, control states included.
-                states = newton_.control_states();
-                use_states = true;
-                continue;
+            if (r.outcome != NewtonOutcome::converged && v_adjusted.size() > 0) {
+                // The last tap moves made the case unsolvable: take them back and solve again
+                // from the state they started from.
+                if (const int undone = taps.undo_last_round(p)) {
+                    say(format("%s no solution after the last tap moves: %d winding(s) back to their positions",
+                               name.c_str(), undone));
+                    v = v_adjusted;
+                    states = states_adjusted;
+                    use_states = true;
+                    v_adjusted.resize(0);
+                    continue;
+                }
+            }
+            if (r.outcome == NewtonOutcome::converged && round < kAdjustmentRounds) {
+                // Every control acts on the same converged voltages, then Newton runs again.
+                const bool shunts = round < kShuntRounds && adjust_between_solutions(p, v);
+                if (shunts) {
+                    shunts_moved = true;
+                    say(format("%s switched shunts stepped toward their voltage bands", name.c_str()));
+                }
+                const int taps_moved = taps.adjust(p, v, name, say);
+                if (taps_moved > 0) {
+                    v_adjusted = v;
+                    states_adjusted = newton_.control_states();
+                } else {
+                    v_adjusted.resize(0);
+                }
+                if (shunts || taps_moved > 0) {
+                    // The next run starts where this one ended, control states included.
+                    states = newton_.control_states();
+                    use_states = true;
+                    continue;
+                }
             }
             break;
         }
@@ -549,12 +584,15 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     if (write) {
         const Eigen::VectorXcd& current = newton_.converged_current();
         write_back(net, derived, best.v, best.states, converged && current.size() == p.n ? &current : nullptr);
-        if (converged)
+        if (converged) {
             for (size_t c = 0; c < p.shunt_controls.size(); ++c)
                 net.switched_shunts[derived.shunt_of_control[c]].binit_mvar = p.shunt_controls[c].b_present_pu * base;
+            taps.write_back(net);
+        }
     }
-    // Shunt steps kept in the admittance matrix but not in the case: derive afresh next time.
-    const bool drop_derived = shunts_moved && !converged;
+    // Shunt steps or tap settings kept in the admittance matrix but not in the case: derive
+    // afresh next time.
+    const bool drop_derived = (shunts_moved || taps.any_moved()) && !converged;
 
     std::string closing = format("%s %s after %d iterations (%ld factorizations): largest mismatch %.4f MVA at bus %d",
                                  name.c_str(), outcome_text(r.outcome), report.iterations, report.factorizations,

@@ -7,6 +7,7 @@
 // written back are always finite.
 #pragma once
 
+#include "core/controls/tap_control.hpp"
 #include "core/network.hpp"
 #include "core/solver/network_to_problem.hpp"
 #include "core/solver/newton_raphson.hpp"
@@ -48,6 +49,9 @@ struct SolutionOptions {
     StartMode start = StartMode::present;
     int var_limit_iteration = 99;  // as NewtonSettings::var_limit_iteration
     bool adjust_shunts = false;
+    TapControlSettings taps;           // transformer ratio and phase-angle adjustment
+    int area_interchange = 0;          // 0 off, 1 tie lines, 2 tie lines and loads (not modelled: reported)
+    bool dc_taps = false;              // dc converter transformer taps (not modelled: reported)
     StepControl step = StepControl::full;
     // Escalation of rsol: 0 step halving; 1 step-length search; 2 also retries from flat
     // starts; 3 also solves without reactive limits first, then with them; 4 also walks the

@@ -1,0 +1,320 @@
+"""The one RAW reader and writer: every section held and written back, byte-identical round
+trips, the constant-admittance load sign, the new data calls, and refusals of damaged files.
+
+All tests use the process-wide embedded engine through the `psspy` fixture; the FIFO test
+runs the engine in a subprocess so that a hang cannot stop the suite.
+"""
+import os
+import subprocess
+import sys
+import warnings
+from pathlib import Path
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from helpers.import_checks import solve_tight
+
+DATA = Path(__file__).resolve().parent.parent / "data" / "raw"
+EVERY_SECTION_V33 = DATA / "every_section_v33.raw"
+
+
+def _andes_raw_files():
+    try:
+        import andes
+    except ImportError:
+        return []
+    return sorted((Path(andes.__file__).parent / "cases").glob("*/*.raw"))
+
+
+def _written(psspy, version, path):
+    assert psspy.writerawversion(version, 0, os.fspath(path)) == 0
+    return Path(path).read_bytes()
+
+
+def _saved(psspy, path):
+    assert psspy.save(os.fspath(path)) == 0
+    return Path(path).read_bytes()
+
+
+def _progress(psspy, capsys, action):
+    psspy.progress_output(islct=1)
+    capsys.readouterr()
+    result = action()
+    psspy.progress_output(islct=6)
+    return result, capsys.readouterr().out
+
+
+@pytest.mark.parametrize("path", _andes_raw_files() + [EVERY_SECTION_V33], ids=lambda p: p.name)
+def test_round_trips_are_byte_identical(psspy, tmp_path, path):
+    """RAW -> RAW 33 and RAW 35 -> read -> write, and save -> case -> save, give the same bytes."""
+    for version in ("33", "35"):
+        assert psspy.read(0, os.fspath(path)) == 0
+        first = _written(psspy, version, tmp_path / f"first{version}.raw")
+        assert psspy.read(0, os.fspath(tmp_path / f"first{version}.raw")) == 0
+        assert _written(psspy, version, tmp_path / f"second{version}.raw") == first
+    assert psspy.read(0, os.fspath(path)) == 0
+    saved = _saved(psspy, tmp_path / "first.sav")
+    assert psspy.case(os.fspath(tmp_path / "first.sav")) == 0
+    assert _saved(psspy, tmp_path / "second.sav") == saved
+
+
+def test_every_section_is_held_and_reaches_the_tables(psspy, caspy, tmp_path, capsys):
+    ierr, out = _progress(psspy, capsys, lambda: psspy.read(0, os.fspath(EVERY_SECTION_V33)))
+    assert ierr == 0, out
+    assert ("5 buses, 2 loads, 1 fixed shunt, 2 machines, 3 branches, 1 transformer, 1 switched shunt, "
+            "1 induction machine, 2 areas, 2 zones, 2 owners, 1 inter-area transfer, 1 impedance correction table, "
+            "1 multi-section line, 1 two-terminal dc line, 1 VSC dc line, 1 multi-terminal dc line, 2 FACTS devices, "
+            "1 GNE device") in out
+    assert "created" not in out  # every area, zone and owner in use has its record
+    psspy.save(os.fspath(tmp_path / "every.sav"))
+    case = caspy.Savecase(os.fspath(tmp_path / "every.sav"))
+    assert case.pssare["NAME"] == ("NORTH", "SOUTH") and case.pssare["PDES"] == (50.0, -50.0)
+    assert case.psszon["NAME"] == ("ZONE A", "ZONE B") and case.pssown["NAME"] == ("OWNER ONE", "OWNER TWO")
+    assert (case.pss2dc["RECBUS"], case.pss2dc["INVBUS"]) == ((1,), (3,))
+    assert (case.pssvsc["BUS1"], case.pssvsc["BUS2"]) == ((2,), (4,))
+    assert case.pssfac["FRMBUS"] == (4, 2) and case.pssfac["TOBUS"] == (0, 3)
+    assert case.pssmsl["DUMBUS"] == [[5, 0, 0, 0, 0, 0, 0, 0, 0]]
+    assert case.pssgne["BUSES"] == ([4],)
+
+
+def test_version_35_data_kept_in_35_and_reported_in_33(psspy, tmp_path, capsys):
+    assert psspy.read(0, os.fspath(EVERY_SECTION_V33)) == 0
+    text = _written(psspy, "35", tmp_path / "base35.raw").decode()
+    text = text.replace("0 / END OF SYSTEM-WIDE DATA", "GENERAL,THRSHZ=0.0001,PQBRAK=0.7\n0 / END OF SYSTEM-WIDE DATA", 1)
+    text = text.replace("0 / END OF IMPEDANCE CORRECTION DATA", "2,0.9,1.1,0.01,1.1,0.9,-0.02,0.0,0.0,0.0\n"
+                        "0 / END OF IMPEDANCE CORRECTION DATA", 1)
+    text = text.replace("0 / END OF SUBSTATION DATA", "\n".join([
+        "1,'STATION A',45.5,-73.6,0.1",
+        "1,'NODE 1',4,1,1.0,0.0",
+        "0 / END OF SUBSTATION NODE DATA, BEGIN SUBSTATION SWITCHING DEVICE DATA",
+        "1,2,'1','BREAKER',2,1,1,0.0001",
+        "0 / END OF SUBSTATION SWITCHING DEVICE DATA, BEGIN SUBSTATION EQUIPMENT TERMINAL DATA",
+        "4,1,'L','1'",
+        "0 / END OF SUBSTATION EQUIPMENT TERMINAL DATA",
+        "0 / END OF SUBSTATION DATA"]), 1)
+    (tmp_path / "full35.raw").write_text(text)
+    assert psspy.read(0, os.fspath(tmp_path / "full35.raw")) == 0
+    assert _written(psspy, "35", tmp_path / "again35.raw").decode() == text
+    _, out = _progress(psspy, capsys, lambda: _written(psspy, "33", tmp_path / "down33.raw"))
+    for lost, count in (("complex impedance correction factors", 1), ("substation data", 1), ("system-wide data", 1)):
+        assert f"version 33 cannot hold {lost}: left out for {count} elements" in out
+
+
+def _two_bus_admittance_case(path, yq):
+    path.write_text("\n".join([
+        "0, 100.0, 33, 0, 0, 60.0", "ADMITTANCE LOAD", "",
+        "1,'SOURCE',100.0,3,1,1,1,1.0,0.0", "2,'LOAD',100.0,1,1,1,1,1.0,0.0",
+        "0 / END OF BUS DATA, BEGIN LOAD DATA",
+        f"2,'1',1,1,1,0.0,0.0,0.0,0.0,20.0,{yq},1,1,0",
+        "0 / END OF LOAD DATA, BEGIN FIXED SHUNT DATA", "0 / END OF FIXED SHUNT DATA, BEGIN GENERATOR DATA",
+        "1,'1',0.0,0.0,999.0,-999.0,1.0,0,100.0,0.0,1.0,0.0,0.0,1.0,1,100.0,999.0,-999.0,1,1.0",
+        "0 / END OF GENERATOR DATA, BEGIN BRANCH DATA",
+        "1,2,'1',0.01,0.1,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,1,1,0.0,1,1.0",
+        "0 / END OF BRANCH DATA, BEGIN TRANSFORMER DATA"] + ["0"] * 13 + ["Q", ""]))
+    return os.fspath(path)
+
+
+@pytest.mark.parametrize("yq", [-50.0, 30.0], ids=["inductive", "capacitive"])
+def test_admittance_load_sign_agrees_with_andes(psspy, tmp_path, yq):
+    andes = pytest.importorskip("andes")
+    path = _two_bus_admittance_case(tmp_path / "two_bus.raw", yq)
+    assert psspy.read(0, path) == 0
+    assert solve_tight(psspy) == 0
+    ours = psspy.busdat(2, "PU")[1]
+    # andes reads the engine's own version 33 export of the case, so the sign is checked
+    # through the writer as well as the reader.
+    exported = tmp_path / "two_bus_export.raw"
+    _written(psspy, "33", exported)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        andes.config_logger(stream_level=50)
+        system = andes.load(os.fspath(exported), setup=True, no_output=True, default_config=True)
+        system.PFlow.config.tol = 1e-10
+        assert system.PFlow.run()
+    theirs = float(system.Bus.v.v[list(system.Bus.idx.v).index(2)])
+    # A flipped sign moves the voltage by about 0.1 pu.
+    assert ours == pytest.approx(theirs, abs=1e-5)
+    # An inductive admittance load pulls the voltage down, a capacitive one lifts it.
+    assert (ours < 1.0) == (yq < 0)
+
+
+def _damaged(tmp_path, old, new, count=1):
+    text = EVERY_SECTION_V33.read_text()
+    assert old in text
+    path = tmp_path / "damaged.raw"
+    path.write_text(text.replace(old, new, count))
+    return os.fspath(path)
+
+
+@pytest.mark.parametrize("old, new, expected", [
+    ("2,'TWO',345.0", "4294970296,'TWO',345.0", "line 5: bus record: I: 4294970296 is out of range"),
+    ("4,'1',1,2,2,50.0", "4294969298,'1',1,2,2,50.0", "line 11: load record: I: 4294969298 is out of range"),
+    ("0 / END OF FACTS DEVICE DATA, BEGIN SWITCHED SHUNT DATA", "NaN / END OF FACTS DEVICE DATA", "line 59: FACTS device record: ends before field I"),
+    ("0 / END OF ZONE DATA, BEGIN INTER-AREA TRANSFER DATA", "0 / END OF ZONE DATA, BEGIN OWNER DATA",
+     "line 51: the terminator of the ZONE data announces OWNER data; INTER-AREA TRANSFER data comes next"),
+    ("2,'1',1,0.0,25.0", "2,'1',1,0.0,25.0" + ",0.0" * 200, "line 13: fixed shunt record: has 205 fields, its layout 5"),
+], ids=["bus beyond 32 bits", "load bus beyond 32 bits", "corrupted terminator", "wrong next section",
+        "far too many fields"])
+def test_damaged_file_is_refused_naming_its_line(psspy, tmp_path, capsys, old, new, expected):
+    assert psspy.read(0, os.fspath(EVERY_SECTION_V33)) == 0
+    before = _saved(psspy, tmp_path / "before.sav")
+    ierr, out = _progress(psspy, capsys, lambda: psspy.read(0, _damaged(tmp_path, old, new)))
+    assert ierr == 13 and expected in out, out
+    assert _saved(psspy, tmp_path / "after.sav") == before
+
+
+@pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="named pipes need a POSIX system")
+def test_reading_a_fifo_returns_at_once(tmp_path):
+    fifo = tmp_path / "pipe.raw"
+    os.mkfifo(fifo)
+    script = ("import sys, gridfold; sys.path.append(gridfold.EMBEDDED_ENGINE_PATH); import psspy;"
+              "psspy.psseinit(100); psspy.progress_output(6);"
+              f"print(psspy.read(0, {os.fspath(fifo)!r}), psspy.readrawversion(0, '33', {os.fspath(fifo)!r}),"
+              f"psspy.case({os.fspath(fifo)!r}))")
+    # The timeout only guards against a hang; nothing here measures speed.
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert result.stdout.split()[-3:] == ["12", "12", "12"], result.stderr
+
+
+def test_area_zone_owner_data_calls(psspy, tmp_path):
+    assert psspy.read(0, os.fspath(EVERY_SECTION_V33)) == 0
+    assert psspy.area_data(3, intgar1=4, realar1=25.0, realar2=2.0, arname="EAST") == 0
+    assert psspy.zone_data(2, zoname="RENAMED") == 0
+    assert psspy.owner_data(7, owname="NEW OWNER") == 0
+    saved = _saved(psspy, tmp_path / "areas.sav")
+    assert b"3,4,25.0,2.0,'EAST'" in saved and b"2,'RENAMED'" in saved and b"7,'NEW OWNER'" in saved
+    # A refusal changes nothing: a slack bus that does not exist, a name too long.
+    assert psspy.area_data(3, intgar1=99, realar1=-1.0) == 3
+    assert psspy.zone_data(2, zoname="X" * 13) == 8
+    assert _saved(psspy, tmp_path / "again.sav") == saved
+    with pytest.raises(TypeError, match="isw"):
+        psspy.area_data(3, isw=4)
+
+
+def test_dc_line_and_facts_data_calls(psspy, tmp_path):
+    assert psspy.read(0, os.fspath(EVERY_SECTION_V33)) == 0
+    assert psspy.two_terminal_dc_line_data("DC2", intgar1=1, intgar2=2, intgar4=4, realar1=50.0, realar2=400.0,
+                                           realar4=8.0, meter="R") == 0
+    assert psspy.vsc_dc_line_data("VSC2", realar1=0.5) == 0
+    assert psspy.vsc_dc_converter_data("VSC2", 1, ibus=3, realar1=200.0) == 0
+    assert psspy.vsc_dc_converter_data("VSC2", 2, ibus=4, intgar1=2, realar1=-40.0) == 0
+    assert psspy.facts_data("STAT2", ibus=3, realar3=1.01) == 0
+    saved = _saved(psspy, tmp_path / "dc.sav")
+    assert psspy.case(os.fspath(tmp_path / "dc.sav")) == 0
+    assert _saved(psspy, tmp_path / "dc_again.sav") == saved
+    assert b"'DC2',1,8.0,50.0,400.0" in saved and b"'STAT2',3,0,1," in saved
+    # Refusals change nothing.
+    assert psspy.two_terminal_dc_line_data("DC3", intgar2=2, intgar4=77) == 3  # no bus 77
+    assert psspy.facts_data("STAT2", realar6=1.2, realar7=1.0) == 7  # VTMN above VTMX
+    assert psspy.vsc_dc_converter_data("NONE", 1, ibus=3) == 4
+    assert psspy.two_terminal_dc_line_data("DC2", meter="X") == 6
+    assert _saved(psspy, tmp_path / "after.sav") == saved
+    with pytest.raises(TypeError):
+        psspy.facts_data("STAT2", colour=1)
+
+
+BUSES = [1, 2, 3, 4, 5]
+data_calls = st.one_of(
+    st.builds(lambda bus, p, q, yq: ("load_data_6", (bus, "9"), {"realar1": p, "realar2": q, "realar6": yq}),
+              st.sampled_from(BUSES), st.floats(-500, 500), st.floats(-500, 500), st.floats(-100, 100)),
+    st.builds(lambda bus, b: ("shunt_data", (bus, "7"), {"realar2": b}), st.sampled_from(BUSES), st.floats(-200, 200)),
+    st.builds(lambda n, isw, pdes: ("area_data", (n,), {"intgar1": isw, "realar1": pdes}),
+              st.integers(-2, 10001), st.sampled_from([0] + BUSES + [42]), st.floats(-1e4, 1e4)),
+    st.builds(lambda name, i, j, mode: ("facts_data", (name,), {"ibus": i, "jbus": j, "intgar1": mode}),
+              st.sampled_from(["F1", "F2", "SVC1"]), st.sampled_from(BUSES), st.sampled_from([0] + BUSES),
+              st.integers(-1, 9)),
+    st.builds(lambda name, r, s: ("two_terminal_dc_line_data", (name,),
+                                  {"intgar2": r, "intgar4": s, "realar1": 10.0}),
+              st.sampled_from(["DC1", "DC9"]), st.sampled_from(BUSES), st.sampled_from(BUSES)),
+)
+
+
+@settings(max_examples=25, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(st.lists(data_calls, min_size=1, max_size=6))
+def test_any_case_the_data_calls_accept_saves_and_reopens_unchanged(psspy, tmp_path, calls):
+    assert psspy.read(0, os.fspath(EVERY_SECTION_V33)) == 0
+    for name, args, keywords in calls:
+        getattr(psspy, name)(*args, **keywords)
+    saved = _saved(psspy, tmp_path / "property.sav")
+    assert psspy.case(os.fspath(tmp_path / "property.sav")) == 0
+    assert _saved(psspy, tmp_path / "property_again.sav") == saved
+
+
+CHARGED_TRANSFORMERS = """function mpc = charged
+mpc.version = '2';
+mpc.baseMVA = 100;
+mpc.bus = [
+{buses}
+];
+mpc.gen = [
+\t1\t0\t0\t300\t-300\t1.0\t100\t1\t250\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0;
+];
+mpc.branch = [
+{branches}
+];
+if 1
+    mpc.gen(:, 2) = 5;
+end
+"""
+
+
+def test_matpower_charging_shunts_get_free_identifiers_and_trailing_code_is_skipped(psspy, tmp_path, capsys):
+    buses = "\n".join(f"\t{n}\t{3 if n == 1 else 1}\t10\t2\t0\t{5 if n == 1 else 0}\t1\t1.0\t0\t230\t1\t1.1\t0.9;"
+                      for n in range(1, 14))
+    branches = "\n".join(f"\t1\t{n}\t0.01\t0.1\t0.02\t0\t0\t0\t1.01\t0\t1\t-360\t360;" for n in range(2, 14))
+    path = tmp_path / "charged.m"
+    path.write_text(CHARGED_TRANSFORMERS.format(buses=buses, branches=branches))
+    ierr, out = _progress(psspy, capsys, lambda: psspy.read(0, os.fspath(path)))
+    assert ierr == 0, out
+    assert "MATLAB statements from line 36 on are not case data and were skipped" in out
+    saved = _saved(psspy, tmp_path / "charged.sav")
+    assert psspy.case(os.fspath(tmp_path / "charged.sav")) == 0
+    assert _saved(psspy, tmp_path / "charged_again.sav") == saved
+
+
+def test_pypowsybl_solves_the_exports_as_it_solves_the_original(psspy, tmp_path):
+    """A case with two-terminal and VSC dc lines and FACTS devices (pypowsybl does not read GNE
+    devices, so the test copy leaves them out): pypowsybl reads the engine's RAW 33 and 35
+    exports and its load flow on them agrees with its load flow on the original."""
+    pypowsybl = pytest.importorskip("pypowsybl")
+    text = EVERY_SECTION_V33.read_text()
+    start = text.index("BEGIN GNE DATA\n") + len("BEGIN GNE DATA\n")
+    original = tmp_path / "original.raw"
+    original.write_text(text[:start] + text[text.index("0 / END OF GNE DATA"):])
+
+    def solved_voltages(path):
+        network = pypowsybl.network.load(os.fspath(path))
+        assert len(network.get_lcc_converter_stations()) == 2 and len(network.get_vsc_converter_stations()) == 2
+        assert len(network.get_static_var_compensators()) == 1
+        result = pypowsybl.loadflow.run_ac(network)
+        assert result[0].status == pypowsybl.loadflow.ComponentStatus.CONVERGED
+        return network.get_buses()[["v_mag", "v_angle"]].sort_index()
+
+    reference = solved_voltages(original)
+    assert psspy.read(0, os.fspath(original)) == 0
+    for version in ("33", "35"):
+        export = tmp_path / f"export{version}.raw"
+        _written(psspy, version, export)
+        ours = solved_voltages(export)
+        assert list(ours.index) == list(reference.index)
+        assert ours["v_mag"].tolist() == pytest.approx(reference["v_mag"].tolist(), rel=1e-9)
+        assert ours["v_angle"].tolist() == pytest.approx(reference["v_angle"].tolist(), abs=1e-7)
+
+
+def test_numbers_in_use_without_a_record_get_one_on_save_and_on_read(psspy, tmp_path, capsys):
+    """A bus moved to area 9, zone 8 and owner 7 by a data call: the saved file carries default
+    records for them, so it reads back without completing anything; a foreign file that lacks
+    them is completed on reading, with a progress line naming the numbers."""
+    assert psspy.read(0, os.fspath(EVERY_SECTION_V33)) == 0
+    assert psspy.bus_chng_4(4, intgar2=9, intgar3=8, intgar4=7) == 0
+    saved = _saved(psspy, tmp_path / "moved.sav").decode()
+    assert "\n9,0,0.0,10.0,''\n" in saved and "\n8,''\n" in saved and "\n7,''\n" in saved
+    ierr, out = _progress(psspy, capsys, lambda: psspy.case(os.fspath(tmp_path / "moved.sav")))
+    assert ierr == 0 and "created" not in out
+    foreign = EVERY_SECTION_V33.read_text().replace("2,3,-50.0,5.0,'SOUTH'\n", "")
+    (tmp_path / "no_area_2.raw").write_text(foreign)
+    ierr, out = _progress(psspy, capsys, lambda: psspy.read(0, os.fspath(tmp_path / "no_area_2.raw")))
+    assert ierr == 0
+    assert "area data: 1 records created with default data for numbers in use without one (2)" in out
