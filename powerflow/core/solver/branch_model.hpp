@@ -43,9 +43,6 @@ TwoPort line_two_port(const Branch& br);
 // Ideal ratios on each side of the series impedance.
 TwoPort transformer_two_port(Complex tap_from, double tap_to, Complex y, Complex ymag);
 
-// Whether winding w (0-based) of a transformer is in service under its status code.
-bool winding_in_service(const Transformer& t, int w);
-
 // Two-winding transformer from winding 1 to winding 2.
 TwoPort two_winding_two_port(const Network& net, const Transformer& t, double sbase);
 
