@@ -6,6 +6,7 @@
 #include "core/error_codes.hpp"
 #include "core/model_edit.hpp"
 #include "core/solver/branch_model.hpp"
+#include "core/solver/network_to_problem.hpp"  // winding_in_service
 
 namespace gridfold::pf {
 

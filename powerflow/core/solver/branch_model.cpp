@@ -40,12 +40,6 @@ TwoPort transformer_two_port(Complex tap_from, double tap_to, Complex y, Complex
     return {y / a2 + ymag, -y / (std::conj(tap_from) * tap_to), -y / (tap_from * tap_to), y / (tap_to * tap_to)};
 }
 
-bool winding_in_service(const Transformer& t, int w) {
-    if (t.status == 0) return false;
-    if (!t.three_winding()) return true;
-    return !((t.status == 2 && w == 1) || (t.status == 3 && w == 2) || (t.status == 4 && w == 0));
-}
-
 TwoPort two_winding_two_port(const Network& net, const Transformer& t, double sbase) {
     const Complex tap1 = std::polar(winding_ratio_pu(net, t, 0), t.windings[0].ang_deg * kDeg);
     const double tap2 = winding_ratio_pu(net, t, 1);

@@ -43,11 +43,6 @@ TwoPort line_two_port(const Branch& br);
 // Ideal ratios on each side of the series impedance.
 TwoPort transformer_two_port(Complex tap_from, double tap_to, Complex y, Complex ymag);
 
-// Whether winding w (0-based) of a transformer takes part in a solution: out of service
-// transformers take no part, and a three-winding transformer's status 2, 3 and 4 leave
-// winding 2, 3 and 1 out.
-bool winding_in_service(const Transformer& t, int w);
-
 // Two-winding transformer from winding 1 to winding 2.
 TwoPort two_winding_two_port(const Network& net, const Transformer& t, double sbase);
 

@@ -132,6 +132,12 @@ WindingAdmittances winding_admittances(const Transformer& tr, int w, double sbas
     return {series_admittance(z.real(), z.imag()), w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0)};
 }
 
+bool winding_in_service(const Transformer& t, int w) {
+    if (t.status == 0) return false;
+    if (!t.three_winding()) return true;
+    return !((t.status == 2 && w == 1) || (t.status == 3 && w == 2) || (t.status == 4 && w == 0));
+}
+
 DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     DerivedProblem d;
     const int nb = static_cast<int>(net.buses.size());

@@ -68,8 +68,8 @@ struct WindingAdmittances {
 };
 WindingAdmittances winding_admittances(const Transformer& transformer, int w, double sbase_mva);
 
-// Whether winding w (0-based) of a transformer takes part in a solution (defined with the
-// branch two-ports in branch_model.cpp).
+// Whether winding w (0-based) of an in-service transformer takes part in a solution: a
+// three-winding transformer's status 2, 3 and 4 leave winding 2, 3 and 1 out.
 bool winding_in_service(const Transformer& transformer, int w);
 
 // Builds the solver data of the network's present state. adjust_shunts selects whether
