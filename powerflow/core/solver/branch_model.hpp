@@ -1,7 +1,7 @@
-// Two-port models of lines and transformer windings, in per unit on the system base, as the
-// admittance matrix of the solution holds them (network_to_problem.cpp), for the flows the
-// engine reports per branch. A change to the branch model there belongs here too; the flow
-// tests check every bus balance against the solution.
+// Two-port models of lines and transformer windings, in per unit on the system base: the
+// impedance conversions are shared by the admittance matrix of the solution
+// (network_to_problem.cpp) and the flows the engine reports per branch. The flow tests check
+// every bus balance against the solution.
 #pragma once
 
 #include <array>

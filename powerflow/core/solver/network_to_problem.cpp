@@ -1,5 +1,7 @@
 #include "core/solver/network_to_problem.hpp"
 
+#include "core/solver/branch_model.hpp"
+
 #include "core/transformer_values.hpp"
 
 #include <algorithm>
@@ -14,16 +16,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDeg = kPi / 180.0;
-// Series impedances smaller than this (pu) are raised to it, so that a jumper entered
-// with zero impedance stays a strong finite coupling instead of an infinite admittance.
-constexpr double kSmallestImpedance = 1e-6;
-constexpr double kJumperReactance = 1e-4;
-
-Complex series_admittance(double r, double x) {
-    if (std::hypot(r, x) < kSmallestImpedance) return 1.0 / Complex(0.0, kJumperReactance);
-    return 1.0 / Complex(r, x);
-}
-
 // Collects the admittance matrix as triplets; every bus gets a diagonal entry so that the
 // Jacobian always holds its diagonal.
 struct YBuilder {
@@ -60,24 +52,6 @@ void add_transformer_two_port(YBuilder& yb, int from, int to, Complex tap_from, 
     yb.dc(from, to, y, std::abs(tap_from) * std::abs(tap_to), shift);
 }
 
-// Series admittance of a transformer impedance given under its CZ code; a pair that
-// describes no impedance (zero) becomes a jumper.
-Complex transformer_admittance(double r, double x, int cz, double sbase_w, double sbase) {
-    const auto z = impedance_on_system_base(r, x, sbase_w > 0.0 ? sbase_w : sbase, cz, sbase);
-    return z ? series_admittance(z->real(), z->imag()) : series_admittance(0.0, 0.0);
-}
-
-// Magnetising admittance at the winding 1 bus, per unit on the system base. CM 2 gives the
-// no-load loss in W and the exciting current in per unit on the winding 1-2 base; the
-// magnetising susceptance is inductive (negative).
-Complex magnetising_on_system_base(const Transformer& t, double sbase) {
-    if (t.cm != 2) return Complex(t.mag1, t.mag2);
-    const double s_w = t.sbase12_mva > 0.0 ? t.sbase12_mva : sbase;
-    const double g = t.mag1 / 1e6 / s_w;
-    const double b = -std::sqrt(std::max(t.mag2 * t.mag2 - g * g, 0.0));
-    return Complex(g, b) * (s_w / sbase);
-}
-
 bool machine_regulates(const Machine& m) { return m.wmod != 3 && m.wmod != 4; }
 
 // Reactive output of a machine that does not regulate voltage.
@@ -87,19 +61,6 @@ double fixed_machine_q(const Machine& m) {
         return m.wpf < 0.0 ? -q : q;
     }
     return m.qg_mvar;
-}
-
-// Star impedances of a three-winding transformer on the system base:
-// Z1 = (Z12 + Z31 - Z23) / 2 and so on; a pairwise impedance that describes none is a jumper.
-std::array<Complex, 3> star_impedances(const Transformer& tr, double sbase) {
-    auto z_of = [&](double r, double x, double sb) {
-        const auto z = impedance_on_system_base(r, x, sb > 0.0 ? sb : sbase, tr.cz, sbase);
-        return z ? *z : Complex(0.0, kJumperReactance);
-    };
-    const Complex z12 = z_of(tr.r12, tr.x12, tr.sbase12_mva);
-    const Complex z23 = z_of(tr.r23, tr.x23, tr.sbase23_mva);
-    const Complex z31 = z_of(tr.r31, tr.x31, tr.sbase31_mva);
-    return {(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0, (z23 + z31 - z12) / 2.0};
 }
 
 // A star point read from a case holds 1 pu at 0 degrees until it is solved; a start from
