@@ -507,14 +507,33 @@ def wanted(args):
 
 
 def run_command(args, exit_solved, exit_unsolved):
-    """`gridfold run` in work units: print each unit as it ends, then the summary; the exit status."""
+    """`gridfold run` in work units: print each unit as it ends, then the summary; the exit status.
+
+    Like a serial run it keeps results/run.log, applies --keep once every unit has ended and
+    writes the report from the merged record.
+    """
+    from gridfold.api import RUN_LOG, ConsoleLog, prune_cases
+    from gridfold.report import write_report
+    from gridfold.study import record_path_of
     from gridfold.summary import format_table
 
     jobs = jobs_count(args.jobs) if args.jobs is not None else 1
+    keep = getattr(args, "keep", "all")
+    workbook = os.path.abspath(args.workbook)
+    _, cases = read_study(workbook)
+    results = os.path.dirname(record_path_of(workbook, cases))
+    if args.each_alone:
+        results = os.path.join(results, EACH_ALONE_FOLDER)
     try:
-        result = run_study_parallel(args.workbook, jobs=jobs, scheduler=args.scheduler, each_alone=args.each_alone,
-                                    run_options={"dispatch_check": getattr(args, "dispatch_check", False),
-                                                 "connection_voltages": True})
+        with ConsoleLog(os.path.join(results, RUN_LOG), total=0, bar=False) as console:
+            result = run_study_parallel(workbook, jobs=jobs, scheduler=args.scheduler, each_alone=args.each_alone,
+                                        run_options={"dispatch_check": getattr(args, "dispatch_check", False),
+                                                     "connection_voltages": True})
+            removed = prune_cases(result.record, keep)
+            if removed:
+                console.note(f"--keep {keep}: removed {removed} intermediate cases")
+                summary_module.write_record(result.record, result.record_path)
+            console.note(f"report written to {write_report(result.record, os.path.dirname(result.record_path))[0]}")
     except KeyboardInterrupt:
         sys.stdout.flush()
         print("gridfold: interrupted: workers stopped, their temporary copies removed", file=sys.stderr)
@@ -523,8 +542,6 @@ def run_command(args, exit_solved, exit_unsolved):
     print(format_table(result.rows))
     print()
     print("summary written to", result.summary_csv)
-    from gridfold.report import write_report
-    print("report written to", write_report(result.record, os.path.dirname(result.record_path))[0])
     for label, error in result.errors:
         print(f"gridfold: {label} failed: {error}", file=sys.stderr)
     # A failed main case does not stop the others: the run as a whole reports what did not solve.
