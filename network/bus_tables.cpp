@@ -31,21 +31,6 @@ py::object without_row(py::handle column, Py_ssize_t position) {
     return kept;
 }
 
-// The column's entries in the rows where `keep` is true, same kind.
-py::object rows_kept(py::handle column, const std::vector<bool>& keep) {
-    if (is_ndarray(column)) {
-        py::list mask;
-        for (bool k : keep) mask.append(py::bool_(k));
-        return column[loaded_numpy().attr("array")(mask, py::arg("dtype") = py::str("bool"))];
-    }
-    py::list kept;
-    std::size_t row = 0;
-    for (py::handle entry : column)
-        if (keep[row++]) kept.append(entry);
-    if (PyTuple_Check(column.ptr())) return py::tuple(kept);
-    return kept;
-}
-
 py::object exclude_connecting_bus(py::handle small_case, py::object scbus, py::handle connecting_bus) {
     if (connecting_bus.is_none()) return scbus;
     const py::object numbers = table_column(scbus, "NUM", "the small case's bus table");

@@ -39,21 +39,6 @@ bool is_row_column(py::handle value, Py_ssize_t rows) {
     return sequence && static_cast<Py_ssize_t>(py::len(value)) == rows;
 }
 
-// The column's entries in the rows where `keep` is true, of the same kind (tuple, list, array).
-py::object rows_kept(py::handle column, const std::vector<bool>& keep) {
-    if (is_ndarray(column)) {
-        py::list mask;
-        for (bool k : keep) mask.append(py::bool_(k));
-        return column[loaded_numpy().attr("array")(mask, py::arg("dtype") = py::str("bool"))];
-    }
-    py::list kept;
-    std::size_t row = 0;
-    for (py::handle entry : column)
-        if (keep[row++]) kept.append(entry);
-    if (PyTuple_Check(column.ptr())) return py::tuple(kept);
-    return kept;
-}
-
 py::object identifier_column(py::handle table, const ElementKind& kind) {
     for (const char* column : kind.id_columns) {
         if (column != nullptr && table.contains(py::str(column))) return table[py::str(column)];

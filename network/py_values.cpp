@@ -85,4 +85,18 @@ py::object empty_like_mapping(py::handle mapping) {
 
 std::string text_of(py::handle value) { return std::string(py::str(value)); }
 
+py::object rows_kept(py::handle column, const std::vector<bool>& keep) {
+    if (is_ndarray(column)) {
+        py::list mask;
+        for (bool k : keep) mask.append(py::bool_(k));
+        return column[loaded_numpy().attr("array")(mask, py::arg("dtype") = py::str("bool"))];
+    }
+    py::list kept;
+    std::size_t row = 0;
+    for (py::handle entry : column)
+        if (keep[row++]) kept.append(entry);
+    if (PyTuple_Check(column.ptr())) return py::tuple(kept);
+    return kept;
+}
+
 }  // namespace gridfold::network

@@ -32,6 +32,9 @@ py::object loaded_numpy();
 bool is_ndarray(py::handle value);
 bool is_numpy_scalar(py::handle value);
 
+// The column's entries in the rows where `keep` is true, of the same kind (tuple, list, array).
+py::object rows_kept(py::handle column, const std::vector<bool>& keep);
+
 // collections.abc.Mapping
 bool is_mapping(py::handle value);
 
