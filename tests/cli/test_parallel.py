@@ -241,8 +241,17 @@ def test_a_killed_worker_marks_its_main_case_failed(serial, tmp_path):
     run = gridfold_process("run", "--jobs", "1", "--each-alone", str(workbook))
     # Units run one at a time here: the first one found is ieee118_peak + solar_a.
     [victim] = _wait_for(lambda: _unit_processes(workbook))
-    # Killed once its copy of the main case exists, before the driver could remove it.
-    _wait_for(lambda: temporary_copies(folder))
+    # Killed once its copy of the main case exists, before the driver could remove it: the unit
+    # is stopped while the copy is looked for, so that it cannot finish in between.
+
+    def stopped_with_its_copy():
+        os.kill(victim, signal.SIGSTOP)
+        if temporary_copies(folder):
+            return True
+        os.kill(victim, signal.SIGCONT)
+        return False
+
+    _wait_for(stopped_with_its_copy)
     os.kill(victim, signal.SIGKILL)
     stdout, stderr = run.communicate(timeout=600)
     assert run.returncode == 1, stdout[-2000:] + stderr
