@@ -1,4 +1,4 @@
-// The plant at full output: after the specified run of a main case, each fully solved
+// The plant at full output: after the merge run of a main case, each fully solved
 // plant's final solved case is opened, the plant's machines are put in service at the
 // outputs and limits of its small case and the case is solved (F first, then the base-case
 // attempts). The figures compare the neighbourhood of the connecting bus (buses and

@@ -45,7 +45,7 @@ def run_integration(file_path: str, file_name: Optional[str], *,
                    after each main case, put every plant whose connections all solved at
                    full output in its final solved case, solve and save it as
                    <main>_dispatched_<small>.sav, and record the figures as the pair's
-                   "dispatch_check" in the run record. No specified output changes.
+                   "dispatch_check" in the run record. No output of the merge run changes.
       connection_voltages
                    record in each pair's "connection_voltages" the voltage of the
                    connecting bus and of every plant bus in each solved case saved while

@@ -5,7 +5,7 @@
     >>> study.summary                      # pandas DataFrame, one row per main case and plant
     >>> study.record["pairs"][0]["dispatch_check"]
 
-`run_study` runs the workbook like `gridfold run` does, then, beyond the specified run:
+`run_study` runs the workbook like `gridfold run` does, then, beyond the merge run itself:
 puts every fully solved plant at full output (the dispatch check), writes
 results/run_record.json, results/report.html, results/summary.xlsx and results/run.log
 (the console with times), and removes intermediate cases as `keep` asks. The report files

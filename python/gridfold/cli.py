@@ -90,7 +90,7 @@ def build_parser():
 
 
 def _add_study_options(command):
-    """Options beyond the specified run, shared by `run` and `demo`."""
+    """Options beyond the merge run itself, shared by `run` and `demo`."""
     command.add_argument("--keep", choices=("all", "solved", "final"), default="all",
                          help="saved cases kept for each fully solved plant: all (default); solved: the solved "
                               "cases; final: the final solved and dispatched cases only")

@@ -167,17 +167,17 @@ def remove_leftovers(unit, copies_before):
 
 
 # ----------------------------------------------------------------------------------------
-# One unit, in its own process (python -m gridfold.parallel SPEC).
+# One unit, in its own process (python -m gridfold.parallel JOB).
 
-def _alone(spec):
+def _alone(job):
     """The driver's `select_cases` for a small case alone: each main case from its own copy, and
     the pair's own parent folder."""
     def select(main_case_dict, small_case_dict):
         mains = OrderedDict()
-        for key, main_key in zip(main_case_dict, spec["main_keys"]):
+        for key, main_key in zip(main_case_dict, job["main_keys"]):
             row = dict(main_case_dict[key])
-            source = spec["main_files"][main_key]
-            private = each_alone_copy_folder(source, spec["small_case"])
+            source = job["main_files"][main_key]
+            private = each_alone_copy_folder(source, job["small_case"])
             os.makedirs(private, exist_ok=True)
             shutil.copy2(source, os.path.join(private, os.path.basename(source)))
             # A relative folder keeps the paths the engine echoes free of this machine's layout.
@@ -185,7 +185,7 @@ def _alone(spec):
             mains[key] = row
         smalls = OrderedDict()
         for key, row in small_case_dict.items():
-            smalls[key] = dict(row, parent_path=each_alone_parent(row["parent_path"], spec["small_case"]))
+            smalls[key] = dict(row, parent_path=each_alone_parent(row["parent_path"], job["small_case"]))
         return mains, smalls
     return select
 
@@ -201,25 +201,25 @@ def _die_with_parent(parent_pid):
         os._exit(1)
 
 
-def _unit_main(spec_text):
+def _unit_main(job_text):
     """Entry of a unit process: run its part of the study; exit 0, or 2 with the error last."""
-    spec = json.loads(spec_text)
+    job = json.loads(job_text)
     # Ctrl-C and a stop end the unit at once, even inside the engine; the process that
     # started it removes its temporary copies.
     signal.signal(signal.SIGINT, signal.SIG_DFL)
     signal.signal(signal.SIGTERM, signal.SIG_DFL)
-    _die_with_parent(spec["parent_pid"])
-    folder, name = os.path.split(spec["workbook"])
+    _die_with_parent(job["parent_pid"])
+    folder, name = os.path.split(job["workbook"])
     try:
         from gridfold.gridfold_main import run_integration
-        records = iter(spec["record_paths"])
+        records = iter(job["record_paths"])
         with working_folder(folder):
-            if spec["small_positions"] is None:
-                run_integration(folder, name, main_cases=spec["main_positions"], record_path=next(records),
-                                **spec["run_options"])
-            for position in spec["small_positions"] or ():
-                run_integration(folder, name, main_cases=spec["main_positions"], small_cases=[position],
-                                record_path=next(records), select_cases=_alone(spec), **spec["run_options"])
+            if job["small_positions"] is None:
+                run_integration(folder, name, main_cases=job["main_positions"], record_path=next(records),
+                                **job["run_options"])
+            for position in job["small_positions"] or ():
+                run_integration(folder, name, main_cases=job["main_positions"], small_cases=[position],
+                                record_path=next(records), select_cases=_alone(job), **job["run_options"])
     except Exception as error:  # reported to the runner as this unit's error
         import traceback
         sys.stdout.flush()
@@ -242,7 +242,7 @@ def run_unit(workbook, unit):
     record_folder = tempfile.mkdtemp(prefix="gridfold-records-")
     runs = 1 if unit.small_keys is None else len(unit.small_keys)
     record_paths = [os.path.join(record_folder, f"run_record_{index}.json") for index in range(runs)]
-    spec = {"workbook": workbook, "main_keys": list(unit.main_files), "main_files": unit.main_files,
+    job = {"workbook": workbook, "main_keys": list(unit.main_files), "main_files": unit.main_files,
             "main_positions": list(unit.main_positions),
             "small_positions": None if unit.small_keys is None else list(unit.small_positions),
             "small_case": unit.small_case, "record_paths": record_paths, "parent_pid": os.getpid(),
@@ -250,7 +250,7 @@ def run_unit(workbook, unit):
     result = UnitResult(unit)
     copies_before = temporary_copies(unit)
     try:
-        process = subprocess.Popen([sys.executable, "-m", "gridfold.parallel", json.dumps(spec)],
+        process = subprocess.Popen([sys.executable, "-m", "gridfold.parallel", json.dumps(job)],
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                    text=True, errors="replace")
         _running_units[process.pid] = process

@@ -179,7 +179,7 @@ def test_voltages_follow_the_connections_and_the_three_winding_plant_is_checked_
     assert wind["plant_mw_into_connecting_bus"] > 0.0
 
 
-def test_the_check_changes_no_specified_output_and_skips_a_plant_that_did_not_solve(tmp_path, psspy):
+def test_the_check_changes_no_merge_output_and_skips_a_plant_that_did_not_solve(tmp_path, psspy):
     runs = {}
     for label, dispatch in (("with", True), ("without", False)):
         root = tmp_path / label
