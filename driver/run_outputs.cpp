@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "common/python_files.hpp"
 #include "python_helpers.hpp"
 
 namespace gridfold::driver {
@@ -16,30 +17,11 @@ void remove_if_present(const py::str& path) {
 }  // namespace
 
 void write_text_file(const py::str& path, const py::str& text, WriteMode mode) {
-    py::module_ os = py::module_::import("os");
-    py::object open = py::module_::import("builtins").attr("open");
-    py::str temp(text_of(path) + "." + text_of(os.attr("getpid")()) + ".tmp");
-    try {
-        const bool keep_old = mode == WriteMode::Append && os.attr("path").attr("exists")(path).cast<bool>();
-        // The old content is copied byte for byte, so appending never re-encodes it.
-        if (keep_old) py::module_::import("shutil").attr("copyfile")(path, temp);
-        py::object file = open(temp, keep_old ? "a" : "w");
-        try {
-            file.attr("write")(text);
-        } catch (...) {
-            file.attr("close")();
-            throw;
-        }
-        file.attr("close")();
-        os.attr("replace")(temp, path);
-    } catch (...) {
-        try {
-            remove_if_present(temp);
-        } catch (py::error_already_set&) {
-            // the original error is the one worth reporting
-        }
-        throw;
-    }
+    // The old content is kept byte for byte, so appending never re-encodes it.
+    const bool keep_old = mode == WriteMode::Append && py::module_::import("os").attr("path").attr("exists")(path).cast<bool>();
+    std::string bytes = keep_old ? common::read_bytes(path) : std::string();
+    bytes += common::platform_text_bytes(text);
+    common::write_bytes_whole(path, bytes);
 }
 
 void write_renumber_maps(const py::str& folder, const std::string& main_case_name, py::handle renumber_map) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <vector>
 
+#include "common/python_files.hpp"
 #include "python_helpers.hpp"
 
 namespace gridfold::driver {
@@ -173,22 +174,8 @@ void write_run_record(py::handle record, const py::str& path) {
                                                               py::arg("ensure_ascii") = false);
     py::object folder = os.attr("path").attr("dirname")(os.attr("path").attr("abspath")(path));
     os.attr("makedirs")(folder, py::arg("exist_ok") = true);
-    py::str temp(text_of(path) + "." + text_of(os.attr("getpid")()) + ".tmp");
-    try {
-        py::object file = py::module_::import("builtins").attr("open")(temp, "w", py::arg("encoding") = "utf-8",
-                                                                       py::arg("newline") = "\n");
-        try {
-            file.attr("write")(text + py::str("\n"));
-        } catch (...) {
-            file.attr("close")();
-            throw;
-        }
-        file.attr("close")();
-        os.attr("replace")(temp, path);
-    } catch (...) {
-        if (os.attr("path").attr("lexists")(temp).cast<bool>()) os.attr("remove")(temp);
-        throw;
-    }
+    // UTF-8 with "\n" line ends on every platform: the record is read back by tools, not people.
+    common::write_bytes_whole(path, (text + py::str("\n")).attr("encode")("utf-8").cast<std::string>());
 }
 
 }  // namespace gridfold::driver

@@ -1,7 +1,5 @@
 #include "case_copy.hpp"
 
-#include <system_error>
-
 namespace gridfold::network {
 
 namespace fs = std::filesystem;
@@ -15,20 +13,6 @@ fs::path free_copy_path(const fs::path& folder, const std::string& file_name,
     for (unsigned long long counter = 1; exists(candidate); ++counter)
         candidate = folder / (stem + "_copy_" + std::to_string(counter) + extension);
     return candidate;
-}
-
-void copy_file_whole(const fs::path& source, const fs::path& target) {
-    fs::path temporary = target;
-    temporary.replace_filename("." + target.filename().string() + ".partial");
-    try {
-        fs::copy_file(source, temporary, fs::copy_options::overwrite_existing);
-        fs::permissions(temporary, fs::status(source).permissions(), fs::perm_options::replace);
-        fs::rename(temporary, target);
-    } catch (...) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw;
-    }
 }
 
 }  // namespace gridfold::network

@@ -12,8 +12,4 @@ namespace gridfold::network {
 std::filesystem::path free_copy_path(const std::filesystem::path& folder, const std::string& file_name,
                                      const std::function<bool(const std::filesystem::path&)>& exists);
 
-// Copies content and permission bits to `target` through a temporary file beside it, so that
-// `target` appears whole or not at all. Throws std::filesystem::filesystem_error.
-void copy_file_whole(const std::filesystem::path& source, const std::filesystem::path& target);
-
 }  // namespace gridfold::network

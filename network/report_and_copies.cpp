@@ -1,11 +1,12 @@
 // Status report file and working copies of case files.
-#include <cerrno>
 #include <filesystem>
 #include <string>
 
 #include "bindings.hpp"
 #include "case_copy.hpp"
+#include "common/files.hpp"
 #include "common/paths.hpp"
+#include "common/python_files.hpp"
 #include "py_values.hpp"
 
 namespace gridfold::network {
@@ -30,29 +31,13 @@ void format_dict(py::handle map, int indent, std::string& text, bool& first_line
     }
 }
 
-// Writes `text` through a temporary file beside `path` (text mode: the platform's encoding and
-// line endings), then renames it over `path`.
+// The report is a text file as Python's open(path, "w") writes one: the platform's encoding
+// and line ends.
 void write_text_whole(const py::object& path, const std::string& text) {
-    const py::module_ os = py::module_::import("os");
-    const py::object folder = os.attr("path").attr("dirname")(path);
-    const py::object name = os.attr("path").attr("basename")(path);
-    const py::object temporary = os.attr("path").attr("join")(
-        folder, py::str(".") + name + py::str("." + std::to_string(py::int_(os.attr("getpid")()).cast<long long>()) + ".tmp"));
-    try {
-        const py::object file = py::module_::import("builtins").attr("open")(temporary, "w");
-        try {
-            file.attr("write")(py::str(text));
-        } catch (...) {
-            file.attr("close")();
-            throw;
-        }
-        file.attr("close")();
-        os.attr("replace")(temporary, path);
-    } catch (py::error_already_set&) {
-        if (py::bool_(os.attr("path").attr("exists")(temporary))) os.attr("remove")(temporary);
-        throw;
-    }
+    common::write_bytes_whole(path, common::platform_text_bytes(py::str(text)));
 }
+
+}  // namespace
 
 void write_status_report(py::handle filename, const py::kwargs& sections) {
     const py::object path = py::module_::import("os").attr("fspath")(filename);
@@ -74,13 +59,6 @@ void write_status_report(py::handle filename, const py::kwargs& sections) {
     write_text_whole(path, text);
 }
 
-[[noreturn]] void raise_os_error(const std::filesystem::filesystem_error& error) {
-    const std::filesystem::path& culprit = error.path1().empty() ? error.path2() : error.path1();
-    errno = error.code().value();
-    PyErr_SetFromErrnoWithFilename(PyExc_OSError, culprit.string().c_str());
-    throw py::error_already_set();
-}
-
 py::str copy_and_rename(py::handle source_file) {
     const std::string given = py::module_::import("os").attr("fspath")(source_file).cast<std::string>();
     const std::filesystem::path source(common::resolve_path_ignoring_case(given));
@@ -89,14 +67,12 @@ py::str copy_and_rename(py::handle source_file) {
         const std::filesystem::path target = free_copy_path(
             source.parent_path(), std::filesystem::path(given).filename().string(),
             [](const std::filesystem::path& candidate) { return std::filesystem::exists(candidate); });
-        copy_file_whole(source, target);
+        common::copy_file_whole(source, target);
         return py::str(target.string());
     } catch (const std::filesystem::filesystem_error& error) {
-        raise_os_error(error);
+        common::raise_os_error(error);
     }
 }
-
-}  // namespace
 
 void bind_report_and_copies(py::module_& m) {
     m.def("write_status_report", &write_status_report, py::arg("filename"), py::pos_only(),
@@ -105,6 +81,11 @@ void bind_report_and_copies(py::module_& m) {
     m.def("copy_and_rename", &copy_and_rename, py::arg("source_file"),
           "Copies the file beside itself as <stem>_copy<ext>, or <stem>_copy_<n><ext> for the first n free,\n"
           "and returns the new path.");
+    m.def(
+        "resolve_path_ignoring_case",
+        [](const std::string& path) { return common::resolve_path_ignoring_case(path); }, py::arg("path"),
+        "The path as it exists on disk, each component matched ignoring letter case (the exact name first,\n"
+        "then the others in sorted order); the path itself when nothing matches.");
 }
 
 }  // namespace gridfold::network

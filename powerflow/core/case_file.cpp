@@ -3,9 +3,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <random>
 
+#include "common/files.hpp"
 #include "core/formats/raw_format.hpp"
 #include "core/formats/raw_text.hpp"
 
@@ -38,26 +37,10 @@ std::string read_whole_file(const std::string& path) {
 void write_whole_file(const std::string& path, std::string_view text) {
     if (path.empty() || std::filesystem::is_directory(path))
         throw CaseFileError(CaseFileError::kWrite, path, 0, "a file name is needed, not a folder");
-    // A name of our own beside the target, so that the rename stays on one file system.
-    std::random_device seed;
-    const std::string temporary = path + ".tmp" + std::to_string(seed() % 1000000);
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) throw CaseFileError(CaseFileError::kWrite, path, 0, "cannot create the file");
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            throw CaseFileError(CaseFileError::kWrite, path, 0, "cannot write the file");
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        throw CaseFileError(CaseFileError::kWrite, path, 0, "cannot replace the file: " + ec.message());
+    try {
+        common::write_file_whole(path, text);
+    } catch (const std::filesystem::filesystem_error& error) {
+        throw CaseFileError(CaseFileError::kWrite, path, 0, "cannot write the file: " + error.code().message());
     }
 }
 

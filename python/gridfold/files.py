@@ -8,7 +8,8 @@ import tempfile
 def written_whole(path, suffix=""):
     """Yield a temporary path beside `path`; on success rename it over `path`.
 
-    `suffix` ends the temporary name, for writers that go by the extension.
+    The temporary is named ".<name>.<eight letters>.tmp<suffix>", as the C++ writer names its
+    own; `suffix` ends the name, for writers that go by the extension.
 
     The caller writes the complete file to the temporary path. When the block raises,
     the temporary file is removed and `path` is left as it was, so a reader never sees
@@ -46,28 +47,10 @@ def write_text_whole(path, text):
 def resolve_ignoring_case(path):
     """Return `path` as it exists on disk, matching each component ignoring letter case.
 
-    Paths written in a workbook arrive lower-cased, so the run's outputs may lie under a
-    folder spelt with capitals. An exact match is taken first, else the first entry in
-    sorted order that matches ignoring case; components that match nothing are kept as
-    written, so the result still names what was asked for.
+    Paths written in a workbook arrive lower-cased, so a case may lie under a folder spelt
+    with capitals. The resolver is the one the C++ modules use: an exact match first, else
+    the entries equal ignoring case in sorted order; `path` itself when nothing matches.
     """
-    if os.path.exists(path):
-        return path
-    drive, rest = os.path.splitdrive(os.path.normpath(path))
-    parts = [part for part in rest.replace("\\", "/").split("/") if part]
-    current = drive + (os.sep if rest[:1] in ("/", "\\") else "")
-    if not current:
-        current = ""
-    for part in parts:
-        candidate = os.path.join(current, part) if current else part
-        if not os.path.exists(candidate):
-            folder = current or "."
-            try:
-                names = sorted(os.listdir(folder))
-            except OSError:
-                names = []
-            match = next((name for name in names if name.lower() == part.lower()), None)
-            if match is not None:
-                candidate = os.path.join(current, match) if current else match
-        current = candidate
-    return current
+    from gridfold import gridfold_misc
+
+    return gridfold_misc.resolve_path_ignoring_case(os.fspath(path))
