@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "common/solve_calls.hpp"
 #include "dispatch_check.hpp"
 #include "python_helpers.hpp"
 #include "run_outputs.hpp"
@@ -15,16 +16,10 @@ namespace gridfold::driver {
 
 namespace {
 
-// The base-case solution attempts: options1, options2, options7, options9, options10.
-struct RsolAttempt {
-    int options1, options2, options7, options9, options10;
-};
-constexpr RsolAttempt kBaseAttempts[3] = {{1, 2, 0, 1, 1}, {1, 2, 1, 1, 0}, {1, 2, 4, 1, 1}};
+namespace plans = common::solve_plans;
 
-void run_rsol(const py::object& psseng, const RsolAttempt& a) {
-    psseng.attr("run_load_flow_rsol")(py::arg("options1") = a.options1, py::arg("options2") = a.options2,
-                                      py::arg("options7") = a.options7, py::arg("options9") = a.options9,
-                                      py::arg("options10") = a.options10);
+void run_rsol(const py::object& psseng, const plans::BaseCaseAttempt& attempt) {
+    psseng.attr("run_load_flow_rsol")(**plans::as_keywords(attempt));
 }
 
 // Nonzero means the last solution did not converge.
@@ -99,10 +94,10 @@ py::list islanded_buses(const RunState& run, const SmallCaseState& sc, const py:
 // At most three attempts, stopping at the first that converges; the solved
 // state is read after each place of an attempt, and the third reading decides.
 bool base_case_solves(const py::object& psseng) {
-    run_rsol(psseng, kBaseAttempts[0]);
+    run_rsol(psseng, plans::kBaseCaseAttempts[0]);
     py::object ival_init = psseng.attr("check_solved")();
-    for (int attempt = 1; attempt < 3; ++attempt) {
-        if (is_unsolved(ival_init)) run_rsol(psseng, kBaseAttempts[attempt]);
+    for (std::size_t attempt = 1; attempt < plans::kBaseCaseAttempts.size(); ++attempt) {
+        if (is_unsolved(ival_init)) run_rsol(psseng, plans::kBaseCaseAttempts[attempt]);
         ival_init = psseng.attr("check_solved")();
     }
     return !is_unsolved(ival_init);

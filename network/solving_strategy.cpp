@@ -3,6 +3,7 @@
 #include <set>
 
 #include "bindings.hpp"
+#include "common/solve_calls.hpp"
 #include "connection_order.hpp"
 #include "py_values.hpp"
 
@@ -10,23 +11,18 @@ namespace gridfold::network {
 
 namespace {
 
+namespace plans = common::solve_plans;
+
 // The engine calls of the solution attempts, and the solved status they steer by.
 class SolutionAttempts {
 public:
     explicit SolutionAttempts(py::object psseng) : psseng_(std::move(psseng)) {}
 
-    // R(a, b): rsol with fixed settings except options7 = a and options10 = b, the two the attempts vary.
+    // R(a, b) and F of the solve plans.
     void rsol(int options7, int options10) const {
-        psseng_.attr("run_load_flow_rsol")(py::arg("options1") = 1, py::arg("options2") = 2,
-                                           py::arg("options6") = 1, py::arg("options7") = options7,
-                                           py::arg("options8") = 99, py::arg("options9") = 0,
-                                           py::arg("options10") = options10);
+        psseng_.attr("run_load_flow_rsol")(**plans::as_keywords(plans::rsol_r(options7, options10)));
     }
-    void fnsl() const {
-        psseng_.attr("run_load_flow_fnsl")(py::arg("options1") = 2, py::arg("options4") = 1,
-                                           py::arg("options5") = 1, py::arg("options6") = 0,
-                                           py::arg("options7") = 99, py::arg("options8") = 0);
-    }
+    void fnsl() const { psseng_.attr("run_load_flow_fnsl")(**plans::as_keywords(plans::kFnslF)); }
     void load_flow_sequence() const { psseng_.attr("run_load_flow")(); }
     void read_status() { status_ = psseng_.attr("check_solved")(); }
 
@@ -57,7 +53,7 @@ public:
         }
         fnsl();
         read_status();
-        for (int pass = 0; pass < kMaxSequencePasses && !solved(); ++pass) {
+        for (int pass = 0; pass < plans::kMaxSequencePasses && !solved(); ++pass) {
             load_flow_sequence();
             fnsl();
             read_status();
@@ -65,7 +61,7 @@ public:
         rsol(0, 0);
         read_status();
         // R(1, 1), R(2, 1), R(4, 1) while unsolved; the status is read after each step, attempt or not.
-        for (const int options7 : {1, 2, 4}) {
+        for (const int options7 : plans::kEscalatingOptions7) {
             if (!solved()) rsol(options7, 1);
             read_status();
         }
@@ -76,8 +72,6 @@ public:
         fnsl();
         read_status();
     }
-
-    static constexpr int kMaxSequencePasses = 6;
 
 private:
     py::object psseng_;
@@ -120,6 +114,8 @@ LinkKey key_of(const py::sequence& link) {
     return link_key(std::move(buses), ckt.cast<std::string>());
 }
 
+}  // namespace
+
 py::tuple solve_the_network(py::object psseng, py::handle sav_file_name, py::handle ordered) {
     const std::string base = text_of(sav_file_name);
     SolutionAttempts attempts(psseng);
@@ -150,8 +146,6 @@ py::tuple solve_the_network(py::object psseng, py::handle sav_file_name, py::han
         last_solve_success = py::str(base + "_" + std::to_string(count) + ".sav");
     return py::make_tuple(attempts.status(), last_solve_success, py::int_(count));
 }
-
-}  // namespace
 
 void bind_solving_strategy(py::module_& m) {
     m.def("solve_the_network", &solve_the_network, py::arg("psseng"), py::arg("sav_file_name"), py::arg("ordered"),
