@@ -4,7 +4,9 @@
 // are deleted however the run ends, and the run record is written at its end.
 #include "run_integration.hpp"
 
+#include "adders.hpp"
 #include "dispatch_check.hpp"
+#include "network/operations.hpp"
 #include "pre_run_checks.hpp"
 #include "python_helpers.hpp"
 #include "run_outputs.hpp"
@@ -105,7 +107,7 @@ void start_engine_on_main_case(const RunState& run, const MainCaseState& mc) {
 // Elements at the connecting bus model the grid the plant's developer saw; they are never
 // added to the main case.
 py::list leave_out_connecting_bus_elements(SmallCaseState& sc) {
-    py::list left_out = sibling_attr("gridfold_misc", "leave_out_connecting_bus_elements")(sc.small_case, sc.connecting_bus);
+    py::list left_out = network::leave_out_connecting_bus_elements(sc.small_case, sc.connecting_bus);
     py::print("Left out " + std::to_string(py::len(left_out)) + " element(s) of " + sc.small_case_name +
               " at connecting bus " + text_of(sc.connecting_bus) + " (they model the grid at that bus)");
     return left_out;
@@ -149,12 +151,12 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
     // at the connecting bus left out, then the rest renumbered against the main case.
     py::object small_case = sc.small_case;
     small_case.attr("pssbus") =
-        sibling_attr("gridfold_misc", "exclude_connecting_bus")(small_case, small_case.attr("pssbus"), sc.connecting_bus);
+        network::exclude_connecting_bus(small_case, small_case.attr("pssbus"), sc.connecting_bus);
     small_case.attr("pssbus") =
-        sibling_attr("gridfold_misc", "remove_internal_psse_buses")(small_case.attr("pssbus"), small_case.attr("pssbus"));
+        network::remove_internal_psse_buses(small_case.attr("pssbus"), small_case.attr("pssbus"));
     py::list left_out = leave_out_connecting_bus_elements(sc);
     py::tuple renumbered =
-        sibling_attr("gridfold_misc", "renumber_buses")(small_case, small_case.attr("pssbus"), mcbus, sc.connecting_bus);
+        network::renumber_buses(small_case, small_case.attr("pssbus"), mcbus, sc.connecting_bus);
     if (py::len(renumbered) != 2) throw py::value_error("renumber_buses must return (case data, renumber map)");
     small_case = renumbered[0];
     py::object renumber_map = renumbered[1];
@@ -175,16 +177,12 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
     psseng.attr("create_progress_output")(py::arg("islct") = 2,
                                           py::arg("filarg") = join_path({sc.directory_to_save_files, py::str("progress.txt")}));
 
-    // The eight adders, in this order.
+    // Every adder, in table order.
     warn_switched_shunts_not_added(run, sc);
     py::tuple adder_args = py::make_tuple(small_case, py::str(mc.main_case_name), py::str(sc.small_case_name),
                                           sc.directory_to_save_files);
-    const char* adders[] = {"add_buses", "add_line_branch", "add_trn_branch", "add_gen",
-                            "add_fixed_shunt", "add_switched_shunt", "add_load", "add_induction_machine"};
-    const char* sections[] = {"Bus_Status", "Line_Branch_Status", "Transformer_Branch_Status", "Generator_Status",
-                              "Fixed_Shunt_Status", "Switched_Shunt_Status", "Load_Status", "Induction_Machine_Status"};
     py::dict report_sections;
-    for (std::size_t i = 0; i < 8; ++i) report_sections[sections[i]] = psseng.attr(adders[i])(*adder_args);
+    for (const Adder& adder : kAdders) report_sections[adder.section] = psseng.attr(adder.method)(*adder_args);
     sc.refused = record_elements(sc.record, report_sections, left_out);
 
     // The temporary copy follows the working case: the next small case is renumbered
@@ -204,7 +202,7 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
         report_sections["Left_Out_At_Connecting_Bus"] = section;
     }
     const py::str status_file = join_path({sc.directory_to_save_files, py::str(M + "_status_" + S + ".txt")});
-    sibling_attr("gridfold_misc", "write_status_report")(status_file, **report_sections);
+    network::write_status_report(status_file, py::reinterpret_borrow<py::kwargs>(report_sections));
     sc.record["status_report"] = absolute(status_file);
     // The engine gives a name without extension its ".sav".
     const bool has_extension = !text_of(py::tuple(py::module_::import("os").attr("path").attr("splitext")(added_case))[1]).empty();

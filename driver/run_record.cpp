@@ -4,23 +4,13 @@
 #include <cctype>
 #include <vector>
 
+#include "adders.hpp"
 #include "common/python_files.hpp"
 #include "python_helpers.hpp"
 
 namespace gridfold::driver {
 
 namespace {
-
-// The adders' total keys, and the kind each one counts.
-struct SectionKind {
-    const char* total_key;
-    const char* kind;
-};
-constexpr SectionKind kSectionKinds[] = {
-    {"total_bus", "buses"},         {"total_line_branch", "line_branches"}, {"total_trn_branch", "transformers"},
-    {"total_gen", "generators"},    {"total_fsh", "fixed_shunts"},          {"total_swsh", "switched_shunts"},
-    {"total_lod", "loads"},         {"total_ind", "induction_machines"},
-};
 
 bool is_integer(py::handle value) { return py::isinstance<py::int_>(value) && !py::isinstance<py::bool_>(value); }
 
@@ -93,7 +83,7 @@ py::dict new_pair_entry(const std::string& main_case, const std::string& small_c
     pair["renumbered"] = py::dict();
     py::dict elements;
     py::dict accepted;
-    for (const auto& section : kSectionKinds) accepted[section.kind] = 0;
+    for (const auto& section : kAdders) accepted[section.kind] = 0;
     elements["accepted"] = accepted;
     elements["refused"] = py::list();
     elements["left_out_at_connecting_bus"] = py::list();
@@ -122,7 +112,7 @@ long record_elements(py::dict pair, py::handle report_sections, py::handle left_
             py::object value = status[key];
             const std::string key_text = text_of(key);
             bool is_total = false;
-            for (const auto& known : kSectionKinds) {
+            for (const auto& known : kAdders) {
                 if (key_text == known.total_key) {
                     kind = known.kind;
                     total = is_integer(value) ? value.cast<long>() : 0;

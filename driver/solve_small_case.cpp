@@ -7,6 +7,7 @@
 
 #include "common/solve_calls.hpp"
 #include "dispatch_check.hpp"
+#include "network/operations.hpp"
 #include "python_helpers.hpp"
 #include "run_outputs.hpp"
 #include "run_record.hpp"
@@ -86,7 +87,7 @@ py::list connection_entries(py::handle ordered, long solved, const std::string& 
 // joined to the main case's swing bus. A plant left islanded has not been connected.
 py::list islanded_buses(const RunState& run, const SmallCaseState& sc, const py::str& solved_case) {
     py::object case_data = run.psseng.attr("get_case_data")(solved_case);
-    return sibling_attr("gridfold_misc", "buses_cut_off")(case_data, small_case_bus_numbers(sc));
+    return network::buses_cut_off(case_data, small_case_bus_numbers(sc));
 }
 
 }  // namespace
@@ -114,9 +115,9 @@ void solve_small_case(RunState& run, MainCaseState& mc, const SmallCaseState& sc
     py::list scbus_numbers;
     scbus_numbers.append(sc.connecting_bus);
     for (py::handle bus : small_case_bus_numbers(sc)) scbus_numbers.append(bus);
-    py::tuple found = sibling_attr("gridfold_misc", "find_buses")(scbus_numbers, psseng);
-    py::object all_connections = sibling_attr("gridfold_misc", "organize_connections")(sc.connecting_bus, found[0], found[1]);
-    py::object ordered = sibling_attr("gridfold_misc", "enforce_topological_order")(all_connections, sc.connecting_bus);
+    py::tuple found = network::find_buses(scbus_numbers, psseng);
+    py::object all_connections = network::organize_connections_of(sc.connecting_bus, found[0], found[1]);
+    py::object ordered = network::enforce_topological_order_of(all_connections, sc.connecting_bus);
 
     // The whole small case out of service.
     psseng.attr("disconnect_buses")(small_case_bus_numbers(sc));
@@ -146,7 +147,7 @@ void solve_small_case(RunState& run, MainCaseState& mc, const SmallCaseState& sc
     }
 
     // Connection by connection.
-    py::tuple outcome = sibling_attr("gridfold_misc", "solve_the_network")(psseng, sav_file_name, ordered);
+    py::tuple outcome = network::solve_the_network(psseng, sav_file_name, ordered);
     py::object ival_lf = outcome[0];
     py::object sav_case_returned = outcome[1];
     const long solved_count = py::int_(outcome[2]).cast<long>();

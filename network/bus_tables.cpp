@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "bindings.hpp"
+#include "operations.hpp"
 #include "py_values.hpp"
 #include "renumbering.hpp"
 
@@ -30,6 +31,8 @@ py::object without_row(py::handle column, Py_ssize_t position) {
     if (PyTuple_Check(column.ptr())) return py::tuple(kept);
     return kept;
 }
+
+}  // namespace
 
 py::object exclude_connecting_bus(py::handle small_case, py::object scbus, py::handle connecting_bus) {
     if (connecting_bus.is_none()) return scbus;
@@ -81,8 +84,6 @@ py::object remove_internal_psse_buses(py::handle pssbus, py::object scbus) {
     }
     return scbus;
 }
-
-}  // namespace
 
 void bind_bus_tables(py::module_& m) {
     m.def("exclude_connecting_bus", &exclude_connecting_bus, py::arg("small_case"), py::arg("scbus"),

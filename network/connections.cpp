@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "bindings.hpp"
+#include "operations.hpp"
 #include "py_values.hpp"
 
 namespace gridfold::network {
@@ -65,6 +66,8 @@ bool is_nonzero_code(const py::object& code) {
     return truth == 1;
 }
 
+}  // namespace
+
 py::tuple find_buses(py::handle scbus_numbers, py::handle psseng) {
     const std::vector<BusNumber> buses = to_bus_numbers(scbus_numbers, "scbus_numbers");
     const std::unordered_set<BusNumber> inside(buses.begin(), buses.end());
@@ -110,6 +113,8 @@ py::list enforce_topological_order_of(py::handle connections, py::handle main_bu
     return to_list(network::enforce_topological_order(to_records(connections, "connection record", 0),
                                                       to_optional_bus_number(main_bus, "main_bus")));
 }
+
+namespace {
 
 py::tuple reorder_edge_of(py::handle edge, py::handle root) {
     return to_tuple(network::reorder_edge(to_record(edge, "connection record"), to_bus_number(root, "root")));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bindings.hpp"
+#include "operations.hpp"
 #include "py_values.hpp"
 
 namespace gridfold::network {

@@ -29,7 +29,8 @@ public:
 // 900000, and lives across buses: the next colliding bus continues from the last number given.
 // A number is free when neither the main case, nor the small case's own bus table, nor an
 // earlier choice uses it, so two buses of the merged case can never share a number.
-// A bus listed twice keeps its first choice. Throws BusNumberRangeExhausted rather than loop.
+// A bus listed twice is searched again and keeps its first place in the result with the
+// number found last. Throws BusNumberRangeExhausted rather than loop.
 std::vector<BusRenumbering> choose_new_bus_numbers(const std::vector<BusNumber>& main_buses,
                                                    const std::vector<BusNumber>& small_buses,
                                                    std::optional<BusNumber> connecting_bus);

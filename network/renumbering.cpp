@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "bindings.hpp"
+#include "operations.hpp"
 #include "py_values.hpp"
 #include "renumber_search.hpp"
 
@@ -199,6 +200,8 @@ bool validate_bus_renumbering(py::handle small_case, py::handle bus_renumber_map
     return all_updated;
 }
 
+}  // namespace
+
 py::tuple renumber_buses(py::object small_case, py::handle scbus, py::handle mcbus, py::handle connecting_bus) {
     const std::vector<BusNumber> main_buses =
         to_bus_numbers(table_column(mcbus, "NUM", "the main case's bus table"), "the main case's bus table column 'NUM'");
@@ -224,8 +227,6 @@ py::tuple renumber_buses(py::object small_case, py::handle scbus, py::handle mcb
         py::print("Some bus numbers may not have been renumbered correctly.");
     return py::make_tuple(small_case, bus_renumber_map);
 }
-
-}  // namespace
 
 namespace {
 

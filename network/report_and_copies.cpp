@@ -7,6 +7,7 @@
 #include "common/files.hpp"
 #include "common/paths.hpp"
 #include "common/python_files.hpp"
+#include "operations.hpp"
 #include "py_values.hpp"
 
 namespace gridfold::network {

@@ -5,6 +5,7 @@
 #include "bindings.hpp"
 #include "common/solve_calls.hpp"
 #include "connection_order.hpp"
+#include "operations.hpp"
 #include "py_values.hpp"
 
 namespace gridfold::network {
