@@ -22,12 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def _psspy():
-    sys.path.insert(0, gridfold.EMBEDDED_ENGINE_PATH)
-    try:
-        import psspy
-    finally:
-        sys.path.remove(gridfold.EMBEDDED_ENGINE_PATH)
-    return psspy
+    return gridfold.embedded_engine()[0]
 
 
 def _check(what, result):

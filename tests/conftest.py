@@ -4,8 +4,6 @@ The embedded engine's `psspy` is process-wide, like the engine it stands in for:
 `psspy` fixture re-initialises it for every test. Tests that need a recording stand-in
 under the same module names run in a subprocess or isolate `sys.modules` themselves.
 """
-import importlib
-import sys
 
 import pytest
 
@@ -13,9 +11,8 @@ import gridfold
 
 
 def _embedded(name):
-    if gridfold.EMBEDDED_ENGINE_PATH not in sys.path:
-        sys.path.append(gridfold.EMBEDDED_ENGINE_PATH)
-    return importlib.import_module(name)
+    psspy, caspy = gridfold.embedded_engine()
+    return {"psspy": psspy, "caspy": caspy}[name]
 
 
 @pytest.fixture

@@ -281,6 +281,16 @@ void define(py::module_& m, Signature signature, std::function<py::object(const 
             return result;
         },
         text.c_str());
+    // psspy._signatures[name]: the positional slots as (name, kind, count, required), count 0
+    // for a single parameter; the type stubs are generated from it.
+    if (!py::hasattr(m, "_signatures")) m.attr("_signatures") = py::dict();
+    py::list slots;
+    for (const Signature::Slot& slot : sig->slots()) {
+        const Param& first = sig->params()[slot.first];
+        const char* kind = first.kind == ArgKind::kInt ? "int" : first.kind == ArgKind::kReal ? "float" : "str";
+        slots.append(py::make_tuple(slot.name, kind, slot.group ? slot.count : 0, first.required));
+    }
+    m.attr("_signatures")[py::str(name)] = slots;
 }
 
 }  // namespace gridfold::api

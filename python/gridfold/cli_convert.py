@@ -5,9 +5,7 @@ engine (.sav). OUT ending in ".raw" is written as RAW (version 35, or 33 with --
 any other OUT is written as a saved case (".sav" is added when OUT has no extension). The
 engine's progress lines and a count of what the written case holds are printed.
 """
-import importlib
 import os
-import sys
 
 import gridfold
 
@@ -40,9 +38,7 @@ def add_arguments(parser):
 
 
 def _engine():
-    if gridfold.EMBEDDED_ENGINE_PATH not in sys.path:
-        sys.path.append(gridfold.EMBEDDED_ENGINE_PATH)
-    return importlib.import_module("psspy"), importlib.import_module("caspy")
+    return gridfold.embedded_engine()
 
 
 def _table_length(table):

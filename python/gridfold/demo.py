@@ -9,11 +9,9 @@ main case and are renumbered, and a plant too large for its connecting bus that 
 solve.
 """
 import contextlib
-import importlib
 import io
 import os
 import shutil
-import sys
 
 import gridfold
 from gridfold.files import written_whole
@@ -32,14 +30,8 @@ SBASE = 100.0
 
 
 def embedded_psspy():
-    """The embedded engine's psspy, imported from its folder without leaving it on sys.path."""
-    if "psspy" in sys.modules:
-        return sys.modules["psspy"]
-    sys.path.insert(0, gridfold.EMBEDDED_ENGINE_PATH)
-    try:
-        return importlib.import_module("psspy")
-    finally:
-        sys.path.remove(gridfold.EMBEDDED_ENGINE_PATH)
+    """The embedded engine's psspy."""
+    return gridfold.embedded_engine()[0]
 
 
 class SmallCaseBuilder:

@@ -15,9 +15,7 @@ import sys
 
 import gridfold
 
-sys.path.append(gridfold.EMBEDDED_ENGINE_PATH)
-import caspy  # noqa: E402
-import psspy  # noqa: E402
+psspy, caspy = gridfold.embedded_engine()
 
 
 class CheckFailed(Exception):

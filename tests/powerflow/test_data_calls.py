@@ -5,7 +5,6 @@ import sys
 
 import pytest
 
-import gridfold
 from helpers import engine_cases
 
 
@@ -221,10 +220,9 @@ def test_failed_data_calls_write_a_progress_line(psspy, tmp_path):
 
 def test_every_call_before_psseinit_returns_code_1():
     """Needs an engine never initialised, hence a fresh interpreter."""
-    code = f"""
-import sys
-sys.path.append({gridfold.EMBEDDED_ENGINE_PATH!r})
-import psspy
+    code = """
+import gridfold
+psspy, _ = gridfold.embedded_engine()
 results = [psspy.bus_data_4(ibus=1), psspy.case('x.sav'), psspy.save('x.sav'), psspy.dscn(1),
            psspy.busdat(1, 'PU')[0], psspy.inibrn_2(1)[0], psspy.nxtmac(1)[0],
            psspy.two_winding_data_6(ibus=1, jbus=2)[0], psspy.progress_output(islct=6)]

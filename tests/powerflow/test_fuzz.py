@@ -74,9 +74,7 @@ def base_cases(tmp_path_factory):
     sys.path.append(os.path.dirname(WORKER))
     import gridfold
 
-    if gridfold.EMBEDDED_ENGINE_PATH not in sys.path:
-        sys.path.append(gridfold.EMBEDDED_ENGINE_PATH)
-    import psspy
+    psspy, _ = gridfold.embedded_engine()
 
     wind = engine_cases.save_wind_case(psspy, str(folder / "wind.sav"), grid_equivalent=True)
     psspy.progress_output(islct=6)

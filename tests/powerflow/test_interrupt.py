@@ -22,8 +22,7 @@ ITERATION_LIMIT = 10000
 CHILD = r"""
 import filecmp, sys
 import gridfold
-sys.path.append(gridfold.EMBEDDED_ENGINE_PATH)
-import psspy
+psspy, _ = gridfold.embedded_engine()
 
 case, progress, folder, call = sys.argv[1:5]
 psspy.psseinit(150000)

@@ -169,7 +169,7 @@ def test_damaged_file_is_refused_naming_its_line(psspy, tmp_path, capsys, old, n
 def test_reading_a_fifo_returns_at_once(tmp_path):
     fifo = tmp_path / "pipe.raw"
     os.mkfifo(fifo)
-    script = ("import sys, gridfold; sys.path.append(gridfold.EMBEDDED_ENGINE_PATH); import psspy;"
+    script = ("import gridfold; psspy, _ = gridfold.embedded_engine();"
               "psspy.psseinit(100); psspy.progress_output(6);"
               f"print(psspy.read(0, {os.fspath(fifo)!r}), psspy.readrawversion(0, '33', {os.fspath(fifo)!r}),"
               f"psspy.case({os.fspath(fifo)!r}))")

@@ -1,0 +1,48 @@
+"""The type stubs of psspy and caspy describe the modules as built."""
+import ast
+import importlib.util
+import os
+
+import gridfold
+from helpers.engine_cases import save_wind_case
+
+API = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "powerflow", "api")
+
+
+def _stub_maker():
+    spec = importlib.util.spec_from_file_location("make_psspy_stub", os.path.join(API, "make_psspy_stub.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def _installed(name):
+    path = os.path.join(gridfold.EMBEDDED_ENGINE_PATH, name)
+    with open(path, encoding="utf-8") as stream:
+        return stream.read()
+
+
+def test_the_psspy_stub_is_the_one_its_operations_make(psspy):
+    """An operation added or changed without running make_psspy_stub.py shows here."""
+    expected = _stub_maker().stub_text(psspy)
+    assert _installed("psspy.pyi") == expected
+    declared = {node.name: node for node in ast.parse(expected).body if isinstance(node, ast.FunctionDef)}
+    assert set(declared) == {name for name in dir(psspy) if callable(getattr(psspy, name)) and not name.startswith("_")}
+    # bus_data_4(ibus, inode, intgar[...], realar[...], name): a slot per group, keywords per member.
+    bus_data = declared["bus_data_4"].args
+    assert [a.arg for a in bus_data.args][:2] == ["ibus", "inode"]
+    assert "intgar" in [a.arg for a in bus_data.args] and "intgar1" in [a.arg for a in bus_data.kwonlyargs]
+
+
+def test_the_caspy_stub_declares_every_table_a_case_file_gives(psspy, caspy, tmp_path):
+    path = str(tmp_path / "wind.sav")
+    save_wind_case(psspy, path, grid_equivalent=True)
+    case = caspy.Savecase(path)
+    stub = ast.parse(_installed("caspy.pyi"))
+    savecase = next(node for node in stub.body if isinstance(node, ast.ClassDef) and node.name == "Savecase")
+    declared = {node.target.id for node in savecase.body if isinstance(node, ast.AnnAssign)}
+    assert declared == set(vars(case))
+
+
+def test_the_package_says_it_is_typed():
+    assert os.path.isfile(os.path.join(os.path.dirname(gridfold.__file__), "py.typed"))
