@@ -1,4 +1,4 @@
-# make demo | make test | make bench (solve speed, case-file speed, merge speed and parallel tables) | make sanitize
+# make demo | make test (lint, then the suite) | make lint | make bench (solve speed, case-file speed, merge speed and parallel tables) | make sanitize
 # Each target creates .venv when it is missing, installs gridfold with the extras it needs,
 # then runs. The build requirements live in .venv and the build runs without isolation, so
 # the fixed build folder (build-dir in pyproject.toml) makes every later install incremental.
@@ -11,7 +11,7 @@ INSTALL = CMAKE_BUILD_PARALLEL_LEVEL=$${CMAKE_BUILD_PARALLEL_LEVEL:-2} $(PIP) in
 # Same requirements as [build-system] in pyproject.toml.
 BUILD_REQUIREMENTS := "scikit-build-core>=0.10" "pybind11>=2.13" "cmeel-eigen>=3.4"
 
-.PHONY: demo test bench sanitize clean
+.PHONY: demo test lint bench sanitize clean
 
 $(VENV)/.build-requirements:
 	$(PYTHON) -m venv $(VENV)
@@ -23,8 +23,14 @@ demo: $(VENV)/.build-requirements
 	$(INSTALL) .
 	$(PY) -m gridfold demo
 
-test: $(VENV)/.build-requirements
+# Python sources and type stubs checked by ruff (configured in pyproject.toml).
+LINT_PATHS := python tests examples common config driver engine network powerflow
+
+lint: $(VENV)/.build-requirements
 	$(INSTALL) ".[test]"
+	$(PY) -m ruff check $(LINT_PATHS)
+
+test: lint
 	$(PY) -m pytest
 
 bench: $(VENV)/.build-requirements

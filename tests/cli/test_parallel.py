@@ -179,7 +179,7 @@ def test_each_alone_merges_every_plant_into_a_fresh_main_case(serial, tmp_path, 
         # The engine's progress (the run's and the dispatch check's) echoes the paths it saved
         # to: its own folders, and the temporary copy of the main case, in a folder of the pair's own.
         assert_same_outputs(serial / "results" / first / main, pair,
-                            edit=lambda name, content: _content(serial / "results" / first / main / name)
+                            edit=lambda name, content, main=main: _content(serial / "results" / first / main / name)
                             if name in ("progress.txt", "dispatch_progress.txt") else content)
         progress = (pair / "progress.txt").read_text()
         assert f"Case saved in main_cases/.gridfold-{main}-alone-{first}/{main}_copy.sav\n" in progress

@@ -3,8 +3,6 @@
 Every plant must come back fully solved, connection by connection."""
 import os
 
-import pytest
-
 from gridfold.study import run_study
 from gridfold.summary import FULLY_SOLVED
 from helpers.plant_study import RESULTS_FOLDER, solves_of, write_plant_study

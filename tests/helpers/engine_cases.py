@@ -23,15 +23,13 @@ its own (a swing machine at the connecting bus). A ``build_*_plant`` call on a w
 that already holds the connecting bus (the main network) leaves that bus as it is, which
 gives a merged network that solves.
 """
+import os
 
 MAIN_SWING_BUS = 101
 MAIN_BUSES = (101, 102, 103, 104, 105, 201)
 
 SOLAR_BUSES = (1001, 1002, 1003)  # gen-tie end (230 kV), collector (34.5 kV), inverters (34.5 kV)
 WIND_BUSES = (2001, 2002, 2003, 2004)  # HV (230 kV), collector (34.5 kV), tertiary (13.8 kV), turbines (0.69 kV)
-
-
-import os
 
 
 class EngineCallError(AssertionError):

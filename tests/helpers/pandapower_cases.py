@@ -21,9 +21,22 @@ from collections import defaultdict
 import numpy as np
 import pandapower as pp
 import pandapower.networks as pn
-from pandapower.pypower.idx_brch import (BR_B, BR_B_ASYM, BR_G, BR_G_ASYM, BR_R, BR_R_ASYM, BR_STATUS, BR_X,
-                                         BR_X_ASYM, F_BUS, SHIFT, T_BUS, TAP)
-from pandapower.pypower.idx_bus import (BASE_KV, BS, BUS_TYPE, CID_P, CID_Q, CZD_P, CZD_Q, GS, PD, QD, VA, VM)
+from pandapower.pypower.idx_brch import (
+    BR_B,
+    BR_B_ASYM,
+    BR_G,
+    BR_G_ASYM,
+    BR_R,
+    BR_R_ASYM,
+    BR_STATUS,
+    BR_X,
+    BR_X_ASYM,
+    F_BUS,
+    SHIFT,
+    T_BUS,
+    TAP,
+)
+from pandapower.pypower.idx_bus import BASE_KV, BS, BUS_TYPE, CID_P, CID_Q, CZD_P, CZD_Q, GS, PD, QD, VA, VM
 from pandapower.pypower.idx_gen import GEN_BUS, GEN_STATUS, PG, PMAX, QG, QMAX, QMIN, VG
 from pandapower.pypower.makeYbus import makeYbus
 

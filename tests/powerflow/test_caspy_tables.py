@@ -40,7 +40,9 @@ def build_every_element_kind(psspy, named=True):
 
     named=False leaves out what only the newest calls carry (names, BASLOD).
     """
-    ok = lambda result: (result[0] if isinstance(result, tuple) else result) == 0 or pytest.fail(str(result))
+    def ok(result):
+        return (result[0] if isinstance(result, tuple) else result) == 0 or pytest.fail(str(result))
+
     buses = [(11, 2, 138.0), (12, 1, 138.0), (13, 1, 34.5), (14, 1, 13.8), (15, 2, 0.69), (16, 3, 138.0)]
     for number, ide, kv in buses:
         ok(psspy.bus_data_4(ibus=number, intgar1=ide, intgar2=3, intgar3=4 + number % 2, intgar4=7,
@@ -124,7 +126,10 @@ def add_through_data_calls(psspy, case, version):
                            **{f"ratings{k + 1}": br["RATINGS"][i][k] for k in range(12)},
                            namear=br["BRNAME"][i]) == 0
     tr = case.castrn
-    first_nonzero = lambda key, i: tr[key][i][0] or tr[key][i][1]
+
+    def first_nonzero(key, i):
+        return tr[key][i][0] or tr[key][i][1]
+
     for i in range(case.cas_ntrn):
         b = tr["BUSNUM"][i]
         if b[2] == 0:
@@ -316,13 +321,13 @@ def random_networks(draw):
     buses = [(n, draw(st.integers(1, 4)), draw(base_kv), draw(st.floats(0.5, 1.5)), draw(finite),
               draw(names)) for n in numbers]
     loads = draw(st.lists(st.tuples(st.sampled_from(numbers), st.text("12AB", min_size=1, max_size=2),
-                                    finite, finite, finite, finite), max_size=4, unique_by=lambda l: l[:2]))
+                                    finite, finite, finite, finite), max_size=4, unique_by=lambda load: load[:2]))
     machines = draw(st.lists(st.tuples(st.sampled_from(numbers), st.sampled_from(["1", "2", "G"]), finite, finite,
                                        st.floats(0.1, 1e4), names), max_size=3, unique_by=lambda m: m[:2]))
     pairs = [(a, b) for a in numbers for b in numbers if a < b]
     lines = draw(st.lists(st.tuples(st.sampled_from(pairs), st.sampled_from(["1", "2"]), finite,
                                     st.floats(1e-6, 10), finite, names), max_size=4,
-                          unique_by=lambda l: (l[0], l[1])))
+                          unique_by=lambda line: (line[0], line[1])))
     return buses, loads, machines, lines
 
 

@@ -12,8 +12,16 @@ import pytest
 
 import gridfold
 from helpers.import_checks import saved_text
-from helpers.solutions import (F_OPTIONS, WARM_CALLS, Progress, andes_case, bus_states, converted, matpower_case,
-                               r_options)
+from helpers.solutions import (
+    F_OPTIONS,
+    WARM_CALLS,
+    Progress,
+    andes_case,
+    bus_states,
+    converted,
+    matpower_case,
+    r_options,
+)
 
 DEMO_MAIN = os.path.join(os.path.dirname(os.path.abspath(gridfold.__file__)), "examples", "ieee118_peak.sav")
 
