@@ -1,0 +1,104 @@
+// The case-file readers: RAW (imported and strict) and MATPOWER, on real files and on
+// faulty texts whose line at fault must be named.
+#include <string>
+
+#include "check.hpp"
+#include "common/files.hpp"
+#include "core/case_file.hpp"
+#include "core/io/matpower_reader.hpp"
+
+namespace {
+
+namespace pf = gridfold::pf;
+
+constexpr std::size_t kBusLimit = 1000;
+const std::string kData = GRIDFOLD_TEST_DATA;
+
+std::string read(const std::string& relative) { return gridfold::common::read_file_bytes(kData + "/" + relative); }
+
+// The 1-based line a reader blamed, or 0 when it read the text.
+int faulty_line(const std::string& text, bool strict) {
+    try {
+        pf::read_raw_case(text, "case.raw", kBusLimit, strict);
+        return 0;
+    } catch (const pf::CaseFileError& error) {
+        CHECK(error.kind() == pf::CaseFileError::kFormat);
+        return error.line();
+    }
+}
+
+const char* kMatpowerCase = R"(function mpc = two_buses
+mpc.version = '2';
+mpc.baseMVA = 100;
+mpc.bus = [
+	1	3	0	0	0	0	1	1.02	0	230	1	1.1	0.9;
+	2	1	50	10	0	5	1	1	0	230	1	1.1	0.9;
+];
+mpc.gen = [
+	1	60	0	100	-100	1.02	100	1	200	0;
+];
+mpc.branch = [
+	1	2	0.01	0.05	0.02	100	100	100	0	0	1	-360	360;
+];
+)";
+
+}  // namespace
+
+TEST("RAW reader imports a version 33 file with every section and reads its own output strictly") {
+    const std::string original = read("raw/every_section_v33.raw");
+    std::vector<std::string> notes;
+    const pf::Network imported = pf::read_raw_case(original, "every_section_v33.raw", kBusLimit, false, &notes);
+    REQUIRE(imported.buses.size() == 5);
+    CHECK_EQ(imported.buses[0].number, 1);
+    CHECK_EQ(imported.buses[0].name, std::string("ONE"));
+    CHECK_EQ(imported.buses[3].base_kv, 138.0);
+    CHECK_EQ(imported.loads.size(), std::size_t{2});
+
+    // Saved, read and saved again: the same text, and a strict read accepts it.
+    const std::string saved = pf::render_raw_case(imported, pf::kWrittenRawVersion);
+    const pf::Network reread = pf::read_raw_case(saved, "saved.raw", kBusLimit, true);
+    CHECK_EQ(pf::render_raw_case(reread, pf::kWrittenRawVersion), saved);
+    CHECK_EQ(pf::case_summary(reread), pf::case_summary(imported));
+}
+
+TEST("RAW reader names the line at fault") {
+    const std::string original = read("raw/every_section_v33.raw");
+    CHECK_EQ(faulty_line(original, false), 0);
+    // The fifth line is bus 2; its type becomes text.
+    std::string damaged = original;
+    const std::size_t at = damaged.find("2,'TWO',345.0,1,");
+    REQUIRE(at != std::string::npos);
+    damaged.replace(at, std::string("2,'TWO',345.0,1,").size(), "2,'TWO',345.0,X,");
+    CHECK_EQ(faulty_line(damaged, false), 5);
+    // A text that is no case at all fails on its first line.
+    CHECK_EQ(faulty_line("hello\n", false), 1);
+    // A bus table larger than the limit is refused, not truncated.
+    try {
+        pf::read_raw_case(original, "case.raw", 3, false);
+        CHECK(false);  // five buses do not fit in three
+    } catch (const pf::CaseFileError& error) {
+        CHECK(error.kind() == pf::CaseFileError::kFormat);
+    }
+}
+
+TEST("MATPOWER reader converts buses, generators and branches, and leaves the network alone on a fault") {
+    pf::Network network;
+    const auto outcome = pf::io::read_matpower_text(kMatpowerCase, network, kBusLimit);
+    REQUIRE(outcome.ok());
+    CHECK(pf::io::looks_like_matpower(kMatpowerCase));
+    REQUIRE(network.buses.size() == 2);
+    CHECK_EQ(network.buses[0].vm_pu, 1.02);
+    CHECK_EQ(network.buses[1].base_kv, 230.0);
+    CHECK_EQ(network.machines.size(), std::size_t{1});
+    CHECK_EQ(network.branches.size(), std::size_t{1});
+    CHECK_EQ(network.loads.size(), std::size_t{1});
+
+    std::string damaged = kMatpowerCase;
+    damaged.replace(damaged.find("0.05"), 4, "x.05");
+    pf::Network untouched = network;
+    const auto failure = pf::io::read_matpower_text(damaged, untouched, kBusLimit);
+    CHECK(!failure.ok());
+    CHECK_EQ(failure.line, 12);
+    CHECK_EQ(untouched.buses.size(), std::size_t{2});
+    CHECK_EQ(pf::case_summary(untouched), pf::case_summary(network));
+}
