@@ -23,7 +23,7 @@ import gridfold
 from gridfold import report as report_module
 from gridfold import summary as summary_module
 from gridfold.files import write_text_whole
-from gridfold.study import StudyError, read_study, record_path_of
+from gridfold.study import RunOutcome, StudyError, read_study, record_path_of
 
 RUN_LOG = "run.log"
 
@@ -32,7 +32,7 @@ KEEP_CHOICES = ("all", "solved", "final")
 
 
 @dataclass
-class Study:
+class Study(RunOutcome):
     """What `run_study` returns."""
     workbook: str
     record: dict          # the run record (results/run_record.json)
@@ -43,14 +43,6 @@ class Study:
     report: str           # results/report.html
     summary_xlsx: str     # results/summary.xlsx
     run_log: str          # results/run.log
-
-    @property
-    def all_solved(self):
-        return all(row.solved for row in self.rows)
-
-    @property
-    def exit_code(self):
-        return summary_module.exit_code(self.record)
 
 
 def run_study(workbook, keep="all", dispatch_check=True, progress=None):

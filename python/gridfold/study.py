@@ -26,13 +26,9 @@ class StudyError(Exception):
 RECORD_FILE = "run_record.json"
 
 
-@dataclass
-class StudyResult:
-    workbook: str
-    rows: list
-    summary_csv: str
-    record: dict = None
-    record_path: str = ""
+class RunOutcome:
+    """What a finished run's summary rows and record say: whether every plant solved, and the
+    exit status of the run. Mixed into the result classes, which hold `rows` and `record`."""
 
     @property
     def all_solved(self):
@@ -41,6 +37,15 @@ class StudyResult:
     @property
     def exit_code(self):
         return summary_module.exit_code(self.record)
+
+
+@dataclass
+class StudyResult(RunOutcome):
+    workbook: str
+    rows: list
+    summary_csv: str
+    record: dict = None
+    record_path: str = ""
 
 
 def takes_part(value):
