@@ -7,6 +7,7 @@ the table, summary.csv and the exit status.
 import csv
 import json
 import os
+import re
 
 import pytest
 
@@ -113,6 +114,18 @@ def test_files_are_written_whole_or_not_at_all(tmp_path):
 
     files.write_text_whole(str(path), "new summary\n")
     assert path.read_text() == "new summary\n" and os.listdir(tmp_path) == ["summary.csv"]
+
+
+def test_temporaries_are_named_as_the_cpp_writer_names_them(tmp_path):
+    """".<name>.<eight letters>.tmp<suffix>" beside the target, as common/files.cpp names them,
+    so that one pattern finds what an interrupted writer of either kind left."""
+    names = []
+    for suffix in ("", ".xlsx"):
+        with files.written_whole(str(tmp_path / "summary.csv"), suffix=suffix) as temporary:
+            names.append(os.path.relpath(temporary, tmp_path))
+            open(temporary, "w").close()
+    assert re.fullmatch(r"\.summary\.csv\.[a-z0-9_]{8}\.tmp", names[0]), names
+    assert re.fullmatch(r"\.summary\.csv\.[a-z0-9_]{8}\.tmp\.xlsx", names[1]), names
 
 
 def test_partial_records_merge_in_workbook_order(tmp_path, record):
