@@ -19,7 +19,8 @@ struct KeywordOption {
 using BaseCaseAttempt = std::array<KeywordOption, 5>;
 
 constexpr BaseCaseAttempt base_case_attempt(int options7, int options9, int options10) {
-    return {{{"options1", 1}, {"options2", 2}, {"options7", options7}, {"options9", options9}, {"options10", options10}}};
+    return {
+        {{"options1", 1}, {"options2", 2}, {"options7", options7}, {"options9", options9}, {"options10", options10}}};
 }
 
 // The base case is solved with at most three attempts, in this order, stopping at the
@@ -35,7 +36,12 @@ inline constexpr std::array<BaseCaseAttempt, 3> kBaseCaseAttempts = {
 using RsolSettings = std::array<KeywordOption, 7>;
 
 constexpr RsolSettings rsol_r(int a, int b) {
-    return {{{"options1", 1}, {"options2", 2}, {"options6", 1}, {"options7", a}, {"options8", 99}, {"options9", 0},
+    return {{{"options1", 1},
+             {"options2", 2},
+             {"options6", 1},
+             {"options7", a},
+             {"options8", 99},
+             {"options9", 0},
              {"options10", b}}};
 }
 

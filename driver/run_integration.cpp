@@ -223,6 +223,8 @@ py::str make_working_copy(const RunState& run, const MainCaseState& mc) {
         }
     }
     try {
+        // Through the module's attribute, unlike the other operations: a caller can stand in for
+        // the file system here (a folder that refuses the copy cannot be made as root).
         return py::str(sibling_attr("gridfold_misc", "copy_and_rename")(mc.main_case_path));
     } catch (py::error_already_set& err) {
         if (!err.matches(PyExc_PermissionError)) throw;

@@ -39,15 +39,15 @@ bool check_equal(const A& a, const B& b, const char* text, const char* file, int
 
 #define GRIDFOLD_JOIN2(a, b) a##b
 #define GRIDFOLD_JOIN(a, b) GRIDFOLD_JOIN2(a, b)
-#define TEST(name)                                                                                       \
-    static void GRIDFOLD_JOIN(test_body_, __LINE__)();                                                   \
-    static const ::gridfold::cpptest::Registration GRIDFOLD_JOIN(test_registration_, __LINE__)(          \
-        name, GRIDFOLD_JOIN(test_body_, __LINE__));                                                      \
+#define TEST(name)                                                                              \
+    static void GRIDFOLD_JOIN(test_body_, __LINE__)();                                          \
+    static const ::gridfold::cpptest::Registration GRIDFOLD_JOIN(test_registration_, __LINE__)( \
+        name, GRIDFOLD_JOIN(test_body_, __LINE__));                                             \
     static void GRIDFOLD_JOIN(test_body_, __LINE__)()
 #define CHECK(condition) \
     ((condition) ? true : (::gridfold::cpptest::record_failure(__FILE__, __LINE__, #condition), false))
 #define CHECK_EQ(a, b) ::gridfold::cpptest::check_equal((a), (b), #a " == " #b, __FILE__, __LINE__)
-#define REQUIRE(condition) \
-    do {                                                         \
+#define REQUIRE(condition)                                        \
+    do {                                                          \
         if (!CHECK(condition)) throw ::gridfold::cpptest::Stop{}; \
     } while (false)

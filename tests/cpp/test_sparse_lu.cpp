@@ -1,5 +1,6 @@
 // The engine's sparse LU against dense solutions, and the order of its life cycle.
 #include <Eigen/Dense>
+
 #include <cmath>
 #include <random>
 #include <vector>
