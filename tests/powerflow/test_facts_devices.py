@@ -158,3 +158,14 @@ def test_modes_the_solution_does_not_model_are_refused(psspy, tmp_path):
     log = _progress(psspy, tmp_path)
     assert psspy.case(str(tmp_path / "mode5.sav")) == 13
     assert "FACTS device mode 5 is not modelled" in log.read_text()
+
+
+def test_shunt_element_at_a_bus_a_machine_holds_is_named_and_left_out(psspy, tmp_path):
+    _grid(psspy)
+    assert psspy.fnsl() == 0
+    before = _voltages(psspy)
+    assert psspy.facts_data("SVC1", ibus=1, intgar1=1, realar3=1.05) == 0
+    log = _progress(psspy, tmp_path)
+    assert psspy.fnsl() == 0 and psspy.solved() == 0
+    assert "fnsl FACTS device 'SVC1': bus 1 is held by a machine, shunt element left out" in log.read_text()
+    assert _voltages(psspy) == pytest.approx(before, abs=1e-9)

@@ -52,7 +52,12 @@ def _feeder_with_table(psspy, tmp_path, windv, cod, band=(0.9, 1.1), tab=1):
         realari2=float(branch[3].real), realari4=windv, realari15=RMA, realari16=RMI, realari17=band[1],
         realari18=band[0])
     assert ierr == 0
-    path = tmp_path / "feeder.sav"
+    _reopen_with_table(psspy, tmp_path)
+
+
+def _reopen_with_table(psspy, tmp_path):
+    """Saves the working case, writes TABLE into its file as table 1 and reads it back."""
+    path = tmp_path / "with_table.sav"
     assert psspy.save(str(path)) == 0
     points = ",".join(f"{t},{f},0.0" for t, f in TABLE)
     text = path.read_text().replace("BEGIN IMPEDANCE CORRECTION DATA\n",
@@ -121,3 +126,41 @@ def test_factor_is_interpolated_and_held_beyond_the_table(psspy, tmp_path):
     _feeder_with_table(psspy, tmp_path, 0.85, cod=0)
     assert psspy.fnsl() == 0
     assert psspy.busdat(2, "PU")[1] == pytest.approx(_feeder(-10, TABLE[0][1]).res_bus.vm_pu.iloc[1], abs=1e-6)
+
+
+@pytest.mark.parametrize("zcod", [0, 1])
+def test_three_winding_factor_scales_its_star_share_or_its_bus_to_bus_impedance(psspy, tmp_path, zcod):
+    """Winding 1 at ratio 1.05 names the table (factor 1.444...). ZCOD 0 scales winding 1's share
+    of the star, ZCOD 1 scales Z1-2; the reference is the same transformer without a table whose
+    impedances carry that scaling."""
+    z12, z23, z31 = complex(0.002, 0.08), complex(0.003, 0.12), complex(0.0025, 0.1)
+    factor = _factor(1.05)
+
+    def solve(impedances, tab):
+        assert psspy.psseinit(buses=100) == 0
+        assert psspy.progress_output(islct=6) == 0
+        for bus, ide, kv in ((1, 3, 230.0), (2, 1, 69.0), (3, 1, 13.8)):
+            assert psspy.bus_data_4(bus, 0, intgar1=ide, realar1=kv) == 0
+        assert psspy.plant_data_4(1, 0, realar1=1.0) == 0
+        assert psspy.machine_data_4(1, "1") == 0
+        assert psspy.load_data_6(2, "1", realar1=60.0, realar2=25.0) == 0
+        assert psspy.load_data_6(3, "1", realar1=20.0, realar2=10.0) == 0
+        a, b, c = impedances
+        ierr, _ = psspy.three_wnd_imped_data_4(1, 2, 3, "1", intgar12=zcod, realari1=a.real, realari2=a.imag,
+                                               realari3=b.real, realari4=b.imag, realari5=c.real, realari6=c.imag)
+        assert ierr == 0
+        assert psspy.three_wnd_winding_data_5(1, 2, 3, "1", warg=1, intgar2=tab, realari1=1.05)[0] == 0
+        if tab:
+            _reopen_with_table(psspy, tmp_path)
+        assert psspy.solution_parameters_4(realar1=1e-6) == 0
+        assert psspy.fnsl() == 0 and psspy.solved() == 0
+        return [psspy.busdat(bus, "PU")[1] for bus in (2, 3)] + [psspy.busdat(bus, "ANGLE")[1] for bus in (2, 3)]
+
+    with_table = solve((z12, z23, z31), 1)
+    if zcod == 1:
+        scaled = (z12 * factor, z23, z31)
+    else:
+        star1, star2, star3 = (z12 + z31 - z23) / 2, (z12 + z23 - z31) / 2, (z23 + z31 - z12) / 2
+        scaled = (factor * star1 + star2, z23, star3 + factor * star1)
+    assert with_table == pytest.approx(solve(scaled, 0), abs=1e-8)
+    assert abs(with_table[0] - solve((z12, z23, z31), 0)[0]) > 1e-3
