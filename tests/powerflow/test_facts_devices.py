@@ -80,7 +80,9 @@ def test_statcom_at_its_current_limit_delivers_limit_times_voltage(psspy, tmp_pa
     # The same case from its own file starts at the limit and moves nothing.
     path = tmp_path / "limited.sav"
     assert psspy.save(str(path)) == 0 and psspy.case(str(path)) == 0
+    log.write_text("")
     assert psspy.fnsl() == 0 and psspy.solved() == 0
+    assert "fnsl converged after 0 iterations" in log.read_text()
     assert abs(psspy.busdat(3, "PU")[1] - v3) < 1e-6
 
     assert psspy.facts_data("SVC1", intgar1=0) == 0  # out of service

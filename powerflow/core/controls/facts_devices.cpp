@@ -84,7 +84,9 @@ void add_facts_devices(const Network& net, DerivedProblem& d, std::vector<uint8_
                 vc.regulated_bus = reg;
                 vc.v_set_pu = dev.vset_pu;
                 const double i_max = dev.shmx_mva / base;
-                const double vm = reg == from ? dev.vset_pu : std::abs(p.v_start[from]);
+                // The limit at the case's voltage: a solved case at its limit starts right there.
+                const double held_vm = std::abs(p.v_case[from]);
+                const double vm = held_vm > 0.0 && std::isfinite(held_vm) ? held_vm : dev.vset_pu;
                 vc.q_max_pu = i_max * vm;
                 vc.q_min_pu = -i_max * vm;
                 out.shunts.push_back({i, static_cast<int>(p.controls.size()), i_max});
