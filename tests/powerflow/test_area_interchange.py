@@ -100,3 +100,24 @@ def test_slack_bus_without_machine_is_named(psspy, tmp_path):
     assert psspy.fnsl(options2=1) == 0 and psspy.solved() == 0
     assert "fnsl area 2: slack bus 4 has no machine in service, interchange not held" in log.read_text()
     assert _tie_export_of_area_2(psspy) < PDES_2 - 30
+
+
+def test_slack_bus_the_interchange_does_not_follow_is_named_and_left(psspy, caspy, tmp_path):
+    """Area 2's slack bus 5 lies in an island of its own (with its own swing bus 6): moving it
+    changes nothing on area 2's ties, so after one move the area is named and the move taken
+    back."""
+    _two_areas(psspy)
+    for bus, ide in ((5, 2), (6, 3)):
+        assert psspy.bus_data_4(bus, 0, intgar1=ide, intgar2=2, realar1=230.0) == 0
+        assert psspy.plant_data_4(bus, 0, realar1=1.0) == 0
+        assert psspy.machine_data_4(bus, "1", realar1=10.0) == 0
+    assert psspy.branch_data_3(5, 6, "1", realar1=0.01, realar2=0.1) == 0
+    assert psspy.load_data_6(6, "1", realar1=15.0) == 0
+    assert psspy.area_data(2, intgar1=5) == 0
+    log = _progress(psspy, tmp_path)
+    assert psspy.fnsl(options2=1) == 0 and psspy.solved() == 0
+    lines = log.read_text().splitlines()
+    assert len([line for line in lines if line.startswith("fnsl area 2 interchange") and "moved by" in line]) == 1
+    assert any(line.startswith("fnsl area 2 interchange") and "does not follow slack bus 5" in line for line in lines)
+    assert _tie_export_of_area_2(psspy) < PDES_2 - 30
+    assert _machine_pg(psspy, caspy, tmp_path, 5) == 10.0

@@ -126,8 +126,23 @@ int AreaInterchange::adjust(const Network& net, const DerivedProblem& d, AcProbl
     int moved = 0;
     for (Slack& slack : slacks_) {
         const Area& area = net.areas[slack.area];
+        if (slack.stopped) continue;
         const double error = area.pdes_mw - exports[slack.area];
         if (std::abs(error) <= area.ptol_mw) continue;
+        if (slack.last_error_mw != 0.0 && std::abs(error) > 0.9 * std::abs(slack.last_error_mw)) {
+            // Its moves are taken back: they did nothing for the schedule.
+            slack.stopped = true;
+            say(format("%s area %d interchange %.2f MW does not follow slack bus %d, schedule %.2f MW not held, "
+                       "its moves taken back",
+                       name.c_str(), area.number, exports[slack.area], area.isw, area.pdes_mw));
+            const Complex back(-slack.moved_mw / p.base_mva, 0.0);
+            scheduled[slack.bus] += back;
+            p.s_power[slack.bus] += back;
+            slack.moved_mw = 0.0;
+            ++moved;
+            continue;
+        }
+        slack.last_error_mw = error;
         const Complex delta(error / p.base_mva, 0.0);
         scheduled[slack.bus] += delta;
         p.s_power[slack.bus] += delta;

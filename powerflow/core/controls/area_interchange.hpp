@@ -11,7 +11,10 @@
 // tolerance PTOL: after a converged solution, an area outside its band moves the active
 // power of its slack bus's machines by the difference, and the network is solved again. A
 // slack bus that is an island's swing bus moves anyway with the island's balance and is not
-// moved here; a slack bus without an in-service machine cannot act and is named once.
+// moved here; a slack bus without an in-service machine cannot act and is named once. An area
+// whose export does not come closer to its schedule after a move (its slack bus lies in
+// another island than its ties, say) is named, its moves are taken back and it is no longer
+// moved.
 #pragma once
 
 #include "core/network.hpp"
@@ -55,6 +58,8 @@ private:
         int bus = -1;                // problem index of the slack bus
         std::vector<int> machines;   // in-service machines at the slack bus
         double moved_mw = 0.0;       // total move since build()
+        double last_error_mw = 0.0;  // schedule minus export before the last move (0: none yet)
+        bool stopped = false;        // its export does not follow the slack bus
     };
     InterchangeMode mode_ = InterchangeMode::off;
     std::vector<Slack> slacks_;
