@@ -171,3 +171,24 @@ def test_shunt_element_at_a_bus_a_machine_holds_is_named_and_left_out(psspy, tmp
     assert psspy.fnsl() == 0 and psspy.solved() == 0
     assert "fnsl FACTS device 'SVC1': bus 1 is held by a machine, shunt element left out" in log.read_text()
     assert _voltages(psspy) == pytest.approx(before, abs=1e-9)
+
+
+def test_series_current_limit_scales_the_set_flow(psspy):
+    """A 20 MVA series current rating: 30 MW + 5 Mvar asked needs about 0.31 pu of current, so the
+    flow is held back until the current the device carries is 0.2 pu."""
+    _grid(psspy)
+    assert psspy.facts_data("UPFC1", ibus=2, jbus=3, intgar1=1, realar1=30.0, realar2=5.0, realar4=0.0,
+                            realar8=1.0, realar9=20.0) == 0
+    assert psspy.fnsl() == 0 and psspy.solved() == 0
+    s_device = complex(LOAD_3[0] + psspy.brnmsc(3, 2, "1", "P")[1], LOAD_3[1] + psspy.brnmsc(3, 2, "1", "Q")[1])
+    assert abs(s_device) / 100.0 / psspy.busdat(3, "PU")[1] == pytest.approx(0.2, rel=1e-3)
+    assert s_device.imag == pytest.approx(s_device.real * 5.0 / 30.0, abs=1e-3)
+
+
+def test_shunt_element_holds_a_remote_bus(psspy):
+    """At bus 2, regulating bus 3 (FCREG): bus 3 is held at VSET, bus 2 is free."""
+    _grid(psspy)
+    assert psspy.facts_data("SVC1", ibus=2, intgar1=1, intgar4=3, realar3=0.99, realar4=500.0) == 0
+    assert psspy.fnsl() == 0 and psspy.solved() == 0
+    assert psspy.busdat(3, "PU")[1] == pytest.approx(0.99, abs=1e-12)
+    assert psspy.busdat(2, "PU")[1] > 0.99

@@ -122,11 +122,20 @@ void add_facts_devices(const Network& net, DerivedProblem& d, std::vector<uint8_
 
 void recognise_facts_states(const DerivedProblem& d, std::vector<ControlState>& states) {
     const AcProblem& p = d.problem;
+    if (d.facts.shunts.empty()) return;
+    // The case's voltages show an element at its limit when its regulated bus is off VSET and
+    // the reactive power its bus needs from it is the limit (within a solution's tolerance).
+    constexpr double kAtLimitPu = 2e-3;
+    const Eigen::VectorXcd s_inj = NewtonRaphson::injections(p, p.v_case);
     for (const FactsShunt& s : d.facts.shunts) {
         if (s.control < 0 || static_cast<std::size_t>(s.control) >= states.size()) continue;
         const VoltageControl& vc = p.controls[s.control];
         const double off = std::abs(p.v_case[vc.regulated_bus]) - vc.v_set_pu;
-        if (std::abs(off) > 1e-9) states[s.control] = off < 0.0 ? ControlState::at_max : ControlState::at_min;
+        if (std::abs(off) <= 1e-9) continue;
+        const int g = vc.gen_bus;
+        const double q = s_inj[g].imag() - (p.s_power[g] - p.s_current[g] * std::abs(p.v_case[g])).imag();
+        if (off < 0.0 && std::abs(q - vc.q_max_pu) <= kAtLimitPu) states[s.control] = ControlState::at_max;
+        if (off > 0.0 && std::abs(q - vc.q_min_pu) <= kAtLimitPu) states[s.control] = ControlState::at_min;
     }
 }
 

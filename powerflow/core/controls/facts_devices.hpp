@@ -77,7 +77,7 @@ void add_facts_devices(const Network& network, DerivedProblem& derived, std::vec
                        std::vector<uint8_t>& supplying);
 
 // Control states of the shunt elements that the case's voltages show: a regulated bus off
-// its setpoint means the element sits at its current limit.
+// its setpoint with the element's bus needing just the limit's reactive power.
 void recognise_facts_states(const DerivedProblem& derived, std::vector<ControlState>& states);
 
 // Adjustment between Newton solutions: the shunt elements' limits follow their bus voltage,
