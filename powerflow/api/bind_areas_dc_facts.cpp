@@ -9,6 +9,7 @@
 
 #include "api/bindings.hpp"
 #include "api/psspy_keywords.hpp"
+#include "core/controls/facts_devices.hpp"
 #include "core/error_codes.hpp"
 #include "core/identifiers.hpp"
 #include "core/working_case.hpp"
@@ -30,7 +31,7 @@ bool bus_ok(const pf::Network& net, int number, bool zero_allowed) {
 }
 
 // Finds the record whose key matches, or appends a default one; edits a copy and stores it
-// when `check` returns kOk.
+// when `check` returns kOk. A stored record may change what a solution derives from the case.
 template <class T, class Match, class Apply, class Check>
 int upsert(std::vector<T>& records, T fresh, Match match, Apply apply, Check check) {
     std::size_t index = records.size();
@@ -43,6 +44,7 @@ int upsert(std::vector<T>& records, T fresh, Match match, Apply apply, Check che
         records[index] = std::move(copy);
     else
         records.push_back(std::move(copy));
+    ++pf::working_case().network.structure_revision;
     return pf::kOk;
 }
 
@@ -259,6 +261,8 @@ py::object facts(const Args& a) {
             if (f.from_bus == f.to_bus) return pf::kDuplicate;
             if (f.mode < 0 || f.mode > 8 || f.vsref < 0 || f.vsref > 1 || f.owner < 0 || f.owner > 9999)
                 return pf::kInvalidCode;
+            // A mode the solution cannot hold is refused here rather than ignored later.
+            if (int code = pf::check_facts_mode(f)) return code;
             if (!finite_all({f.pdes_mw, f.qdes_mvar, f.vset_pu, f.shmx_mva, f.trmx_mw, f.vtmn_pu, f.vtmx_pu, f.vsmx_pu,
                              f.imx_mva, f.linx_pu, f.rmpct, f.set1, f.set2}) ||
                 f.vtmn_pu > f.vtmx_pu)

@@ -50,7 +50,7 @@ void bind_solution(py::module_& m) {
            Signature("fnsl").integers(
                "options",
                {"tap adjustment: 0 locked, 1 stepping, 2 direct (continuous, then rounded to a position)",
-                "area interchange 0-2 (accepted; no interchange schedules are held)",
+                "area interchange: 0 off, 1 tie lines, 2 tie lines and loads held at each area's schedule by its slack bus",
                 "phase shift adjustment: 0 locked, 1 angles of active-flow windings adjusted",
                 "dc tap adjustment 0-1 (accepted; no dc lines are held)",
                 "switched shunts: 0 locked, 1 and 2 stepped toward their voltage band",
@@ -94,7 +94,7 @@ void bind_solution(py::module_& m) {
            Signature("rsol")
                .integers("options",
                          {"tap adjustment: 0 locked, 1 stepping, 2 direct (continuous, then rounded to a position)",
-                          "area interchange 0-2 (accepted; no interchange schedules are held)",
+                          "area interchange: 0 off, 1 tie lines, 2 tie lines and loads held at each area's schedule by its slack bus",
                           "phase shift adjustment: 0 locked, 1 angles of active-flow windings adjusted",
                           "dc tap adjustment 0-1 (accepted; no dc lines are held)",
                           "switched shunts: 0 locked, 1 and 2 stepped toward their voltage band",

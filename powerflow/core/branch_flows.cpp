@@ -73,7 +73,7 @@ int winding_end_flows(const Network& net, int ibus, int jbus, int kbus, std::str
     Complex vb, vstar;
     if (!winding_in_service(tr, w) || !bus_voltage(net, ibus, &vb) || !bus_voltage(net, tr.star_bus, &vstar)) return kOk;
     const double sbase = system_base(net);
-    const auto z_star = star_impedances(tr, sbase);
+    const auto z_star = star_impedances(net, tr, sbase);
     if (std::abs(z_star[w]) >= kSmallestImpedance) {
         two_port_flows(winding_two_port(net, tr, w, z_star[w], sbase), vb, vstar, sbase, out);
         return kOk;

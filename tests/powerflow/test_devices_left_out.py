@@ -1,30 +1,19 @@
 """Equipment a case holds but the solution does not model is named in the solution's progress,
-never dropped silently: a FACTS device, and an area interchange schedule under options2."""
-from helpers import engine_cases
+never dropped silently: multi-terminal dc lines and GNE devices. Devices the solution models
+(FACTS devices) and area schedules are not named as left out."""
+from pathlib import Path
 
-STATCOM = "'SVC1',104,0,1,0.0,0.0,1.0,50.0,0.0,0.9,1.1,1.0,0.0,0.05,100.0,1,0.0,0.0,0,0,0,''\n"
+EVERY_SECTION_V33 = Path(__file__).resolve().parents[1] / "data" / "raw" / "every_section_v33.raw"
 
 
-def test_solution_names_facts_devices_and_area_schedules_it_leaves_out(psspy, tmp_path):
-    with open(engine_cases.save_main_case(psspy, tmp_path / "main.sav")) as stream:
-        case = stream.read()
-    case = case.replace("BEGIN FACTS DEVICE DATA\n", "BEGIN FACTS DEVICE DATA\n" + STATCOM, 1)
-    case = case.replace("BEGIN AREA DATA\n1,0,0.0,10.0,''\n", "BEGIN AREA DATA\n1,101,50.0,10.0,'NORTH'\n", 1)
-    assert "SVC1" in case and "'NORTH'" in case
-    path = tmp_path / "held.sav"
-    path.write_text(case)
-    assert psspy.case(str(path)) == 0
+def test_solution_names_each_device_it_leaves_out_once(psspy, tmp_path):
+    assert psspy.read(0, str(EVERY_SECTION_V33)) == 0
     log = tmp_path / "progress.txt"
     assert psspy.progress_output(islct=2, filarg=str(log), options1=1) == 0
-
-    assert psspy.fnsl(options2=0) == 0
-    assert psspy.solved() == 0
-    lines = log.read_text().splitlines()
-    assert "fnsl FACTS device 'SVC1' not modelled, left out of the solution" in lines
-    assert not any("interchange" in line for line in lines)  # not asked for
-
-    log.write_text("")
-    assert psspy.rsol(options2=2) == 0
-    lines = log.read_text().splitlines()
-    assert "rsol area 1 interchange schedule not held: its slack bus 101 is not moved" in lines
-    assert "rsol FACTS device 'SVC1' not modelled, left out of the solution" in lines
+    for solve, name in ((lambda: psspy.fnsl(options2=2), "fnsl"), (lambda: psspy.rsol(options2=1), "rsol")):
+        log.write_text("")
+        assert solve() == 0
+        left_out = [line for line in log.read_text().splitlines() if line.endswith("left out of the solution")]
+        assert left_out.count(f"{name} multi-terminal dc line 'MT1' not modelled, left out of the solution") == 1
+        assert left_out.count(f"{name} GNE device 'GNE1' not modelled, left out of the solution") == 1
+        assert not any("FACTS" in line or "area" in line for line in left_out)

@@ -1,6 +1,5 @@
-// Equipment a case holds that the solution does not model: dc lines, FACTS devices, GNE
-// devices, and area interchange schedules when area interchange control is asked for. The
-// solution names each in a progress line, so that nothing a case holds is dropped silently.
+// Equipment a case holds that the solution does not model: dc lines and GNE devices. The solution names each in a progress line, so that nothing a case holds is
+// dropped silently.
 #pragma once
 
 #include "core/network.hpp"
@@ -10,9 +9,8 @@
 
 namespace gridfold::pf {
 
-// Writes one line per in-service device left out (and per area schedule not held when
-// area_interchange > 0); `name` heads each line.
-void report_devices_left_out(const Network& network, int area_interchange, const std::string& name,
+// Writes one line per in-service device left out; `name` heads each line.
+void report_devices_left_out(const Network& network, const std::string& name,
                              const std::function<void(const std::string&)>& say);
 
 }  // namespace gridfold::pf

@@ -1,5 +1,7 @@
 #include "core/controls/tap_control.hpp"
 
+#include "core/controls/impedance_correction.hpp"
+#include "core/solver/branch_model.hpp"
 #include "core/transformer_values.hpp"
 
 #include <algorithm>
@@ -27,8 +29,16 @@ Complex tap_from(const TapControl& c, double ratio, double angle_deg) {
     return std::polar(ratio * c.ratio_scale, angle_deg * kDeg);
 }
 
+// Series admittance at the given settings: the impedance follows the winding's correction table.
+Complex series_at(const TapControl& c, double ratio, double angle_deg) {
+    if (!c.table) return c.series;
+    const double t = c.kind == TapControl::Kind::active_flow ? angle_deg : ratio * c.table_ratio_scale;
+    const Complex z = c.nominal_impedance * correction_factor(*c.table, t);
+    return series_admittance(z.real(), z.imag());
+}
+
 TwoPortEntries entries(const TapControl& c, double ratio, double angle_deg) {
-    return transformer_two_port(tap_from(c, ratio, angle_deg), c.tap_to, c.series, c.magnetising);
+    return transformer_two_port(tap_from(c, ratio, angle_deg), c.tap_to, series_at(c, ratio, angle_deg), c.magnetising);
 }
 
 // Power flowing into the transformer at the winding's bus for the given settings.
@@ -171,9 +181,21 @@ void TapControls::build(const Network& net, const DerivedProblem& derived, const
                                    tr.ckt.c_str(), w + 1)
                           : format("transformer %d-%d '%s'", tr.buses[0], tr.buses[1], tr.ckt.c_str());
             c.compensation = Complex(wd.cr_pu, wd.cx_pu);
-            const WindingAdmittances wa = winding_admittances(tr, w, sbase);
+            const WindingAdmittances wa = winding_admittances(net, tr, w, sbase);
             c.series = wa.series;
             c.magnetising = wa.magnetising;
+            if (const ImpedanceCorrection* table = correction_table(net, wd.tab)) {
+                if (tr.three_winding() && tr.zcod == 1) {
+                    // A bus-to-bus correction moves the star impedances of two windings at once.
+                    say(format("%s %s: impedance correction of bus-to-bus impedances (ZCOD 1) kept at the "
+                               "starting setting while the winding moves",
+                               name.c_str(), c.label.c_str()));
+                } else if (const Complex f = winding_correction(net, tr, w); std::abs(f) > 0.0) {
+                    c.table = table;
+                    c.table_ratio_scale = correction_setting(net, tr, w, 1.0, 0.0);
+                    c.nominal_impedance = 1.0 / wa.series / f;
+                }
+            }
             c.ratio_scale = winding_ratio_scale(net, tr, w);
             c.ratio = wd.windv;
             c.angle_deg = wd.ang_deg;

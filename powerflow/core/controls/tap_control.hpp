@@ -48,6 +48,11 @@ struct TapControl {
     Complex compensation;         // voltage control: load drop compensation CR + jCX (pu on the system base)
     Complex series;               // series and magnetising admittance of the winding (pu)
     Complex magnetising;
+    // Impedance correction table of the winding: the series impedance is nominal_impedance
+    // times the table's factor at the present setting (ratio times table_ratio_scale, or angle).
+    const ImpedanceCorrection* table = nullptr;
+    Complex nominal_impedance;
+    double table_ratio_scale = 1.0;
     Complex tap_to = 1.0;         // ratio on the other side (pu): winding 2's, 1 at a star point,
                                   // or the ratio of the winding a star point is merged with
     double ratio_scale = 1.0;     // pu ratio per windv unit

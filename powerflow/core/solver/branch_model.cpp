@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/controls/impedance_correction.hpp"
 #include "core/transformer_values.hpp"
 
 namespace gridfold::pf {
@@ -43,19 +44,32 @@ TwoPort transformer_two_port(Complex tap_from, double tap_to, Complex y, Complex
 TwoPort two_winding_two_port(const Network& net, const Transformer& t, double sbase) {
     const Complex tap1 = std::polar(winding_ratio_pu(net, t, 0), t.windings[0].ang_deg * kDeg);
     const double tap2 = winding_ratio_pu(net, t, 1);
-    return transformer_two_port(tap1, tap2, transformer_admittance(t.r12, t.x12, t.cz, t.sbase12_mva, sbase),
-                                magnetising_on_system_base(t, sbase));
+    return transformer_two_port(tap1, tap2, two_winding_admittance(net, t, sbase), magnetising_on_system_base(t, sbase));
 }
 
-std::array<Complex, 3> star_impedances(const Transformer& t, double sbase) {
+Complex two_winding_admittance(const Network& net, const Transformer& t, double sbase) {
+    const Complex y = transformer_admittance(t.r12, t.x12, t.cz, t.sbase12_mva, sbase);
+    const Complex f = winding_correction(net, t, 0);
+    if (f == Complex(1.0, 0.0)) return y;
+    const Complex z = f / y;
+    return series_admittance(z.real(), z.imag());
+}
+
+std::array<Complex, 3> star_impedances(const Network& net, const Transformer& t, double sbase) {
     auto z_of = [&](double r, double x, double sb) {
         const auto z = impedance_on_system_base(r, x, sb > 0.0 ? sb : sbase, t.cz, sbase);
         return z ? *z : Complex(0.0, kJumperReactance);
     };
-    const Complex z12 = z_of(t.r12, t.x12, t.sbase12_mva);
-    const Complex z23 = z_of(t.r23, t.x23, t.sbase23_mva);
-    const Complex z31 = z_of(t.r31, t.x31, t.sbase31_mva);
-    return {(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0, (z23 + z31 - z12) / 2.0};
+    const std::array<Complex, 3> f{winding_correction(net, t, 0), winding_correction(net, t, 1),
+                                   winding_correction(net, t, 2)};
+    const bool bus_to_bus = t.zcod == 1;
+    const Complex z12 = z_of(t.r12, t.x12, t.sbase12_mva) * (bus_to_bus ? f[0] : 1.0);
+    const Complex z23 = z_of(t.r23, t.x23, t.sbase23_mva) * (bus_to_bus ? f[1] : 1.0);
+    const Complex z31 = z_of(t.r31, t.x31, t.sbase31_mva) * (bus_to_bus ? f[2] : 1.0);
+    std::array<Complex, 3> star{(z12 + z31 - z23) / 2.0, (z12 + z23 - z31) / 2.0, (z23 + z31 - z12) / 2.0};
+    if (!bus_to_bus)
+        for (int w = 0; w < 3; ++w) star[w] *= f[w];
+    return star;
 }
 
 TwoPort winding_two_port(const Network& net, const Transformer& t, int w, const Complex& z_star, double sbase) {

@@ -46,8 +46,13 @@ TwoPort transformer_two_port(Complex tap_from, double tap_to, Complex y, Complex
 // Two-winding transformer from winding 1 to winding 2.
 TwoPort two_winding_two_port(const Network& net, const Transformer& t, double sbase);
 
-// Impedances of the star equivalent of a three-winding transformer, one per winding.
-std::array<Complex, 3> star_impedances(const Transformer& t, double sbase);
+// Series admittance of a two-winding transformer, its impedance corrected by winding 1's
+// impedance correction table at the present settings.
+Complex two_winding_admittance(const Network& net, const Transformer& t, double sbase);
+
+// Impedances of the star equivalent of a three-winding transformer, one per winding, with the
+// windings' impedance corrections at their present settings.
+std::array<Complex, 3> star_impedances(const Network& net, const Transformer& t, double sbase);
 
 // Winding w of a three-winding transformer, from its bus to the star point.
 TwoPort winding_two_port(const Network& net, const Transformer& t, int w, const Complex& z_star, double sbase);

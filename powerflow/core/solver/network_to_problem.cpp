@@ -1,5 +1,6 @@
 #include "core/solver/network_to_problem.hpp"
 
+#include "core/controls/facts_devices.hpp"
 #include "core/solver/branch_model.hpp"
 
 #include "core/transformer_values.hpp"
@@ -86,10 +87,9 @@ TwoPortEntries transformer_two_port(Complex tap_from, Complex tap_to, Complex y,
             y / std::norm(tap_to)};
 }
 
-WindingAdmittances winding_admittances(const Transformer& tr, int w, double sbase) {
-    if (!tr.three_winding())
-        return {transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase), magnetising_on_system_base(tr, sbase)};
-    const Complex z = star_impedances(tr, sbase)[w];
+WindingAdmittances winding_admittances(const Network& net, const Transformer& tr, int w, double sbase) {
+    if (!tr.three_winding()) return {two_winding_admittance(net, tr, sbase), magnetising_on_system_base(tr, sbase)};
+    const Complex z = star_impedances(net, tr, sbase)[w];
     return {series_admittance(z.real(), z.imag()), w == 0 ? magnetising_on_system_base(tr, sbase) : Complex(0.0, 0.0)};
 }
 
@@ -125,6 +125,12 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     for (const auto& br : net.branches) {
         const int f = live_bus(br.from_bus), t = live_bus(br.to_bus);
         if (br.status != 0 && f >= 0 && t >= 0) connect(f, t);
+    }
+    // Series elements of FACTS devices that join their buses by an impedance.
+    for (const auto& dev : net.facts_devices) {
+        Complex y;
+        const int f = live_bus(dev.from_bus), t = live_bus(dev.to_bus);
+        if (facts_series_admittance(dev, &y) && f >= 0 && t >= 0) connect(f, t);
     }
     // Windings of three-winding transformers in service, by status code.
     auto winding_on = [](const Transformer& t, int w) { return winding_in_service(t, w); };
@@ -226,7 +232,7 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         if (tr.status == 0 || !tr.three_winding()) continue;
         const int star = index_of(tr.star_bus);
         if (star < 0 || !solved_bus[star]) continue;
-        const auto zw = star_impedances(tr, sbase);
+        const auto zw = star_impedances(net, tr, sbase);
         for (int w = 0; w < 3; ++w)
             if (winding_on(tr, w) && live_bus(tr.buses[w]) >= 0 && std::abs(zw[w]) < kSmallestImpedance) {
                 merged_winding[t] = w;
@@ -283,15 +289,14 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
             if (f < 0 || t < 0) continue;
             const Complex tap1 = std::polar(winding_ratio_pu(net, tr, 0), tr.windings[0].ang_deg * kDeg);
             const double tap2 = winding_ratio_pu(net, tr, 1);
-            add_transformer_two_port(yb, f, t, tap1, tap2,
-                                     transformer_admittance(tr.r12, tr.x12, tr.cz, tr.sbase12_mva, sbase),
+            add_transformer_two_port(yb, f, t, tap1, tap2, two_winding_admittance(net, tr, sbase),
                                      magnetising_on_system_base(tr, sbase));
             continue;
         }
         const int star_index = index_of(tr.star_bus);
         if (star_index < 0 || !solved_bus[star_index]) continue;
         const int merged = merged_winding[&tr - net.transformers.data()];
-        const auto zw = star_impedances(tr, sbase);
+        const auto zw = star_impedances(net, tr, sbase);
         auto tap_of = [&](int w) { return std::polar(winding_ratio_pu(net, tr, w), tr.windings[w].ang_deg * kDeg); };
         // The star point's own problem bus, or the merged winding's bus behind its ratio.
         int star = pb(tr.star_bus);
@@ -319,6 +324,14 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
             add_transformer_two_port(yb, b, star, tap_of(w), star_tap, series_admittance(zw[w].real(), zw[w].imag()),
                                      ymag);
         }
+    }
+
+    for (const auto& dev : net.facts_devices) {
+        Complex y;
+        const int f = pb(dev.from_bus), t = pb(dev.to_bus);
+        if (!facts_series_admittance(dev, &y) || f < 0 || t < 0) continue;
+        yb.two_port(f, t, y, -y, -y, y);
+        yb.dc(f, t, y, 1.0, 0.0);
     }
 
     // Loads: constant power, current and admittance parts; distributed generation.
@@ -452,6 +465,9 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
             for (int m : c.regulating) p.s_power[c.gen] += Complex(0.0, net.machines[m].qg_mvar) / sbase;
         }
     }
+
+    // FACTS shunt elements hold voltages where no machine does; set flows become injections.
+    add_facts_devices(net, d, held, supplying);
 
     p.ybus.resize(n, n);
     p.ybus.setFromTriplets(yb.triplets.begin(), yb.triplets.end());

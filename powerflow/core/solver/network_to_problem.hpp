@@ -9,6 +9,7 @@
 // be written back to the buses, machines and switched shunts it came from.
 #pragma once
 
+#include "core/controls/facts_devices.hpp"
 #include "core/network.hpp"
 #include "core/solver/ac_problem.hpp"
 
@@ -48,6 +49,7 @@ struct DerivedProblem {
     std::vector<int> shunt_of_control;                 // index into Network::switched_shunts
     std::vector<MergedStar> merged_stars;
     std::vector<StarStart> star_starts;
+    FactsProblem facts;  // FACTS shunt elements (among the controls) and set flows
 };
 
 // Admittance entries of a transformer winding as a two-port: an ideal complex ratio tap_from
@@ -60,13 +62,14 @@ TwoPortEntries transformer_two_port(Complex tap_from, Complex tap_to, Complex y,
 
 // Series and magnetising admittance (per unit on the system base) of winding w (0-based) of a
 // transformer: the whole impedance of a two-winding transformer, or the winding's share of
-// the star equivalent of a three-winding one (to its star point). Magnetising admittance
-// belongs to winding 1 only.
+// the star equivalent of a three-winding one (to its star point), impedance corrections
+// applied at the present settings. Magnetising admittance belongs to winding 1 only.
 struct WindingAdmittances {
     Complex series;
     Complex magnetising;
 };
-WindingAdmittances winding_admittances(const Transformer& transformer, int w, double sbase_mva);
+WindingAdmittances winding_admittances(const Network& network, const Transformer& transformer, int w,
+                                       double sbase_mva);
 
 // Whether winding w (0-based) of an in-service transformer takes part in a solution: a
 // three-winding transformer's status 2, 3 and 4 leave winding 2, 3 and 1 out.

@@ -1,6 +1,8 @@
 #include "core/solver/solution.hpp"
 
+#include "core/controls/area_interchange.hpp"
 #include "core/controls/devices_left_out.hpp"
+#include "core/controls/facts_devices.hpp"
 #include "core/solver/network_to_problem.hpp"
 
 #include <Eigen/SparseLU>
@@ -249,6 +251,7 @@ std::vector<ControlState> recognised_control_states(const DerivedProblem& d, con
         if (at_max && (off < 0.0 || !at_min)) states[c] = ControlState::at_max;
         else if (at_min) states[c] = ControlState::at_min;
     }
+    recognise_facts_states(d, states);
     return states;
 }
 
@@ -376,12 +379,17 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     settings.v_ceiling_pu = opt.v_ceiling_pu;
     const bool limits_apply = settings.var_limit_iteration >= 0;
 
-    const Eigen::VectorXcd s_power0 = p.s_power;
+    // Scheduled injections; area interchange control moves its slack buses' share in it.
+    Eigen::VectorXcd s_power0 = p.s_power;
     const Eigen::VectorXcd s_current0 = p.s_current;
     bool shunts_moved = false;
-    report_devices_left_out(net, opt.area_interchange, name, say);
+    report_devices_left_out(net, name, say);
     TapControls taps;
     taps.build(net, derived, opt.taps, name, say);
+    AreaInterchange areas;
+    areas.build(net, derived, static_cast<InterchangeMode>(opt.area_interchange), name, say);
+    FactsControls facts;
+    facts.build(derived, name, say);
     int iteration_base = 0;
     auto stop_if_interrupted = [this](int, double, int, bool) {
         if (interrupt_check_ && interrupt_check_()) throw SolutionInterrupted();
@@ -459,13 +467,15 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
                     say(format("%s switched shunts stepped toward their voltage bands", name.c_str()));
                 }
                 const int taps_moved = taps.adjust(p, v, name, say);
+                const int areas_moved = areas.adjust(net, derived, p, s_power0, v, name, say);
+                const int facts_moved = facts.adjust(net, derived, s_power0, v, newton_.control_states(), name, say);
                 if (taps_moved > 0) {
                     v_adjusted = v;
                     states_adjusted = newton_.control_states();
                 } else {
                     v_adjusted.resize(0);
                 }
-                if (shunts || taps_moved > 0) {
+                if (shunts || taps_moved > 0 || areas_moved > 0 || facts_moved > 0) {
                     // The next run starts where this one ended, control states included.
                     states = newton_.control_states();
                     use_states = true;
@@ -588,11 +598,13 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             for (size_t c = 0; c < p.shunt_controls.size(); ++c)
                 net.switched_shunts[derived.shunt_of_control[c]].binit_mvar = p.shunt_controls[c].b_present_pu * base;
             taps.write_back(net);
+            areas.write_back(net);
         }
     }
     // Shunt steps or tap settings kept in the admittance matrix but not in the case: derive
     // afresh next time.
-    const bool drop_derived = (shunts_moved || taps.any_moved()) && !converged;
+    const bool drop_derived =
+        (shunts_moved || taps.any_moved() || areas.any_moved() || facts.any_moved()) && !converged;
 
     std::string closing = format("%s %s after %d iterations (%ld factorizations): largest mismatch %.4f MVA at bus %d",
                                  name.c_str(), outcome_text(r.outcome), report.iterations, report.factorizations,

@@ -50,7 +50,7 @@ struct SolutionOptions {
     int var_limit_iteration = 99;  // as NewtonSettings::var_limit_iteration
     bool adjust_shunts = false;
     TapControlSettings taps;           // transformer ratio and phase-angle adjustment
-    int area_interchange = 0;          // 0 off, 1 tie lines, 2 tie lines and loads (not modelled: reported)
+    int area_interchange = 0;          // 0 off, 1 tie lines, 2 tie lines and loads
     bool dc_taps = false;              // dc converter transformer taps (not modelled: reported)
     StepControl step = StepControl::full;
     // Escalation of rsol: 0 step halving; 1 step-length search; 2 also retries from flat
