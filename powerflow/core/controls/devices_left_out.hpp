@@ -1,6 +1,7 @@
-// Equipment a case holds that the solution does not model: dc lines, FACTS devices, GNE
-// devices, and area interchange schedules when area interchange control is asked for. The
-// solution names each in a progress line, so that nothing a case holds is dropped silently.
+// Equipment a case holds that the solution does not model: multi-terminal dc lines, FACTS
+// devices, GNE devices, and area interchange schedules when area interchange control is asked
+// for. The solution names each in a progress line, so that nothing a case holds is dropped
+// silently. (Two-terminal and VSC dc lines the solution cannot use are named by DcLines.)
 #pragma once
 
 #include "core/network.hpp"

@@ -1,5 +1,6 @@
 #include "core/solver/solution.hpp"
 
+#include "core/controls/dc_lines.hpp"
 #include "core/controls/devices_left_out.hpp"
 #include "core/solver/network_to_problem.hpp"
 
@@ -376,7 +377,9 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     settings.v_ceiling_pu = opt.v_ceiling_pu;
     const bool limits_apply = settings.var_limit_iteration >= 0;
 
-    const Eigen::VectorXcd s_power0 = p.s_power;
+    // s_power0 holds the dc lines' converter injections on top of the case's own.
+    const Eigen::VectorXcd s_power_case = p.s_power;
+    Eigen::VectorXcd s_power0 = p.s_power;
     const Eigen::VectorXcd s_current0 = p.s_current;
     bool shunts_moved = false;
     report_devices_left_out(net, opt.area_interchange, name, say);
@@ -397,6 +400,9 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     const std::vector<ControlState> held_states =
         limits_apply ? recognised_control_states(derived, net) : std::vector<ControlState>(p.controls.size());
     const Eigen::VectorXcd v_held = present_voltages(p, held_states, false);
+    DcLines dc_lines;
+    dc_lines.build(net, derived, opt.dc_taps, name, say);
+    dc_lines.update(p, v_held, s_power0, settings.tolerance_pu, name, say);
 
     // The best state met so far, by its largest mismatch; the held state first, so that a
     // failed solution never leaves the case worse than it found it.
@@ -459,13 +465,14 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
                     say(format("%s switched shunts stepped toward their voltage bands", name.c_str()));
                 }
                 const int taps_moved = taps.adjust(p, v, name, say);
+                const bool dc_moved = dc_lines.update(p, v, s_power0, settings.tolerance_pu, name, say);
                 if (taps_moved > 0) {
                     v_adjusted = v;
                     states_adjusted = newton_.control_states();
                 } else {
                     v_adjusted.resize(0);
                 }
-                if (shunts || taps_moved > 0) {
+                if (shunts || taps_moved > 0 || dc_moved) {
                     // The next run starts where this one ended, control states included.
                     states = newton_.control_states();
                     use_states = true;
@@ -588,8 +595,11 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             for (size_t c = 0; c < p.shunt_controls.size(); ++c)
                 net.switched_shunts[derived.shunt_of_control[c]].binit_mvar = p.shunt_controls[c].b_present_pu * base;
             taps.write_back(net);
+            dc_lines.write_back(net);
+            dc_lines.report(name, say);
         }
     }
+    p.s_power = s_power_case;
     // Shunt steps or tap settings kept in the admittance matrix but not in the case: derive
     // afresh next time.
     const bool drop_derived = (shunts_moved || taps.any_moved()) && !converged;
