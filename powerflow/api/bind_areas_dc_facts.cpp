@@ -170,6 +170,7 @@ py::object two_terminal_dc(const Args& a) {
             }
             // Converter modes the solution does not model are refused for a line in service:
             // capacitor-commutated converters and converters controlled by an ac transformer.
+            if (d.mdc != 0 && !(d.delti >= 0.0 && d.delti < 1.0)) return pf::kInvalidValue;
             if (d.mdc != 0)
                 for (const pf::DcConverter* c : {&d.rectifier, &d.inverter}) {
                     if (c->xcap_ohm != 0.0) return pf::kInvalidValue;

@@ -191,6 +191,7 @@ class TestTwoTerminalLine:
         assert psspy.save(str(saved)) == 0
         assert psspy.two_terminal_dc_line_data("DC1", realar28=5.0) == 7  # capacitor-commutated
         assert psspy.two_terminal_dc_line_data("DC1", intgar8=1, intgar9=2) == 6  # ac transformer control
+        assert psspy.two_terminal_dc_line_data("DC1", realar5=1.0) == 7  # a margin of the whole order
         assert psspy.two_terminal_dc_line_data("DC1", intgar1=0, realar28=5.0) == 0  # blocked: held as data
         # A case file may hold such a line: the solution names it and leaves it out.
         text = saved.read_text()
@@ -271,6 +272,24 @@ class TestVscLine:
         assert p1 == pytest.approx(-100.0 * current, abs=1e-3) and p2 == pytest.approx(50.0)
         assert q2 == pytest.approx(50.0 * math.tan(math.acos(0.95)), abs=1e-3)
         assert psspy.busdat(5, "PU")[1] == pytest.approx(1.0, abs=1e-6)
+
+    def test_converter_on_a_held_bus_and_a_line_left_out(self, psspy, tmp_path):
+        # Bus 2's plant holds its voltage: the converter there holds none and injects no Mvar.
+        _vsc_case(psspy, [(2, 2, 1, -20.0, 1.0, 0.0, 100.0, -100.0), (14, 1, 1, 300.0, 1.03, 0.0, 100.0, -100.0)])
+        progress = Progress(psspy, tmp_path)
+        assert progress.run("fnsl") is not None
+        lines = progress.lines()
+        assert ("fnsl VSC dc line 'VSC1' converter at bus 2: the bus voltage is held already, the converter holds "
+                "no voltage") in lines
+        line = [ln for ln in lines if "VSC dc line 'VSC1': Idc" in ln][-1]
+        assert "converter 1 -20.000 MW 0.000 Mvar" in line
+        assert psspy.busdat(2, "PU")[1] == pytest.approx(1.045) and psspy.busdat(14, "PU")[1] == pytest.approx(1.03)
+        # Both converters holding the dc voltage: nothing sets the power, the line is left out.
+        assert psspy.vsc_dc_converter_data("VSC1", 1, intgar1=1, realar1=300.0) == 0
+        assert progress.run("fnsl") is not None
+        assert ("fnsl VSC dc line 'VSC1' not modelled (both converters hold the dc voltage, none sets the power), "
+                "left out of the solution") in progress.lines()
+        assert psspy.busdat(14, "PU")[1] != pytest.approx(1.03, abs=1e-4)  # nothing holds it now
 
     def test_refusals(self, psspy):
         _vsc_case(psspy, [(5, 2, 1, -20.0, 1.0, 0.0, 50.0, -50.0), (14, 1, 1, 300.0, 1.0, 0.0, 50.0, -50.0)])

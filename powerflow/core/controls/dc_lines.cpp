@@ -33,6 +33,13 @@ std::string state_text(const LccOperatingPoint& op, const TwoTerminalDcLine& lin
     return text;
 }
 
+// Reactive power (Mvar) a converter holding power factor ACSET injects beside active power p_mw.
+double power_factor_q(const VscConverter& c, double p_mw) {
+    if (c.mode != 2) return 0.0;
+    const double q = std::abs(p_mw) * std::tan(std::acos(std::abs(c.acset)));
+    return c.acset < 0.0 ? -q : q;
+}
+
 }  // namespace
 
 void DcLines::build(const Network& net, const DerivedProblem& d, bool adjust_taps, const std::string& name,
@@ -46,24 +53,26 @@ void DcLines::build(const Network& net, const DerivedProblem& d, bool adjust_tap
         const auto index = net.bus_index.find(number);
         return index ? d.problem_bus[*index] : -1;
     };
-    auto left_out = [&](const std::string& device, const std::string& why) {
+    // Whether a line's data can be solved; when not, says why it is left out.
+    auto modelled = [&](const std::string& device, const std::string& why) {
+        if (why.empty()) return true;
         say(name + " " + device + " not modelled (" + why + "), left out of the solution");
+        return false;
+    };
+    auto bus_out = [&](const std::string& device) {
+        say(name + " " + device + ": a converter bus is not in service, the line carries nothing");
     };
     for (std::size_t l = 0; l < net.two_terminal_dc_lines.size(); ++l) {
         const TwoTerminalDcLine& line = net.two_terminal_dc_lines[l];
         if (line.mdc == 0) continue;
         const std::string device = "two-terminal dc line '" + line.name + "'";
-        if (const std::string why = lcc_unsupported(line); !why.empty()) {
-            left_out(device, why);
-            continue;
-        }
+        if (!modelled(device, lcc_unsupported(line))) continue;
         Lcc lcc;
         lcc.line = l;
         lcc.rectifier = pb(line.rectifier.bus);
         lcc.inverter = pb(line.inverter.bus);
         if (lcc.rectifier < 0 || lcc.inverter < 0) {
-            say(format("%s %s: a converter bus is not in service, the line carries nothing", name.c_str(),
-                       device.c_str()));
+            bus_out(device);
             continue;
         }
         lcc.taps.tap_r = line.rectifier.tap;
@@ -74,10 +83,7 @@ void DcLines::build(const Network& net, const DerivedProblem& d, bool adjust_tap
         const VscDcLine& line = net.vsc_dc_lines[l];
         if (line.mdc == 0) continue;
         const std::string device = "VSC dc line '" + line.name + "'";
-        if (const std::string why = vsc_unsupported(line); !why.empty()) {
-            left_out(device, why);
-            continue;
-        }
+        if (!modelled(device, vsc_unsupported(line))) continue;
         const VscConverter& a = line.converters[0];
         const VscConverter& b = line.converters[1];
         if (a.bus == 0 || b.bus == 0 || a.type == 0 || b.type == 0) continue;  // a converter out: no flow
@@ -89,8 +95,7 @@ void DcLines::build(const Network& net, const DerivedProblem& d, bool adjust_tap
             if (vsc.bus[k] >= 0) vsc.base_kv[k] = net.buses[d.network_bus[vsc.bus[k]]].base_kv;
         }
         if (vsc.bus[0] < 0 || vsc.bus[1] < 0) {
-            say(format("%s %s: a converter bus is not in service, the line carries nothing", name.c_str(),
-                       device.c_str()));
+            bus_out(device);
             continue;
         }
         for (const ConverterControl& cc : d.converter_controls)
@@ -148,10 +153,7 @@ bool DcLines::update(AcProblem& p, const Eigen::VectorXcd& v, Eigen::VectorXcd& 
                     // beyond its constant-power and constant-current parts.
                     vsc.q_mvar[k] = (s_inj[b].imag() - (s_power[b] - p.s_current[b] * v_pu[k]).imag()) * base;
                 } else {
-                    const VscConverter& c = line.converters[k];
-                    vsc.q_mvar[k] = c.mode == 2 ? std::abs(vsc.p_mw[k]) * std::tan(std::acos(std::abs(c.acset))) *
-                                                      (c.acset < 0.0 ? -1.0 : 1.0)
-                                                : 0.0;
+                    vsc.q_mvar[k] = power_factor_q(line.converters[k], vsc.p_mw[k]);
                 }
                 s_mva[k] = std::hypot(vsc.p_mw[k], vsc.q_mvar[k]);
             }
@@ -167,9 +169,7 @@ bool DcLines::update(AcProblem& p, const Eigen::VectorXcd& v, Eigen::VectorXcd& 
                 vsc.vdc_kv[k] = flows.vdc_kv[k];
                 const VscConverter& c = line.converters[k];
                 if (vsc.control[k] < 0) {
-                    if (c.mode == 2)
-                        vsc.q_mvar[k] = std::abs(vsc.p_mw[k]) * std::tan(std::acos(std::abs(c.acset))) *
-                                        (c.acset < 0.0 ? -1.0 : 1.0);
+                    vsc.q_mvar[k] = power_factor_q(c, vsc.p_mw[k]);
                     next[vsc.bus[k]] += Complex(vsc.p_mw[k], vsc.q_mvar[k]) / base;
                 } else {
                     next[vsc.bus[k]] += Complex(vsc.p_mw[k], 0.0) / base;

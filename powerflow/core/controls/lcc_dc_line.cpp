@@ -182,6 +182,7 @@ std::string lcc_unsupported(const TwoTerminalDcLine& line) {
         if (!(c->ebas_kv > 0.0) || !(c->tr > 0.0) || !(c->tap > 0.0)) return std::string(end) + " has no base voltage or ratio";
     }
     if (!(line.vschd_kv > 0.0)) return "no scheduled dc voltage";
+    if (!(line.delti >= 0.0 && line.delti < 1.0)) return "current margin DELTI outside 0..1";
     return {};
 }
 
