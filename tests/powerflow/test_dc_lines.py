@@ -231,12 +231,17 @@ def _pandapower_dcline(net, p_mw, loss_mw, vm_from, vm_to, max_q):
 
 
 class TestVscLine:
-    @pytest.mark.parametrize("max_q, vm_from, vm_to", [(100.0, 1.01, 1.03), (5.0, 1.03, 1.06)],
-                             ids=["regulating", "at-limit"])
-    def test_matches_pandapower_dcline(self, psspy, max_q, vm_from, vm_to):
+    @pytest.mark.parametrize("max_q, smax, vm_from, vm_to", [(100.0, 0.0, 1.01, 1.03), (5.0, 0.0, 1.03, 1.06),
+                                                             (100.0, math.hypot(20.0, 5.0), 1.03, 1.06)],
+                             ids=["regulating", "at-limit", "at-rating"])
+    def test_matches_pandapower_dcline(self, psspy, max_q, smax, vm_from, vm_to):
         # Converter 1 draws 20 MW at bus 5; converter 2 holds 300 kV; 0.5 MW loss in each.
+        # A rating of hypot(20, 5) MVA leaves converter 1 the 5 Mvar pandapower's limit gives.
         net = _vsc_case(psspy, [(5, 2, 1, -20.0, vm_from, 500.0, max_q, -max_q),
                                 (14, 1, 1, 300.0, vm_to, 500.0, max_q, -max_q)])
+        _ok(psspy.vsc_dc_converter_data("VSC1", 1, realar6=smax))
+        if smax:
+            max_q = 5.0
         _pandapower_dcline(net, 20.0, 1.0, vm_from, vm_to, max_q)
         bus_of = {n: n - 1 for n in range(1, 15)}
         assert psspy.solution_parameters_4(realar1=1e-6) == 0
