@@ -185,6 +185,28 @@ class TestTwoTerminalLine:
         # The current of the power order at the scheduled voltage, less the margin.
         assert op["id"] == pytest.approx(0.9 * 200.0 / 500.0 * 1000, rel=1e-6)
 
+    def test_parallel_to_a_meshed_network_from_a_flat_start_then_solved_again_unchanged(self, psspy, tmp_path):
+        """pandapower's case118 with a 150 MW line from bus 12 to bus 75 (138 kV), solved by rsol
+        from a flat start with taps, dc taps and shunts adjusting; fnsl then finds it solved."""
+        pandapower_cases = pytest.importorskip("helpers.pandapower_cases", reason="pandapower builds case118")
+        ppc, _, _ = pandapower_cases.solve_reference(pandapower_cases.standard_network("case118"))
+        pandapower_cases.build_in_engine(psspy, ppc)
+        r, i = RECTIFIER, INVERTER
+        _ok(psspy.two_terminal_dc_line_data(
+            "DC1", intgar1=1, intgar2=12, intgar3=2, intgar4=75, intgar5=2, realar1=150.0, realar2=500.0,
+            realar4=5.0, realar5=0.1, realar8=r["amax"], realar9=r["amin"], realar10=r["rc"], realar11=r["xc"],
+            realar12=138.0, realar13=r["tr"] * 345 / 138, realar18=i["amax"], realar19=i["amin"], realar20=i["rc"],
+            realar21=i["xc"], realar22=138.0, realar23=i["tr"] * 345 / 138))
+        progress = Progress(psspy, tmp_path)
+        assert progress.run("rsol", options1=1, options4=1, options5=1, options6=1, options7=2) is not None
+        op = operating_point(progress.lines())
+        assert op["vdr"] * op["id"] / 1000 == pytest.approx(150.0, rel=1e-5)
+        assert 5.0 <= op["alpha"] <= 20.0 and 18.0 <= op["gamma"] <= 25.0
+        # The case keeps the taps and voltages the solution found: nothing moves again.
+        assert progress.run("fnsl", options4=1) == 0
+        assert not any("->" in line for line in progress.lines())
+        assert operating_point(progress.lines()) == op
+
     def test_modes_not_modelled_are_refused_and_named_when_read(self, psspy, tmp_path):
         build_two_systems(psspy)
         saved = tmp_path / "dc.sav"

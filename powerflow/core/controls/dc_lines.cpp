@@ -198,7 +198,7 @@ void DcLines::report(const std::string& name, const Lines& say) const {
     for (const Lcc& lcc : lcc_) {
         const LccOperatingPoint& op = lcc.op;
         const auto& line = network_->two_terminal_dc_lines[lcc.line];
-        say(format("%s two-terminal dc line '%s': Id %.2f A, Vdr %.3f kV, Vdi %.3f kV, alpha %.3f deg, gamma %.3f deg, "
+        say(format("%s two-terminal dc line '%s': Id %.3f A, Vdr %.3f kV, Vdi %.3f kV, alpha %.3f deg, gamma %.3f deg, "
                    "taps %.5f/%.5f, rectifier %.3f MW %.3f Mvar, inverter %.3f MW %.3f Mvar",
                    name.c_str(), line.name.c_str(), op.id_ka * 1000.0, op.vdr_kv, op.vdi_kv, op.alpha_deg, op.gamma_deg,
                    op.tap_r, op.tap_i, op.pr_mw, op.qr_mvar, op.pi_mw, op.qi_mvar));
