@@ -403,6 +403,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     DcLines dc_lines;
     dc_lines.build(net, derived, opt.dc_taps, name, say);
     dc_lines.update(p, v_held, s_power0, settings.tolerance_pu, name, say);
+    p.s_power = s_power0;  // the held state is judged with the dc lines' injections
 
     // The best state met so far, by its largest mismatch; the held state first, so that a
     // failed solution never leaves the case worse than it found it.
