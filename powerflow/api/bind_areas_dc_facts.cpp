@@ -170,6 +170,14 @@ py::object two_terminal_dc(const Args& a) {
                 if (!normal) return pf::kInvalidIdentifier;
                 *id = *normal;
             }
+            // Converter modes the solution does not model are refused for a line in service:
+            // capacitor-commutated converters and converters controlled by an ac transformer.
+            if (d.mdc != 0 && !(d.delti >= 0.0 && d.delti < 1.0)) return pf::kInvalidValue;
+            if (d.mdc != 0)
+                for (const pf::DcConverter* c : {&d.rectifier, &d.inverter}) {
+                    if (c->xcap_ohm != 0.0) return pf::kInvalidValue;
+                    if (c->if_bus != 0 || c->it_bus != 0) return pf::kInvalidCode;
+                }
             return pf::kOk;
         }));
 }
@@ -198,6 +206,7 @@ py::object vsc_dc_line(const Args& a) {
             for (const pf::Ownership& o : d.owners)
                 if (o.owner < 0 || o.owner > 9999 || !std::isfinite(o.fraction) || o.fraction < 0.0)
                     return pf::kInvalidValue;
+            ++wc.network.structure_revision;  // the solution's voltage controls include the converters'
             return pf::kOk;
         }));
 }
@@ -226,7 +235,12 @@ py::object vsc_converter(const Args& a) {
         for (double* v : reals)
             if (!std::isfinite(*v)) return py::int_(pf::kInvalidValue);
         if (c.minq_mvar > c.maxq_mvar) return py::int_(pf::kInvalidValue);
+        if (c.mode == 2 && !(std::abs(c.acset) > 0.0 && std::abs(c.acset) <= 1.0)) return py::int_(pf::kInvalidValue);
+        // A line needs one converter holding the dc voltage: two setting their power are refused.
+        const pf::VscConverter& other = line.converters[2 - which];
+        if (c.type == 2 && other.type == 2 && c.bus != 0 && other.bus != 0) return py::int_(pf::kInvalidCode);
         line.converters[which - 1] = c;
+        ++wc.network.structure_revision;  // the solution's voltage controls include the converters'
         return py::int_(pf::kOk);
     }
     return py::int_(pf::kElementNotFound);

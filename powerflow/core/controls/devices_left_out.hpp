@@ -1,5 +1,6 @@
-// Equipment a case holds that the solution does not model: dc lines and GNE devices. The solution names each in a progress line, so that nothing a case holds is
-// dropped silently.
+// Equipment a case holds that the solution does not model: multi-terminal dc lines, GNE
+// devices and FACTS devices in a mode the solution has no model for. The solution names each in a progress line, so that nothing a case holds is dropped
+// silently. (Two-terminal and VSC dc lines the solution cannot use are named by DcLines.)
 #pragma once
 
 #include "core/network.hpp"

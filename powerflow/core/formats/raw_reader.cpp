@@ -8,7 +8,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "core/controls/facts_devices.hpp"
 #include "core/error_codes.hpp"
 #include "core/formats/raw_format.hpp"
 #include "core/formats/raw_layouts.hpp"
@@ -848,10 +847,6 @@ void RawCaseReader::read_facts() {
     facts_fields(f, d);
     f.finish();
     if (d.name.empty()) f.fail("the device needs a name");
-    if (check_facts_mode(d) != kOk)
-        f.fail("FACTS device mode " + std::to_string(d.mode) +
-               (d.to_bus == 0 ? " is not a mode of a device without a series element (0 or 1)"
-                              : " is not modelled (0 out, 1 set flow, 2 bypassed, 3 constant impedance)"));
     existing_bus(d.from_bus, "FACTS device", "bus I");
     optional_bus(d.to_bus, "FACTS device", "bus J");
     optional_bus(d.fcreg, "FACTS device", "regulated bus");

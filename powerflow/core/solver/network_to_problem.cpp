@@ -1,6 +1,7 @@
 #include "core/solver/network_to_problem.hpp"
 
 #include "core/controls/facts_devices.hpp"
+#include "core/controls/vsc_dc_line.hpp"
 #include "core/solver/branch_model.hpp"
 
 #include "core/transformer_values.hpp"
@@ -465,6 +466,8 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
             for (int m : c.regulating) p.s_power[c.gen] += Complex(0.0, net.machines[m].qg_mvar) / sbase;
         }
     }
+    // VSC converters holding an ac voltage, on the buses the machines left free.
+    add_vsc_voltage_controls(net, d, held, supplying);
 
     // FACTS shunt elements hold voltages where no machine does; set flows become injections.
     add_facts_devices(net, d, held, supplying);

@@ -33,6 +33,15 @@ struct StarStart {
     std::vector<std::pair<int, Complex>> windings;
 };
 
+// A voltage control of the problem held by a VSC converter: converter `converter` (0 or 1) of
+// Network::vsc_dc_lines[line] holds problem.controls[control] (-1: the converter's bus was
+// already held, it holds no voltage).
+struct ConverterControl {
+    int line = -1;
+    int converter = -1;
+    int control = -1;
+};
+
 struct DerivedProblem {
     AcProblem problem;
     std::vector<int> network_bus;   // problem index -> index into Network::buses
@@ -48,6 +57,9 @@ struct DerivedProblem {
     std::vector<std::vector<int>> control_machines;
     std::vector<int> shunt_of_control;                 // index into Network::switched_shunts
     std::vector<MergedStar> merged_stars;
+    // Voltage controls held by dc converters; control_machines is empty for them.
+    std::vector<ConverterControl> converter_controls;
+    std::vector<ConverterControl> converters_not_holding;
     std::vector<StarStart> star_starts;
     FactsProblem facts;  // FACTS shunt elements (among the controls) and set flows
 };

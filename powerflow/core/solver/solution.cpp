@@ -1,6 +1,7 @@
 #include "core/solver/solution.hpp"
 
 #include "core/controls/area_interchange.hpp"
+#include "core/controls/dc_lines.hpp"
 #include "core/controls/devices_left_out.hpp"
 #include "core/controls/facts_devices.hpp"
 #include "core/solver/network_to_problem.hpp"
@@ -379,7 +380,8 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     settings.v_ceiling_pu = opt.v_ceiling_pu;
     const bool limits_apply = settings.var_limit_iteration >= 0;
 
-    // Scheduled injections; area interchange control moves its slack buses' share in it.
+    // Scheduled injections: area interchange control moves its slack buses' share in them, and
+    // they carry the dc lines' converter injections on top of the case's own.
     Eigen::VectorXcd s_power0 = p.s_power;
     const Eigen::VectorXcd s_current0 = p.s_current;
     bool shunts_moved = false;
@@ -405,6 +407,10 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     const std::vector<ControlState> held_states =
         limits_apply ? recognised_control_states(derived, net) : std::vector<ControlState>(p.controls.size());
     const Eigen::VectorXcd v_held = present_voltages(p, held_states, false);
+    DcLines dc_lines;
+    dc_lines.build(net, derived, opt.dc_taps, name, say);
+    dc_lines.update(p, v_held, s_power0, settings.tolerance_pu, name, say);
+    p.s_power = s_power0;  // the held state is judged with the dc lines' injections
 
     // The best state met so far, by its largest mismatch; the held state first, so that a
     // failed solution never leaves the case worse than it found it.
@@ -469,13 +475,14 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
                 const int taps_moved = taps.adjust(p, v, name, say);
                 const int areas_moved = areas.adjust(net, derived, p, s_power0, v, name, say);
                 const int facts_moved = facts.adjust(net, derived, s_power0, v, newton_.control_states(), name, say);
+                const bool dc_moved = dc_lines.update(p, v, s_power0, settings.tolerance_pu, name, say);
                 if (taps_moved > 0) {
                     v_adjusted = v;
                     states_adjusted = newton_.control_states();
                 } else {
                     v_adjusted.resize(0);
                 }
-                if (shunts || taps_moved > 0 || areas_moved > 0 || facts_moved > 0) {
+                if (shunts || taps_moved > 0 || areas_moved > 0 || facts_moved > 0 || dc_moved) {
                     // The next run starts where this one ended, control states included.
                     states = newton_.control_states();
                     use_states = true;
@@ -599,8 +606,12 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
                 net.switched_shunts[derived.shunt_of_control[c]].binit_mvar = p.shunt_controls[c].b_present_pu * base;
             taps.write_back(net);
             areas.write_back(net);
+            dc_lines.write_back(net);
+            dc_lines.report(name, say);
         }
     }
+    // The dc lines' injections are worked out afresh by every solution; the problem keeps the rest.
+    if (!dc_lines.empty()) p.s_power -= dc_lines.applied();
     // Shunt steps or tap settings kept in the admittance matrix but not in the case: derive
     // afresh next time.
     const bool drop_derived =
