@@ -76,7 +76,8 @@ def test_every_section_is_held_and_reaches_the_tables(psspy, caspy, tmp_path, ca
     assert (case.pssvsc["BUS1"], case.pssvsc["BUS2"]) == ((2,), (4,))
     assert case.pssfac["FRMBUS"] == (4, 2) and case.pssfac["TOBUS"] == (0, 3)
     assert case.pssmsl["DUMBUS"] == [[5, 0, 0, 0, 0, 0, 0, 0, 0]]
-    assert case.pssgne["BUSES"] == ([4],)
+    # Columns of bus lists are lists of lists, the shape renumbering maps element by element.
+    assert case.pssgne["BUSES"] == [[4]] and case.pssmdc["CNVBUS"] == [[1, 3]] and case.pssmdc["DCBUS"] == [[1, 3]]
 
 
 def test_version_35_data_kept_in_35_and_reported_in_33(psspy, tmp_path, capsys):
