@@ -398,11 +398,11 @@ private:
                 f.end();
                 continue;
             }
-            // Four points to a line, the end point 0, 0, 0 after the last one on its line
-            // (other readers take the end point only there).
+            // Six points to a line, the end point 0, 0, 0 after the last one on its line:
+            // other readers take a line of fewer points as the table's last line.
             std::size_t on_line = 0;
             for (const CorrectionPoint& p : table.points) {
-                if (on_line == 4) {
+                if (on_line == 6) {
                     f.end();
                     on_line = 0;
                 }
