@@ -32,8 +32,9 @@ def _ok(result):
 
 def save_plant_with_devices(psspy, path):
     """The solar plant on buses 201, 105 and 1003, a dummy bus 1004 between 201 and 105, a
-    two-terminal and a VSC dc line, a shunt and a series FACTS device, a GNE device, then a
-    multi-section line grouping and a substation written into the file."""
+    two-terminal and a VSC dc line, a shunt and a series FACTS device, bus 201 as the area's
+    slack bus, then a GNE device, a multi-section line grouping and a substation written into
+    the file."""
     _ok(psspy.psseinit(buses=1000))
     engine_cases.build_solar_plant(psspy, poi_bus=POI, buses=(HV, COLLECTOR, INVERTER))
     _ok(psspy.bus_data_4(DUMMY, 0, [1, 1, 1, 1], [34.5, 1.0, 0.0, 1.1, 0.9, 1.1, 0.9], "DUMMY"))
@@ -46,6 +47,7 @@ def save_plant_with_devices(psspy, path):
     _ok(psspy.vsc_dc_converter_data("VSC1", 2, ibus=INVERTER, intgar1=2, realar1=-10.0))
     _ok(psspy.facts_data("SVC1", ibus=HV, jbus=0, intgar4=COLLECTOR))
     _ok(psspy.facts_data("UPFC1", ibus=COLLECTOR, jbus=HV, realar1=5.0))
+    _ok(psspy.area_data(1, intgar1=HV, arname="PLANT"))
     _ok(psspy.save(path))
     with open(path) as stream:
         text = stream.read()
@@ -58,8 +60,8 @@ def save_plant_with_devices(psspy, path):
     return path
 
 
-# (table, column) -> how a row's bus numbers are listed in it
-DEVICE_COLUMNS = {("pss2dc", "RECBUS"), ("pss2dc", "INVBUS"), ("pss2dc", "CTLBUS"), ("pssvsc", "BUS1"),
+# Columns naming buses in the records beyond the element tables
+DEVICE_COLUMNS = {("pssare", "ISW"), ("pss2dc", "RECBUS"), ("pss2dc", "INVBUS"), ("pss2dc", "CTLBUS"), ("pssvsc", "BUS1"),
                   ("pssvsc", "BUS2"), ("pssvsc", "VSREG"), ("pssfac", "FRMBUS"), ("pssfac", "TOBUS"),
                   ("pssfac", "FCREG"), ("pssmsl", "FRMBUS"), ("pssmsl", "TOBUS"), ("pssmsl", "DUMBUS"),
                   ("pssmsl", "METBUS"), ("pssgne", "BUSES"), ("psssub", "NUM")}
@@ -106,6 +108,7 @@ def test_device_buses_follow_the_renumbering_through_a_run(tmp_path, psspy, casp
     assert case.pssmsl["DUMBUS"] == [[DUMMY] + [0] * 8]
     assert case.pssgne["BUSES"] == [[new_hv, INVERTER]]
     assert case.psssub["NUM"] == (new_hv, new_collector)
+    assert case.pssare["ISW"] == (new_hv,)
     # Every bus a device names is a bus of the renumbered case; no old number is left.
     buses = set(case.pssbus["NUM"])
     for table, column in DEVICE_COLUMNS:

@@ -329,7 +329,7 @@ def test_switching_devices_are_held_written_back_and_become_lines_in_version_33(
     assert ("6 buses, 2 loads, 1 fixed shunt, 2 machines, 3 branches, 2 system switching devices, 1 transformer, "
             "1 switched shunt, 1 induction machine, 2 areas, 2 zones, 2 owners, 1 inter-area transfer, "
             "2 impedance correction tables, 1 multi-section line, 1 two-terminal dc line, 1 VSC dc line, "
-            "1 multi-terminal dc line, 2 FACTS devices, 1 GNE device, 1 substation") in out
+            "1 multi-terminal dc line, 2 FACTS devices, 1 GNE device, 1 substation, 8 system-wide data records\n") in out
     saved = _saved(psspy, tmp_path / "held.sav").decode()
     devices = saved[saved.index("BEGIN SYSTEM SWITCHING DEVICE DATA\n"):saved.index("0 / END OF SYSTEM SWITCHING")]
     assert devices.splitlines()[1:] == [

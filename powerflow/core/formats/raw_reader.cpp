@@ -980,6 +980,7 @@ std::string record_summary(const Network& net) {
     add(net.facts_devices.size(), "FACTS device", "FACTS devices");
     add(net.gne_devices.size(), "GNE device", "GNE devices");
     add(net.substations.size(), "substation", "substations");
+    add(net.system_wide.size(), "system-wide data record", "system-wide data records");
     return text;
 }
 
