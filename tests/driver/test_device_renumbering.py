@@ -13,7 +13,7 @@ from gridfold.gridfold_main import run_integration
 from helpers import engine_cases
 from helpers.workbooks import study_workbook
 
-HV, COLLECTOR, INVERTER, DUMMY = 201, 105, 1003, 1004  # 201 and 105 are main-case buses
+HV, COLLECTOR, INVERTER, DUMMY = 201, 105, 1003, 102  # all but 1003 are main-case buses
 POI = 104
 
 MULTI_SECTION = f"{HV},{COLLECTOR},'&1',1,{DUMMY}\n"
@@ -31,7 +31,7 @@ def _ok(result):
 
 
 def save_plant_with_devices(psspy, path):
-    """The solar plant on buses 201, 105 and 1003, a dummy bus 1004 between 201 and 105, a
+    """The solar plant on buses 201, 105 and 1003, a dummy bus 102 between 201 and 105, a
     two-terminal and a VSC dc line, a shunt and a series FACTS device, bus 201 as the area's
     slack bus, then a GNE device, a multi-section line grouping and a substation written into
     the file."""
@@ -95,8 +95,8 @@ def test_device_buses_follow_the_renumbering_through_a_run(tmp_path, psspy, casp
     run_integration(os.fspath(tmp_path), workbook)
 
     [(case, mapping)] = handed_on
-    assert mapping == {COLLECTOR: 900000, HV: 900001}  # bus table order
-    new_hv, new_collector = mapping[HV], mapping[COLLECTOR]
+    assert mapping == {DUMMY: 900000, COLLECTOR: 900001, HV: 900002}  # bus table order
+    new_hv, new_collector, new_dummy = mapping[HV], mapping[COLLECTOR], mapping[DUMMY]
     assert (case.pss2dc["RECBUS"], case.pss2dc["INVBUS"]) == ((new_collector,), (new_hv,))
     assert case.pss2dc["CTLBUS"] == [[INVERTER, 0, 0, 0, 0, 0]]
     assert (case.pssvsc["BUS1"], case.pssvsc["BUS2"], case.pssvsc["VSREG"]) == ((new_hv,), (INVERTER,),
@@ -105,7 +105,7 @@ def test_device_buses_follow_the_renumbering_through_a_run(tmp_path, psspy, casp
     assert case.pssfac["FCREG"] == (new_collector, 0)
     assert (case.pssmsl["FRMBUS"], case.pssmsl["TOBUS"], case.pssmsl["METBUS"]) == ((new_hv,), (new_collector,),
                                                                                     (new_hv,))
-    assert case.pssmsl["DUMBUS"] == [[DUMMY] + [0] * 8]
+    assert case.pssmsl["DUMBUS"] == [[new_dummy] + [0] * 8]
     assert case.pssgne["BUSES"] == [[new_hv, INVERTER]]
     assert case.psssub["NUM"] == (new_hv, new_collector)
     assert case.pssare["ISW"] == (new_hv,)
