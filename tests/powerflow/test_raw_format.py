@@ -287,19 +287,21 @@ def _without(text, section):
 @pytest.mark.parametrize("path", [EVERY_SECTION_V33, EVERY_SECTION_V35], ids=lambda p: p.name)
 def test_pypowsybl_solves_the_exports_as_it_solves_the_original(psspy, tmp_path, path):
     """Cases with two-terminal and VSC dc lines, FACTS devices, a GNE device and (version 35)
-    substations: pypowsybl reads the engine's RAW 33 and 35 exports and its load flow on them
-    agrees with its load flow on the original. pypowsybl reads GNE records with real and
-    integer data but not all three kinds, so the copy's GNE device has no text data; it does
-    not take a substation's partial node data and leaves version 35 switching devices out of
-    its network (version 33 carries them as lines), so the copy has neither."""
+    system-wide data, switching devices, a node-breaker substation, node numbers and complex
+    impedance corrections: pypowsybl reads the engine's RAW 33 and 35 exports and its load
+    flow on them agrees with its load flow on the original.
+
+    pypowsybl reads GNE records with real and integer data but not all three kinds, so the
+    copy's GNE device has no text data. It leaves version 35 switching devices outside a
+    substation out of its network, where version 33 carries them as lines: the version 33
+    export is compared with a copy without switching devices and substation."""
     pypowsybl = pytest.importorskip("pypowsybl")
     text = path.read_text().replace("'GNE1','MYMODEL',1,4,2,1,1\n1,1,1\n0.5,1.5\n7\n'X'\n",
                                     "'GNE1','MYMODEL',1,4,2,1,0\n1,1,1\n0.5,1.5\n7\n")
     assert "'GNE1','MYMODEL',1,4,2,1,0" in text
+    originals = {"35": text, "33": text}
     if "BEGIN SUBSTATION DATA" in text:
-        text = _without(_without(text, "SUBSTATION"), "SYSTEM SWITCHING DEVICE")
-    original = tmp_path / "original.raw"
-    original.write_text(text)
+        originals["33"] = _without(_without(text, "SUBSTATION"), "SYSTEM SWITCHING DEVICE")
 
     def solved_voltages(path):
         network = pypowsybl.network.load(os.fspath(path))
@@ -307,15 +309,18 @@ def test_pypowsybl_solves_the_exports_as_it_solves_the_original(psspy, tmp_path,
         assert len(network.get_static_var_compensators()) == 1
         result = pypowsybl.loadflow.run_ac(network)
         assert result[0].status == pypowsybl.loadflow.ComponentStatus.CONVERGED
-        return network.get_buses()[["v_mag", "v_angle"]].sort_index()
+        return len(network.get_switches()), network.get_buses()[["v_mag", "v_angle"]].sort_index()
 
-    reference = solved_voltages(original)
-    assert psspy.read(0, os.fspath(original)) == 0
-    for version in ("33", "35"):
+    for version, original_text in originals.items():
+        original = tmp_path / f"original{version}.raw"
+        original.write_text(original_text)
+        switches, reference = solved_voltages(original)
+        assert switches == (1 if "BREAKER 1" in original_text else 0)  # the substation's breaker
+        assert psspy.read(0, os.fspath(original)) == 0
         export = tmp_path / f"export{version}.raw"
         _written(psspy, version, export)
-        ours = solved_voltages(export)
-        assert list(ours.index) == list(reference.index)
+        switches_read, ours = solved_voltages(export)
+        assert switches_read == switches and list(ours.index) == list(reference.index)
         assert ours["v_mag"].tolist() == pytest.approx(reference["v_mag"].tolist(), rel=1e-9)
         assert ours["v_angle"].tolist() == pytest.approx(reference["v_angle"].tolist(), abs=1e-7)
 
@@ -340,7 +345,7 @@ def test_switching_devices_are_held_written_back_and_become_lines_in_version_33(
     # The renumbering reaches a switching device through the line tables.
     case = caspy.Savecase(os.fspath(tmp_path / "held.sav"))
     assert (2, 6, "B1") in zip(case.pssbrn["FRMBUS"], case.pssbrn["TOBUS"], case.pssbrn["CKT"])
-    assert case.psssub["NUM"] == (2, 6) and case.psssub["SUBNUM"] == (1, 1)
+    assert case.psssub["NUM"] == (6, 6) and case.psssub["SUBNUM"] == (1, 1)
 
     # The version 33 case with a bus 6 joined to buses 2 and 5 by switching devices: version
     # 33 loses nothing else of it, so the solutions before and after must agree.
