@@ -507,7 +507,9 @@ void fill_case_tables(py::object target, const pf::Network& net) {
             .scalar("TOBUS", [&](auto r) { return at(r).to_bus; })
             .scalar("METBUS", [&](auto r) { return at(r).metbus; })
             .scalar("CKT", [&](auto r) { return at(r).ckt; })
-            .scalar("STAT", [&](auto r) { return at(r).status; });
+            .scalar("STAT", [&](auto r) { return at(r).status; })
+            // 0 for a line, else the type of the switching device the line stands for.
+            .scalar("STYPE", [&](auto r) { return at(r).stype; });
         return t.done();
     }());
     py::setattr(target, "psstrn", two_winding_table(net, two_winding));

@@ -342,9 +342,11 @@ def test_switching_devices_are_held_written_back_and_become_lines_in_version_33(
         "6,5,'D1',2e-04,800.0,800.0,800.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,1,0,2,3,'DISCONNECTOR 6-5'"]
     branches = saved[saved.index("BEGIN BRANCH DATA\n"):saved.index("0 / END OF BRANCH DATA")]
     assert "'B1'" not in branches and "'D1'" not in branches
-    # The renumbering reaches a switching device through the line tables.
+    # The renumbering reaches a switching device through the line tables, which tell its type.
     case = caspy.Savecase(os.fspath(tmp_path / "held.sav"))
-    assert (2, 6, "B1") in zip(case.pssbrn["FRMBUS"], case.pssbrn["TOBUS"], case.pssbrn["CKT"])
+    lines = zip(case.pssbrn["FRMBUS"], case.pssbrn["TOBUS"], case.pssbrn["CKT"], case.pssbrn["STYPE"])
+    assert {line[:3]: line[3] for line in lines} == {(1, 5, "1"): 0, (2, 3, "1"): 0, (5, 2, "1"): 0, (2, 6, "B1"): 2,
+                                                     (6, 5, "D1"): 3}
     assert case.psssub["NUM"] == (6, 6) and case.psssub["SUBNUM"] == (1, 1)
 
     # The version 33 case with a bus 6 joined to buses 2 and 5 by switching devices: version
