@@ -219,6 +219,30 @@ def test_dc_line_and_facts_data_calls(psspy, tmp_path):
         psspy.facts_data("STAT2", colour=1)
 
 
+def test_switching_device_data_call(psspy, tmp_path):
+    assert psspy.read(0, os.fspath(EVERY_SECTION_V35)) == 0
+    before = _saved(psspy, tmp_path / "before.sav")
+    # Refusals change nothing: a key a line holds, a type out of range, no reactance.
+    assert psspy.system_swd_data(2, 3, "1", intgar4=2) == 5
+    assert psspy.system_swd_data(1, 6, "B2", intgar4=0) == 6
+    assert psspy.system_swd_data(1, 6, "B2", realar1=0.0) == 7
+    assert _saved(psspy, tmp_path / "refused.sav") == before
+    with pytest.raises(TypeError):
+        psspy.system_swd_data(1, 6, "B2", realar2=1.0)
+
+    assert psspy.system_swd_data(6, 1, "B2", intgar2=0, intgar4=2, realar1=3e-4, ratings1=900.0,
+                                 namear="BREAKER 1-6") == 0
+    assert psspy.system_swd_data(5, 6, "D1", intgar1=0, intgar3=5) == 0  # the existing device, seen from J
+    saved = _saved(psspy, tmp_path / "after.sav").decode()
+    devices = saved[saved.index("BEGIN SYSTEM SWITCHING DEVICE DATA\n"):saved.index("0 / END OF SYSTEM SWITCHING")]
+    assert devices.splitlines()[1:] == [
+        "2,6,'B1',1e-04,1000.0,1100.0,1200.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,1,1,1,2,'BREAKER 2-6'",
+        "6,5,'D1',2e-04,800.0,800.0,800.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0,0,2,3,'DISCONNECTOR 6-5'",
+        "6,1,'B2',3e-04,900.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,1,0,1,2,'BREAKER 1-6'"]
+    assert psspy.case(os.fspath(tmp_path / "after.sav")) == 0
+    assert _saved(psspy, tmp_path / "again.sav").decode() == saved
+
+
 BUSES = [1, 2, 3, 4, 5]
 data_calls = st.one_of(
     st.builds(lambda bus, p, q, yq: ("load_data_6", (bus, "9"), {"realar1": p, "realar2": q, "realar6": yq}),
