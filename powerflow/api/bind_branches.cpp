@@ -28,11 +28,16 @@ void set_owners(const Args& a, pf::Owners& owners, int first_int, const std::str
     }
 }
 
-Signature branch_signature(const std::string& function) {
+// The key of a line or switching device: its two buses and circuit.
+Signature line_key(const std::string& function) {
     return Signature(function)
         .required_int("ibus", "from bus")
         .required_int("jbus", "to bus")
-        .text("ckt", std::string("1"), "circuit identifier")
+        .text("ckt", std::string("1"), "circuit identifier");
+}
+
+Signature branch_signature(const std::string& function) {
+    return line_key(function)
         .integers("intgar", {"ST status (1)", "METBUS metered end bus (ibus)", "O1 (from-bus owner)", "O2 (0)",
                              "O3 (0)", "O4 (0)"})
         .reals("realar", {"R pu (0)", "X pu (0.0001)", "B pu (0)", "GI pu (0)", "BI pu (0)", "GJ pu (0)",
@@ -65,10 +70,7 @@ py::object branch(const Args& a) {
 }
 
 Signature switching_device_signature() {
-    return Signature("system_swd_data")
-        .required_int("ibus", "from bus")
-        .required_int("jbus", "to bus")
-        .text("ckt", std::string("1"), "circuit identifier")
+    return line_key("system_swd_data")
         .integers("intgar", {"STAT status (1)", "NSTAT normal status (1)", "METBUS metered end bus (ibus)",
                              "STYPE 1 generic, 2 breaker, 3 disconnector (1)"})
         .reals("realar", {"X pu (0.0001)"})
