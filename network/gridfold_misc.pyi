@@ -6,6 +6,7 @@ BusNumber = int
 Record = tuple  # bus numbers followed by a circuit identifier
 
 bus_number_fields: list[tuple[str, str]]
+device_bus_number_fields: list[tuple[str, str]]  # areas, dc lines, FACTS and GNE devices: renumbered, not validated
 
 class BusNumberRangeExhausted(RuntimeError): ...
 

@@ -30,6 +30,18 @@ constexpr std::array<std::pair<const char*, const char*>, 30> kBusNumberFields{{
     {"castrn", "METBUS"},  {"castrn", "CONBUS"},
 }};
 
+// Bus numbers of the records that group the network or join it through converters: area
+// slack buses, dc-line converter and regulated buses, FACTS terminal and regulated buses,
+// GNE terminals. Renumbering follows them too, after the element tables, so that a small
+// case keeps every reference consistent. A case object without these tables (one read by
+// another engine) is left as it is: they are not part of the validation's walk.
+constexpr std::array<std::pair<const char*, const char*>, 14> kDeviceBusNumberFields{{
+    {"pssare", "ISW"},     {"pss2dc", "RECBUS"},  {"pss2dc", "INVBUS"},  {"pss2dc", "CTLBUS"},
+    {"pssvsc", "BUS1"},    {"pssvsc", "BUS2"},    {"pssvsc", "VSREG"},   {"pssmdc", "CNVBUS"},
+    {"pssmdc", "DCBUS"},   {"pssmdc", "VCONV"},   {"pssfac", "FRMBUS"},  {"pssfac", "TOBUS"},
+    {"pssfac", "FCREG"},   {"pssgne", "BUSES"},
+}};
+
 // The renumber map as a dict, whatever mapping the caller passed.
 py::dict as_dict(py::handle bus_renumber_map) {
     if (PyDict_Check(bus_renumber_map.ptr())) return py::reinterpret_borrow<py::dict>(bus_renumber_map);
@@ -221,6 +233,8 @@ py::tuple renumber_buses(py::object small_case, py::handle scbus, py::handle mcb
     py::print("Conflicting bus numbers found. Renumbering...");
     for (const auto& [section, field] : kBusNumberFields)
         small_case = renumber_field(bus_renumber_map, small_case, section, field);
+    for (const auto& [section, field] : kDeviceBusNumberFields)
+        small_case = renumber_field(bus_renumber_map, small_case, section, field);
     if (validate_bus_renumbering(small_case, bus_renumber_map))
         py::print("Bus numbers have been successfully renumbered.");
     else
@@ -295,6 +309,9 @@ void bind_renumbering(py::module_& m) {
     py::list fields;
     for (const auto& [section, field] : kBusNumberFields) fields.append(py::make_tuple(section, field));
     m.attr("bus_number_fields") = fields;
+    py::list device_fields;
+    for (const auto& [section, field] : kDeviceBusNumberFields) device_fields.append(py::make_tuple(section, field));
+    m.attr("device_bus_number_fields") = device_fields;
 
     py::register_exception<BusNumberRangeExhausted>(m, "BusNumberRangeExhausted", PyExc_RuntimeError);
 

@@ -28,11 +28,16 @@ void set_owners(const Args& a, pf::Owners& owners, int first_int, const std::str
     }
 }
 
-Signature branch_signature(const std::string& function) {
+// The key of a line or switching device: its two buses and circuit.
+Signature line_key(const std::string& function) {
     return Signature(function)
         .required_int("ibus", "from bus")
         .required_int("jbus", "to bus")
-        .text("ckt", std::string("1"), "circuit identifier")
+        .text("ckt", std::string("1"), "circuit identifier");
+}
+
+Signature branch_signature(const std::string& function) {
+    return line_key(function)
         .integers("intgar", {"ST status (1)", "METBUS metered end bus (ibus)", "O1 (from-bus owner)", "O2 (0)",
                              "O3 (0)", "O4 (0)"})
         .reals("realar", {"R pu (0)", "X pu (0.0001)", "B pu (0)", "GI pu (0)", "BI pu (0)", "GJ pu (0)",
@@ -62,6 +67,39 @@ py::object branch(const Args& a) {
     };
     return py::int_(pf::set_branch(wc.network, a.integer32("ibus"), a.integer32("jbus"), a.text("ckt"),
                                    pf::EditMode::kCreateOrChange, apply));
+}
+
+Signature switching_device_signature() {
+    return line_key("system_swd_data")
+        .integers("intgar", {"STAT status (1)", "NSTAT normal status (1)", "METBUS metered end bus (ibus)",
+                             "STYPE 1 generic, 2 breaker, 3 disconnector (1)"})
+        .reals("realar", {"X pu (0.0001)"})
+        .reals("ratings", kRatingDocs)
+        .text("namear", std::nullopt, "device name ('')")
+        .reports_errors();
+}
+
+// A system switching device is a line of its reactance marked with its type. A key held by
+// a plain line is refused, so that the call never turns a line into a device.
+py::object switching_device(const Args& a) {
+    auto& wc = pf::working_case();
+    if (!wc.initialised) return py::int_(pf::kNotInitialised);
+    const int i = a.integer32("ibus"), j = a.integer32("jbus");
+    if (auto index = pf::find_branch(wc.network, i, j, a.text("ckt"));
+        index && !wc.network.branches[*index].switching_device())
+        return py::int_(pf::kDuplicate);
+    if (a.has("intgar4") && (a.integer("intgar4") < 1 || a.integer("intgar4") > 3)) return py::int_(pf::kInvalidCode);
+    auto apply = [&a](pf::Branch& b) {
+        if (!b.switching_device()) b.stype = 1;
+        a.set("intgar1", b.status);
+        a.set("intgar2", b.nstat);
+        a.set("intgar3", b.metbus);
+        a.set("intgar4", b.stype);
+        a.set("realar1", b.x_pu);
+        set_ratings(a, b.ratings);
+        a.set("namear", b.name);
+    };
+    return py::int_(pf::set_branch(wc.network, i, j, a.text("ckt"), pf::EditMode::kCreateOrChange, apply));
 }
 
 Signature two_winding_signature() {
@@ -272,6 +310,8 @@ py::object winding(const Args& a) {
 void bind_branches(py::module_& m) {
     for (const char* name : {"branch_data_3", "branch_data_4"})
         define(m, branch_signature(name), branch, "Adds a line branch, or changes the values passed.");
+    define(m, switching_device_signature(), switching_device,
+           "Adds a system switching device (held as a line of its reactance), or changes the values passed.");
     define(m, two_winding_signature(), two_winding,
            "Adds a two-winding transformer, or changes the values passed. Returns (ierr, [R, X]): the "
            "impedance in per unit on the system base.");

@@ -63,6 +63,19 @@ public:
         dict_[key] = column;
         return *this;
     }
+    // One list per element, of the length `size_of` gives.
+    template <class Size, class F>
+    Table& lists(const char* key, Size size_of, F value_of) {
+        py::list column(rows_);
+        for (std::size_t r = 0; r < rows_; ++r) {
+            const std::size_t width = size_of(r);
+            py::list entry(width);
+            for (std::size_t k = 0; k < width; ++k) entry[k] = to_object(value_of(r, k));
+            column[r] = entry;
+        }
+        dict_[key] = column;
+        return *this;
+    }
     py::dict done() {
         dict_["IERR"] = 0;
         return dict_;
@@ -366,7 +379,6 @@ py::dict ac_branch_table(const pf::Network& net, const std::vector<std::size_t>&
     return t.done();
 }
 
-// The engine models no multi-section line groupings and no substations: tables without rows.
 // Multi-section line groupings; DUMBUS holds each grouping's dummy buses, padded with 0 to
 // nine, so that renumbering reaches them as a list of lists.
 py::dict multi_section_table(const pf::Network& net) {
@@ -407,6 +419,12 @@ void fill_grouping_tables(py::handle target, const pf::Network& net) {
                                       .scalar("MDC", [&](auto r) { return dc[r].mdc; })
                                       .scalar("RECBUS", [&](auto r) { return dc[r].rectifier.bus; })
                                       .scalar("INVBUS", [&](auto r) { return dc[r].inverter.bus; })
+                                      // IC, IF and IT of the rectifier, then of the inverter.
+                                      .nested("CTLBUS", 6,
+                                              [&](auto r, auto k) {
+                                                  const pf::DcConverter& c = k < 3 ? dc[r].rectifier : dc[r].inverter;
+                                                  return k % 3 == 0 ? c.ic : k % 3 == 1 ? c.if_bus : c.it_bus;
+                                              })
                                       .scalar("SETVL", [&](auto r) { return dc[r].setvl; })
                                       .scalar("RDC", [&](auto r) { return dc[r].rdc_ohm; })
                                       .done());
@@ -416,17 +434,18 @@ void fill_grouping_tables(py::handle target, const pf::Network& net) {
                                       .scalar("MDC", [&](auto r) { return vsc[r].mdc; })
                                       .scalar("BUS1", [&](auto r) { return vsc[r].converters[0].bus; })
                                       .scalar("BUS2", [&](auto r) { return vsc[r].converters[1].bus; })
+                                      .nested("VSREG", 2, [&](auto r, auto k) { return vsc[r].converters[k].vsreg; })
                                       .scalar("RDC", [&](auto r) { return vsc[r].rdc_ohm; })
                                       .done());
     const auto& mt = net.multi_terminal_dc_lines;
     py::setattr(target, "pssmdc", Table(mt.size())
                                       .scalar("NAME", [&](auto r) { return mt[r].name; })
                                       .scalar("MDC", [&](auto r) { return mt[r].mdc; })
-                                      .scalar("CNVBUS", [&](auto r) {
-                                          py::list buses;
-                                          for (const auto& c : mt[r].converters) buses.append(c.bus);
-                                          return buses;
-                                      })
+                                      .lists("CNVBUS", [&](auto r) { return mt[r].converters.size(); },
+                                             [&](auto r, auto k) { return mt[r].converters[k].bus; })
+                                      .lists("DCBUS", [&](auto r) { return mt[r].dc_buses.size(); },
+                                             [&](auto r, auto k) { return mt[r].dc_buses[k].ib; })
+                                      .nested("VCONV", 2, [&](auto r, auto k) { return k == 0 ? mt[r].vconv : mt[r].vconvn; })
                                       .done());
     const auto& facts = net.facts_devices;
     py::setattr(target, "pssfac", Table(facts.size())
@@ -440,15 +459,27 @@ void fill_grouping_tables(py::handle target, const pf::Network& net) {
     py::setattr(target, "pssgne", Table(gne.size())
                                       .scalar("NAME", [&](auto r) { return gne[r].name; })
                                       .scalar("MODEL", [&](auto r) { return gne[r].model; })
-                                      .scalar("BUSES", [&](auto r) { return py::cast(gne[r].buses); })
+                                      .lists("BUSES", [&](auto r) { return gne[r].buses.size(); },
+                                             [&](auto r, auto k) { return gne[r].buses[k]; })
                                       .done());
 }
 
-py::dict empty_table(std::initializer_list<const char*> keys) {
-    py::dict table;
-    for (const char* key : keys) table[key] = py::tuple();
-    table["IERR"] = 0;
-    return table;
+// Substation nodes, one row each, in file order: the bus a node belongs to (NUM), its
+// substation's number and name, and its node number within the substation.
+py::dict substation_node_table(const pf::Network& net) {
+    struct Row {
+        const pf::Substation* station;
+        const pf::SubstationNode* node;
+    };
+    std::vector<Row> rows;
+    for (const pf::Substation& s : net.substations)
+        for (const pf::SubstationNode& n : s.nodes) rows.push_back({&s, &n});
+    Table t(rows.size());
+    t.scalar("NUM", [&](auto r) { return rows[r].node->bus; })
+        .scalar("NAME", [&](auto r) { return rows[r].station->name; })
+        .scalar("SUBNUM", [&](auto r) { return rows[r].station->number; })
+        .scalar("NODE", [&](auto r) { return rows[r].node->ni; });
+    return t.done();
 }
 
 }  // namespace
@@ -476,7 +507,9 @@ void fill_case_tables(py::object target, const pf::Network& net) {
             .scalar("TOBUS", [&](auto r) { return at(r).to_bus; })
             .scalar("METBUS", [&](auto r) { return at(r).metbus; })
             .scalar("CKT", [&](auto r) { return at(r).ckt; })
-            .scalar("STAT", [&](auto r) { return at(r).status; });
+            .scalar("STAT", [&](auto r) { return at(r).status; })
+            // 0 for a line, else the type of the switching device the line stands for.
+            .scalar("STYPE", [&](auto r) { return at(r).stype; });
         return t.done();
     }());
     py::setattr(target, "psstrn", two_winding_table(net, two_winding));
@@ -484,7 +517,7 @@ void fill_case_tables(py::object target, const pf::Network& net) {
     py::setattr(target, "pssabx", ac_branch_table(net, lines, two_winding));
     py::setattr(target, "pssald", load_table(net, true));
     py::setattr(target, "pssmsl", multi_section_table(net));
-    py::setattr(target, "psssub", empty_table({"NUM", "NAME"}));
+    py::setattr(target, "psssub", substation_node_table(net));
     fill_grouping_tables(target, net);
 }
 

@@ -272,6 +272,7 @@ int check_branch(const Network& net, const Branch& b) {
     if (b.from_bus == b.to_bus) return kInvalidBusNumber;
     if (!flag(b.status)) return kInvalidCode;
     if (b.metbus != b.from_bus && b.metbus != b.to_bus) return kInvalidBusNumber;
+    if (!in_range(b.stype, 0, 3) || !flag(b.nstat)) return kInvalidCode;
     if (int r = check_owners(b.owners)) return r;
     if (!finite({b.r_pu, b.x_pu, b.b_pu, b.gi_pu, b.bi_pu, b.gj_pu, b.bj_pu, b.length})) return kInvalidValue;
     if (b.r_pu == 0.0 && b.x_pu == 0.0) return kInvalidValue;

@@ -152,6 +152,11 @@ struct Branch {
     double length = 0.0;        // in the user's length unit
     Ratings ratings{};
     std::string name;           // up to 40 characters
+    // A system switching device (breaker, disconnector) is held as a line of its reactance,
+    // without resistance or charging, so that the solution sees the connection it makes.
+    int stype = 0;              // 0 a line; switching device type: 1 generic, 2 breaker, 3 disconnector
+    int nstat = 1;              // normal service status of a switching device
+    bool switching_device() const { return stype != 0; }
 };
 
 // Per-winding data of a transformer. A two-winding transformer uses winding 1 fully and

@@ -212,7 +212,7 @@ def test_version_34_file_reads_its_own_records(psspy, caspy, tmp_path, capsys):
     psspy.progress_output(islct=1)
     assert psspy.read(0, path) == 0
     out = capsys.readouterr().out
-    assert "system switching device data: 1 devices read as lines" in out
+    assert "1 branch, 1 system switching device, 1 transformer" in out
     counts = element_counts(psspy, caspy, tmp_path)
     assert (counts["buses"], counts["loads"], counts["machines"]) == (4, 1, 2)
     assert (counts["lines"], counts["two_winding"]) == (2, 1)

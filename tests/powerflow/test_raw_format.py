@@ -14,10 +14,13 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from helpers.import_checks import solve_tight
+from helpers.import_checks import bus_voltages, solve_tight
 
 DATA = Path(__file__).resolve().parent.parent / "data" / "raw"
 EVERY_SECTION_V33 = DATA / "every_section_v33.raw"
+# Every section and every field version 35 holds: system-wide data, switching devices,
+# substations, node numbers, names, twelve ratings, complex impedance correction factors.
+EVERY_SECTION_V35 = DATA / "every_section_v35.raw"
 
 
 def _andes_raw_files():
@@ -46,7 +49,7 @@ def _progress(psspy, capsys, action):
     return result, capsys.readouterr().out
 
 
-@pytest.mark.parametrize("path", _andes_raw_files() + [EVERY_SECTION_V33], ids=lambda p: p.name)
+@pytest.mark.parametrize("path", _andes_raw_files() + [EVERY_SECTION_V33, EVERY_SECTION_V35], ids=lambda p: p.name)
 def test_round_trips_are_byte_identical(psspy, tmp_path, path):
     """RAW -> RAW 33 and RAW 35 -> read -> write, and save -> case -> save, give the same bytes."""
     for version in ("33", "35"):
@@ -76,7 +79,8 @@ def test_every_section_is_held_and_reaches_the_tables(psspy, caspy, tmp_path, ca
     assert (case.pssvsc["BUS1"], case.pssvsc["BUS2"]) == ((2,), (4,))
     assert case.pssfac["FRMBUS"] == (4, 2) and case.pssfac["TOBUS"] == (0, 3)
     assert case.pssmsl["DUMBUS"] == [[5, 0, 0, 0, 0, 0, 0, 0, 0]]
-    assert case.pssgne["BUSES"] == ([4],)
+    # Columns of bus lists are lists of lists, the shape renumbering maps element by element.
+    assert case.pssgne["BUSES"] == [[4]] and case.pssmdc["CNVBUS"] == [[1, 3]] and case.pssmdc["DCBUS"] == [[1, 3]]
 
 
 def test_version_35_data_kept_in_35_and_reported_in_33(psspy, tmp_path, capsys):
@@ -215,6 +219,30 @@ def test_dc_line_and_facts_data_calls(psspy, tmp_path):
         psspy.facts_data("STAT2", colour=1)
 
 
+def test_switching_device_data_call(psspy, tmp_path):
+    assert psspy.read(0, os.fspath(EVERY_SECTION_V35)) == 0
+    before = _saved(psspy, tmp_path / "before.sav")
+    # Refusals change nothing: a key a line holds, a type out of range, no reactance.
+    assert psspy.system_swd_data(2, 3, "1", intgar4=2) == 5
+    assert psspy.system_swd_data(1, 6, "B2", intgar4=0) == 6
+    assert psspy.system_swd_data(1, 6, "B2", realar1=0.0) == 7
+    assert _saved(psspy, tmp_path / "refused.sav") == before
+    with pytest.raises(TypeError):
+        psspy.system_swd_data(1, 6, "B2", realar2=1.0)
+
+    assert psspy.system_swd_data(6, 1, "B2", intgar2=0, intgar4=2, realar1=3e-4, ratings1=900.0,
+                                 namear="BREAKER 1-6") == 0
+    assert psspy.system_swd_data(5, 6, "D1", intgar1=0, intgar3=5) == 0  # the existing device, seen from J
+    saved = _saved(psspy, tmp_path / "after.sav").decode()
+    devices = saved[saved.index("BEGIN SYSTEM SWITCHING DEVICE DATA\n"):saved.index("0 / END OF SYSTEM SWITCHING")]
+    assert devices.splitlines()[1:] == [
+        "2,6,'B1',1e-04,1000.0,1100.0,1200.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,1,1,1,2,'BREAKER 2-6'",
+        "6,5,'D1',2e-04,800.0,800.0,800.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0,0,2,3,'DISCONNECTOR 6-5'",
+        "6,1,'B2',3e-04,900.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,1,0,1,2,'BREAKER 1-6'"]
+    assert psspy.case(os.fspath(tmp_path / "after.sav")) == 0
+    assert _saved(psspy, tmp_path / "again.sav").decode() == saved
+
+
 BUSES = [1, 2, 3, 4, 5]
 data_calls = st.one_of(
     st.builds(lambda bus, p, q, yq: ("load_data_6", (bus, "9"), {"realar1": p, "realar2": q, "realar6": yq}),
@@ -274,15 +302,30 @@ def test_matpower_charging_shunts_get_free_identifiers_and_trailing_code_is_skip
     assert _saved(psspy, tmp_path / "charged_again.sav") == saved
 
 
-def test_pypowsybl_solves_the_exports_as_it_solves_the_original(psspy, tmp_path):
-    """A case with two-terminal and VSC dc lines and FACTS devices (pypowsybl does not read GNE
-    devices, so the test copy leaves them out): pypowsybl reads the engine's RAW 33 and 35
-    exports and its load flow on them agrees with its load flow on the original."""
+def _without(text, section):
+    """The text with the records of one section left out."""
+    start = text.index(f"BEGIN {section} DATA\n") + len(f"BEGIN {section} DATA\n")
+    return text[:start] + text[text.index(f"0 / END OF {section} DATA"):]
+
+
+@pytest.mark.parametrize("path", [EVERY_SECTION_V33, EVERY_SECTION_V35], ids=lambda p: p.name)
+def test_pypowsybl_solves_the_exports_as_it_solves_the_original(psspy, tmp_path, path):
+    """Cases with two-terminal and VSC dc lines, FACTS devices, a GNE device and (version 35)
+    system-wide data, switching devices, a node-breaker substation, node numbers and complex
+    impedance corrections: pypowsybl reads the engine's RAW 33 and 35 exports and its load
+    flow on them agrees with its load flow on the original.
+
+    pypowsybl reads GNE records with real and integer data but not all three kinds, so the
+    copy's GNE device has no text data. It leaves version 35 switching devices outside a
+    substation out of its network, where version 33 carries them as lines: the version 33
+    export is compared with a copy without switching devices and substation."""
     pypowsybl = pytest.importorskip("pypowsybl")
-    text = EVERY_SECTION_V33.read_text()
-    start = text.index("BEGIN GNE DATA\n") + len("BEGIN GNE DATA\n")
-    original = tmp_path / "original.raw"
-    original.write_text(text[:start] + text[text.index("0 / END OF GNE DATA"):])
+    text = path.read_text().replace("'GNE1','MYMODEL',1,4,2,1,1\n1,1,1\n0.5,1.5\n7\n'X'\n",
+                                    "'GNE1','MYMODEL',1,4,2,1,0\n1,1,1\n0.5,1.5\n7\n")
+    assert "'GNE1','MYMODEL',1,4,2,1,0" in text
+    originals = {"35": text, "33": text}
+    if "BEGIN SUBSTATION DATA" in text:
+        originals["33"] = _without(_without(text, "SUBSTATION"), "SYSTEM SWITCHING DEVICE")
 
     def solved_voltages(path):
         network = pypowsybl.network.load(os.fspath(path))
@@ -290,17 +333,75 @@ def test_pypowsybl_solves_the_exports_as_it_solves_the_original(psspy, tmp_path)
         assert len(network.get_static_var_compensators()) == 1
         result = pypowsybl.loadflow.run_ac(network)
         assert result[0].status == pypowsybl.loadflow.ComponentStatus.CONVERGED
-        return network.get_buses()[["v_mag", "v_angle"]].sort_index()
+        return len(network.get_switches()), network.get_buses()[["v_mag", "v_angle"]].sort_index()
 
-    reference = solved_voltages(original)
-    assert psspy.read(0, os.fspath(original)) == 0
-    for version in ("33", "35"):
+    for version, original_text in originals.items():
+        original = tmp_path / f"original{version}.raw"
+        original.write_text(original_text)
+        switches, reference = solved_voltages(original)
+        assert switches == (1 if "BREAKER 1" in original_text else 0)  # the substation's breaker
+        assert psspy.read(0, os.fspath(original)) == 0
         export = tmp_path / f"export{version}.raw"
         _written(psspy, version, export)
-        ours = solved_voltages(export)
-        assert list(ours.index) == list(reference.index)
+        switches_read, ours = solved_voltages(export)
+        assert switches_read == switches and list(ours.index) == list(reference.index)
         assert ours["v_mag"].tolist() == pytest.approx(reference["v_mag"].tolist(), rel=1e-9)
         assert ours["v_angle"].tolist() == pytest.approx(reference["v_angle"].tolist(), abs=1e-7)
+
+
+def test_switching_devices_are_held_written_back_and_become_lines_in_version_33(psspy, caspy, tmp_path, capsys):
+    """Switching devices keep their own records in version 35 and in saved cases; version 33
+    writes them as lines, reported, and a solution of that export equals the solution of the
+    case itself. andes reads the export with the devices as lines."""
+    ierr, out = _progress(psspy, capsys, lambda: psspy.read(0, os.fspath(EVERY_SECTION_V35)))
+    assert ierr == 0, out
+    assert ("6 buses, 2 loads, 1 fixed shunt, 2 machines, 3 branches, 2 system switching devices, 1 transformer, "
+            "1 switched shunt, 1 induction machine, 2 areas, 2 zones, 2 owners, 1 inter-area transfer, "
+            "2 impedance correction tables, 1 multi-section line, 1 two-terminal dc line, 1 VSC dc line, "
+            "1 multi-terminal dc line, 2 FACTS devices, 1 GNE device, 1 substation, 8 system-wide data records\n") in out
+    saved = _saved(psspy, tmp_path / "held.sav").decode()
+    devices = saved[saved.index("BEGIN SYSTEM SWITCHING DEVICE DATA\n"):saved.index("0 / END OF SYSTEM SWITCHING")]
+    assert devices.splitlines()[1:] == [
+        "2,6,'B1',1e-04,1000.0,1100.0,1200.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,1,1,1,2,'BREAKER 2-6'",
+        "6,5,'D1',2e-04,800.0,800.0,800.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,0.0,1,0,2,3,'DISCONNECTOR 6-5'"]
+    branches = saved[saved.index("BEGIN BRANCH DATA\n"):saved.index("0 / END OF BRANCH DATA")]
+    assert "'B1'" not in branches and "'D1'" not in branches
+    # The renumbering reaches a switching device through the line tables, which tell its type.
+    case = caspy.Savecase(os.fspath(tmp_path / "held.sav"))
+    lines = zip(case.pssbrn["FRMBUS"], case.pssbrn["TOBUS"], case.pssbrn["CKT"], case.pssbrn["STYPE"])
+    assert {line[:3]: line[3] for line in lines} == {(1, 5, "1"): 0, (2, 3, "1"): 0, (5, 2, "1"): 0, (2, 6, "B1"): 2,
+                                                     (6, 5, "D1"): 3}
+    assert case.psssub["NUM"] == (6, 6) and case.psssub["SUBNUM"] == (1, 1)
+
+    # The version 33 case with a bus 6 joined to buses 2 and 5 by switching devices: version
+    # 33 loses nothing else of it, so the solutions before and after must agree.
+    assert psspy.read(0, os.fspath(EVERY_SECTION_V33)) == 0
+    text = _written(psspy, "35", tmp_path / "plain35.raw").decode()
+    assert text.count("0 / END OF BUS DATA") == text.count("0 / END OF SYSTEM SWITCHING DEVICE DATA") == 1
+    text = text.replace("0 / END OF BUS DATA", "6,'SWYARD',345.0,1,1,1,2,1.0,-1.5,1.05,0.95,1.1,0.9\n0 / END OF BUS DATA")
+    text = text.replace("0 / END OF SYSTEM SWITCHING DEVICE DATA", devices.split("\n", 1)[1] + "0 / END OF SYSTEM SWITCHING DEVICE DATA")
+    (tmp_path / "switched35.raw").write_text(text)
+    assert psspy.read(0, os.fspath(tmp_path / "switched35.raw")) == 0
+    assert solve_tight(psspy) == 0
+    held = [value for pair in bus_voltages(psspy, range(1, 7)).values() for value in pair]
+    _, out = _progress(psspy, capsys, lambda: _written(psspy, "33", tmp_path / "down33.raw"))
+    assert out.splitlines()[-1] == "version 33 cannot hold system switching devices: written as lines for 2 elements"
+    text = (tmp_path / "down33.raw").read_text()
+    assert "\n2,6,'B1',0.0,1e-04,0.0,1000.0,1100.0,1200.0,0.0,0.0,0.0,0.0,1,1,0.0," in text
+    assert "\n6,5,'D1',0.0,2e-04,0.0,800.0,800.0,800.0,0.0,0.0,0.0,0.0,1,2,0.0," in text
+    ierr, out = _progress(psspy, capsys, lambda: psspy.read(0, os.fspath(tmp_path / "down33.raw")))
+    assert ierr == 0 and " 5 branches, 1 transformer" in out and "switching" not in out
+    assert solve_tight(psspy) == 0
+    again = [value for pair in bus_voltages(psspy, range(1, 7)).values() for value in pair]
+    assert again == pytest.approx(held, abs=1e-9)
+
+    andes = pytest.importorskip("andes")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        andes.config_logger(stream_level=50)
+        system = andes.load(os.fspath(tmp_path / "down33.raw"), setup=True, no_output=True, default_config=True)
+    assert system.Bus.n == 6 and system.Line.n == 6  # five lines and the transformer
+    assert system.PFlow.run()
 
 
 def test_numbers_in_use_without_a_record_get_one_on_save_and_on_read(psspy, tmp_path, capsys):

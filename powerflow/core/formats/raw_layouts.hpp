@@ -133,6 +133,19 @@ void branch_fields(Io& io, T& b, int& met, int first_owner) {
     owner_fields(io, b.owners, first_owner);
 }
 
+// After I and J. `met` is the file's MET code (1 from end, 2 to end).
+template <class Io, class T>
+void switching_device_fields(Io& io, T& b, int& met) {
+    io.identifier("CKT", b.ckt);
+    io.real("X", b.x_pu, 0.0001);
+    rating_fields(io, b.ratings);
+    io.integer("STAT", b.status, 1);
+    io.integer("NSTAT", b.nstat, 1);
+    io.integer("MET", met, 1);
+    io.integer("STYPE", b.stype, 1);
+    io.text("NAME", b.name, kMaxNameLength, "");
+}
+
 // After I, J, K. `nmetr` is the file's NMETR code.
 template <class Io, class T>
 void transformer_fields(Io& io, T& t, int& nmetr, int first_owner) {

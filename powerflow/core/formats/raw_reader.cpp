@@ -290,7 +290,7 @@ private:
     Network net_;
     bool finished_ = false;  // "Q" seen before the last section
     int next_star_ = kFirstStarPointBus;
-    int switching_devices_ = 0;
+    int zero_reactance_devices_ = 0;
     std::unordered_map<int, std::size_t> plant_at_;
     KeySet loads_, fixed_shunts_, machines_, switched_shunts_, induction_machines_, circuits_, named_;
     std::unordered_set<int> areas_, zones_, owners_, tables_, substations_;
@@ -317,9 +317,9 @@ Network RawCaseReader::read() {
         }
         // Text after Q is not part of the case.
     }
-    if (switching_devices_ > 0)
-        notes_.push_back("system switching device data: " + std::to_string(switching_devices_) +
-                         " devices read as lines");
+    if (zero_reactance_devices_ > 0)
+        notes_.push_back("system switching device data: X 0 taken as 0.0001 pu for " +
+                         std::to_string(zero_reactance_devices_) + " devices");
     complete_references(net_, &notes_);
     ++net_.structure_revision;
     return std::move(net_);
@@ -520,8 +520,8 @@ void RawCaseReader::read_branch() {
     net_.branches.push_back(std::move(b));
 }
 
-// Version 34 and 35 switching devices become lines of their own reactance, since leaving
-// them out would split the network.
+// Switching devices are held as lines of their reactance (leaving them out would split the
+// network), marked with their type so that they are written back as switching devices.
 void RawCaseReader::read_switching_device() {
     FieldsIn f = fields("system switching device");
     Branch b;
@@ -529,24 +529,21 @@ void RawCaseReader::read_switching_device() {
     f.integer("J", b.to_bus);
     const int first_owner = existing_bus(b.from_bus, "system switching device", "bus I").owner;
     existing_bus(b.to_bus, "system switching device", "bus J");
-    f.identifier("CKT", b.ckt);
-    b.r_pu = 0.0;
-    f.real("X", b.x_pu, 0.0001);
-    if (b.x_pu == 0.0) b.x_pu = 0.0001;
-    rating_fields(f, b.ratings);
-    int nstat = 1, met = 1, stype = 1;
-    f.integer("STAT", b.status, 1);
-    f.integer("NSTAT", nstat, 1);
-    f.integer("MET", met, 1);
-    f.integer("STYPE", stype, 1);
-    f.text("NAME", b.name, kMaxNameLength, "");
+    int met = 1;
+    switching_device_fields(f, b, met);
     f.finish();
     if (b.from_bus == b.to_bus) fail(line_.number, "system switching device record: buses I and J are the same");
+    if (b.stype < 1 || b.stype > 3) f.fail("STYPE must be 1 (generic), 2 (breaker) or 3 (disconnector)");
+    if (b.nstat != 0 && b.nstat != 1) f.fail("NSTAT must be 0 or 1");
+    b.r_pu = 0.0;
+    if (b.x_pu == 0.0) {
+        b.x_pu = 0.0001;
+        ++zero_reactance_devices_;
+    }
     b.metbus = met >= 2 ? b.to_bus : b.from_bus;
     b.owners[0].owner = first_owner;
     unique_circuit({0, b.from_bus, b.to_bus}, b.ckt);
     check(check_branch(net_, b), "system switching device");
-    ++switching_devices_;
     net_.branches.push_back(std::move(b));
 }
 
@@ -964,7 +961,10 @@ std::string record_summary(const Network& net) {
     add(net.loads.size(), "load", "loads");
     add(net.fixed_shunts.size(), "fixed shunt", "fixed shunts");
     add(net.machines.size(), "machine", "machines");
-    add(net.branches.size(), "branch", "branches");
+    const auto devices = static_cast<std::size_t>(
+        std::count_if(net.branches.begin(), net.branches.end(), [](const Branch& b) { return b.switching_device(); }));
+    add(net.branches.size() - devices, "branch", "branches");
+    add(devices, "system switching device", "system switching devices");
     add(net.transformers.size(), "transformer", "transformers");
     add(net.switched_shunts.size(), "switched shunt", "switched shunts");
     add(net.induction_machines.size(), "induction machine", "induction machines");
@@ -980,6 +980,7 @@ std::string record_summary(const Network& net) {
     add(net.facts_devices.size(), "FACTS device", "FACTS devices");
     add(net.gne_devices.size(), "GNE device", "GNE devices");
     add(net.substations.size(), "substation", "substations");
+    add(net.system_wide.size(), "system-wide data record", "system-wide data records");
     return text;
 }
 

@@ -75,14 +75,20 @@ public:
     void note(const std::string& what, bool lost = true) {
         if (lost) ++counts_[what];
     }
+    // Data written in another record kind the version holds, rather than left out.
+    void converted(const std::string& what, const std::string& as) { ++conversions_[{what, as}]; }
     void report(int version, std::vector<std::string>& notes) const {
         for (const auto& [what, count] : counts_)
             notes.push_back("version " + std::to_string(version) + " cannot hold " + what + ": left out for " +
                             std::to_string(count) + " elements");
+        for (const auto& [what_as, count] : conversions_)
+            notes.push_back("version " + std::to_string(version) + " cannot hold " + what_as.first + ": written as " +
+                            what_as.second + " for " + std::to_string(count) + " elements");
     }
 
 private:
     std::map<std::string, int> counts_;
+    std::map<std::pair<std::string, std::string>, int> conversions_;
 };
 
 template <class T, class BusOf>
@@ -169,6 +175,7 @@ private:
         else if (name == "FIXED SHUNT") write_fixed_shunts();
         else if (name == "GENERATOR") write_generators();
         else if (name == "BRANCH") write_branches();
+        else if (name == "SYSTEM SWITCHING DEVICE") write_switching_devices();
         else if (name == "TRANSFORMER") write_transformers();
         else if (name == "AREA") write_areas();
         else if (name == "TWO-TERMINAL DC") write_two_terminal_dc();
@@ -184,7 +191,6 @@ private:
         else if (name == "GNE") write_gne();
         else if (name == "INDUCTION MACHINE") write_induction_machines();
         else if (name == "SUBSTATION") write_substations();
-        // System switching devices are held as lines and written with them.
     }
 
     void write_buses() {
@@ -245,9 +251,12 @@ private:
         }
     }
 
+    // Version 33 has no switching devices: they go with the lines, without resistance or
+    // charging, so that the network keeps the connections they make.
     void write_branches() {
         for (std::size_t i : order_by_bus(net_.branches, [](const Branch& b) { return b.from_bus; })) {
             const Branch& b = net_.branches[i];
+            if (b.switching_device() && version_ >= 34) continue;
             FieldsOut f = line("branch");
             f.integer("I", b.from_bus);
             f.integer("J", b.to_bus);
@@ -255,9 +264,26 @@ private:
             branch_fields(f, b, met, 0);
             f.end();
             if (version_ < 34) {
+                if (b.switching_device()) losses_.converted("system switching devices", "lines");
                 losses_.note("ratings 4 to 12", extra_ratings(b.ratings));
                 losses_.note("branch names", !b.name.empty());
             }
+        }
+    }
+
+    void write_switching_devices() {
+        for (std::size_t i : order_by_bus(net_.branches, [](const Branch& b) { return b.from_bus; })) {
+            const Branch& b = net_.branches[i];
+            if (!b.switching_device()) continue;
+            FieldsOut f = line("system switching device");
+            f.integer("I", b.from_bus);
+            f.integer("J", b.to_bus);
+            int met = b.metbus == b.to_bus ? 2 : 1;
+            switching_device_fields(f, b, met);
+            f.end();
+            losses_.note("switching device resistance, charging, line shunts and length",
+                         b.r_pu != 0.0 || b.b_pu != 0.0 || b.gi_pu != 0.0 || b.bi_pu != 0.0 || b.gj_pu != 0.0 ||
+                             b.bj_pu != 0.0 || b.length != 0.0);
         }
     }
 
@@ -372,11 +398,11 @@ private:
                 f.end();
                 continue;
             }
-            // Four points to a line, the end point 0, 0, 0 after the last one on its line
-            // (other readers take the end point only there).
+            // Six points to a line, the end point 0, 0, 0 after the last one on its line:
+            // other readers take a line of fewer points as the table's last line.
             std::size_t on_line = 0;
             for (const CorrectionPoint& p : table.points) {
-                if (on_line == 4) {
+                if (on_line == 6) {
                     f.end();
                     on_line = 0;
                 }
