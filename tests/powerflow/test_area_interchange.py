@@ -4,7 +4,6 @@ and loads assigned to another area than their bus's (options2 2).
 
 The interchange is measured independently of the control, from the engine's branch flows
 (brnmsc) at the tie lines' metered ends."""
-import pytest
 
 PDES_2, PTOL_2 = -60.0, 1.0
 
