@@ -29,7 +29,19 @@ void read_case_data(py::object self, py::object path) {
         throw py::value_error(error.what());
     }
     py::setattr(self, "path", py::str(file));
-    gridfold::api::fill_case_tables(self, net);
+    // The tables hold some hundred thousand lists and no reference cycle: the cyclic garbage
+    // collector, which would walk every object made so far again and again while they are
+    // built, is held off until they are done.
+    py::module_ gc = py::module_::import("gc");
+    const bool collecting = gc.attr("isenabled")().cast<bool>();
+    gc.attr("disable")();
+    try {
+        gridfold::api::fill_case_tables(self, net);
+    } catch (...) {
+        if (collecting) gc.attr("enable")();
+        throw;
+    }
+    if (collecting) gc.attr("enable")();
 }
 
 }  // namespace

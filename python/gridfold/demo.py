@@ -31,15 +31,25 @@ EXAMPLES_PATH = os.path.join(os.path.dirname(os.path.abspath(gridfold.__file__))
 SBASE = 100.0
 
 
-def embedded_psspy():
-    """The embedded engine's psspy, imported from its folder without leaving it on sys.path."""
-    if "psspy" in sys.modules:
-        return sys.modules["psspy"]
+def _embedded_module(name):
+    """A module of the embedded engine, imported from its folder without leaving it on sys.path."""
+    if name in sys.modules:
+        return sys.modules[name]
     sys.path.insert(0, gridfold.EMBEDDED_ENGINE_PATH)
     try:
-        return importlib.import_module("psspy")
+        return importlib.import_module(name)
     finally:
         sys.path.remove(gridfold.EMBEDDED_ENGINE_PATH)
+
+
+def embedded_psspy():
+    """The embedded engine's psspy."""
+    return _embedded_module("psspy")
+
+
+def embedded_caspy():
+    """The embedded engine's caspy (case data objects of saved case files)."""
+    return _embedded_module("caspy")
 
 
 class SmallCaseBuilder:

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "core/error_codes.hpp"
+#include "core/flat_map.hpp"
 #include "core/formats/raw_format.hpp"
 #include "core/formats/raw_layouts.hpp"
 #include "core/formats/raw_references.hpp"
@@ -187,7 +188,14 @@ struct ElementKeyHash {
         return std::hash<long long>()(k.number) ^ (std::hash<std::uint64_t>()(k.id) * 0x9E3779B97F4A7C15ULL);
     }
 };
-using KeySet = std::unordered_set<ElementKey, ElementKeyHash>;
+// Presence only: the value is unused.
+class KeySet {
+public:
+    bool insert(const ElementKey& key) { return keys_.insert(key, true); }
+
+private:
+    FlatMap<ElementKey, bool, ElementKeyHash> keys_;
+};
 
 // Texts up to eight bytes pack into one integer; longer names (dc lines, FACTS) hash, with
 // their length, which keeps distinct names distinct in practice and equal names equal.
@@ -268,7 +276,7 @@ private:
         if (code != kOk) fail(line_.number, std::string(record) + " record refused: " + std::string(error_text(code)));
     }
     void unique(KeySet& seen, long long key, const std::string& id, const char* what) const {
-        if (!seen.insert({key, packed(id)}).second) fail(line_.number, std::string("duplicate ") + what);
+        if (!seen.insert({key, packed(id)})) fail(line_.number, std::string("duplicate ") + what);
     }
     static long long pair_key(int a, int b) {
         return static_cast<long long>(std::min(a, b)) * 4294967296LL + std::max(a, b);
@@ -277,7 +285,7 @@ private:
         std::sort(buses.begin(), buses.end());
         const std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(buses[0])) << 32) |
                                   (packed(ckt) & 0xFFFFFFFFULL);
-        if (!circuits_.insert({pair_key(buses[1], buses[2]), key}).second)
+        if (!circuits_.insert({pair_key(buses[1], buses[2]), key}))
             fail(line_.number, "duplicate circuit " + ckt + " between these buses");
     }
 
