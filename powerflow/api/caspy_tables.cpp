@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <numeric>
 #include <unordered_map>
 
@@ -37,6 +38,73 @@ std::vector<std::size_t> by_bus(const std::vector<T>& elements, BusOf bus_of) {
 
 using cplx = std::complex<double>;
 
+// Python objects by value: an object made once per distinct value, and a new reference to it
+// for every later cell of that value. Open addressing with linear probing in one array of
+// small slots; the array doubles at half load.
+template <class Key, class Hash>
+class ObjectPool {
+public:
+    ObjectPool() : slots_(1u << 12), shift_(64 - 12) {}
+    ObjectPool(const ObjectPool&) = delete;
+    ObjectPool& operator=(const ObjectPool&) = delete;
+    ~ObjectPool() {
+        for (const Slot& slot : slots_) Py_XDECREF(slot.object);
+    }
+
+    template <class Make>
+    PyObject* get(const Key& key, Make make) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t at = home(key);
+        for (; slots_[at].object; at = (at + 1) & mask) {
+            if (slots_[at].key == key) {
+                Py_INCREF(slots_[at].object);
+                return slots_[at].object;
+            }
+        }
+        PyObject* object = make();
+        if (!object) throw py::error_already_set();
+        Py_INCREF(object);
+        slots_[at] = Slot{key, object};
+        if (++used_ * 2 > slots_.size()) grow();
+        return object;
+    }
+
+private:
+    struct Slot {
+        Key key{};
+        PyObject* object = nullptr;
+    };
+    // Fibonacci hashing: the top bits of the product, which every bit of the hash reaches.
+    std::size_t home(const Key& key) const {
+        return static_cast<std::size_t>((static_cast<std::uint64_t>(Hash()(key)) * 0x9E3779B97F4A7C15ULL) >> shift_);
+    }
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        --shift_;
+        const std::size_t mask = slots_.size() - 1;
+        for (Slot& slot : old) {
+            if (!slot.object) continue;
+            std::size_t at = home(slot.key);
+            while (slots_[at].object) at = (at + 1) & mask;
+            slots_[at] = std::move(slot);
+        }
+    }
+
+    std::vector<Slot> slots_;
+    int shift_;
+    std::size_t used_ = 0;
+};
+
+struct BitsHash {
+    std::uint64_t operator()(std::uint64_t bits) const { return bits ^ (bits >> 29); }
+};
+struct PairHash {
+    std::uint64_t operator()(const std::pair<std::uint64_t, std::uint64_t>& bits) const {
+        return bits.first ^ (bits.first >> 29) ^ (bits.second * 0xC2B2AE3D27D4EB4FULL);
+    }
+};
+
 // The Python objects of table cells. A case repeats most of its values (zero ratings, circuit
 // "1", unit ownership, the same bus number in several tables), and cells are immutable, so one
 // object serves every equal cell: a large case then needs a fraction of the allocations and of
@@ -44,27 +112,22 @@ using cplx = std::complex<double>;
 // machinery on every cell. Equal means bitwise for reals, so 0.0 and -0.0 stay apart.
 class CellObjects {
 public:
-    CellObjects() : slots_(1u << 14) {}
-    CellObjects(const CellObjects&) = delete;
-    CellObjects& operator=(const CellObjects&) = delete;
-    ~CellObjects() {
-        for (const Slot& slot : slots_) Py_XDECREF(slot.object);
-    }
-
     // New references to the object of a value.
     PyObject* of(int value) { return of(static_cast<long long>(value)); }
     PyObject* of(long long value) {
-        return find({kInteger, static_cast<std::uint64_t>(value), 0, {}}, [&] { return PyLong_FromLongLong(value); });
+        // The interpreter keeps its own objects of small integers.
+        if (value >= -5 && value <= 256) return PyLong_FromLongLong(value);
+        return integers_.get(static_cast<std::uint64_t>(value), [&] { return PyLong_FromLongLong(value); });
     }
     PyObject* of(double value) {
-        return find({kReal, bits(value), 0, {}}, [&] { return PyFloat_FromDouble(value); });
+        return reals_.get(bits(value), [&] { return PyFloat_FromDouble(value); });
     }
     PyObject* of(cplx value) {
-        return find({kComplex, bits(value.real()), bits(value.imag()), {}},
-                    [&] { return PyComplex_FromDoubles(value.real(), value.imag()); });
+        return complexes_.get({bits(value.real()), bits(value.imag())},
+                              [&] { return PyComplex_FromDoubles(value.real(), value.imag()); });
     }
     PyObject* of(const std::string& value) {
-        return find({kText, 0, 0, value}, [&] {
+        return texts_.get(value, [&] {
             return PyUnicode_DecodeUTF8(value.data(), static_cast<Py_ssize_t>(value.size()), nullptr);
         });
     }
@@ -72,67 +135,16 @@ public:
     PyObject* of(py::object value) { return value.release().ptr(); }
 
 private:
-    enum Kind : std::uint8_t { kInteger, kReal, kComplex, kText };
-    struct Key {
-        Kind kind = kInteger;
-        std::uint64_t a = 0, b = 0;
-        std::string_view text;
-    };
-    struct Slot {
-        Kind kind = kInteger;
-        std::uint64_t a = 0, b = 0;
-        std::string text;  // a copy: cells may come from temporaries
-        PyObject* object = nullptr;
-        bool holds(const Key& key) const { return kind == key.kind && a == key.a && b == key.b && text == key.text; }
-    };
-
     static std::uint64_t bits(double value) {
         std::uint64_t out;
         std::memcpy(&out, &value, sizeof out);
         return out;
     }
-    static std::size_t hash(const Key& key) {
-        std::uint64_t h = key.kind == kText ? std::hash<std::string_view>()(key.text) : key.a ^ (key.b * 0x9E3779B97F4A7C15ULL);
-        h ^= static_cast<std::uint64_t>(key.kind) << 60;
-        h ^= h >> 33;
-        h *= 0xFF51AFD7ED558CCDULL;
-        h ^= h >> 33;
-        return static_cast<std::size_t>(h);
-    }
 
-    // Open addressing with linear probing; the table doubles at half load.
-    template <class Make>
-    PyObject* find(const Key& key, Make make) {
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t at = hash(key) & mask;
-        while (slots_[at].object) {
-            if (slots_[at].holds(key)) {
-                Py_INCREF(slots_[at].object);
-                return slots_[at].object;
-            }
-            at = (at + 1) & mask;
-        }
-        PyObject* object = make();
-        if (!object) throw py::error_already_set();
-        slots_[at] = Slot{key.kind, key.a, key.b, std::string(key.text), object};
-        if (++used_ * 2 > slots_.size()) grow();
-        Py_INCREF(object);
-        return object;
-    }
-    void grow() {
-        std::vector<Slot> old(slots_.size() * 2);
-        old.swap(slots_);
-        const std::size_t mask = slots_.size() - 1;
-        for (Slot& slot : old) {
-            if (!slot.object) continue;
-            std::size_t at = hash({slot.kind, slot.a, slot.b, slot.text}) & mask;
-            while (slots_[at].object) at = (at + 1) & mask;
-            slots_[at] = std::move(slot);
-        }
-    }
-
-    std::vector<Slot> slots_;
-    std::size_t used_ = 0;
+    ObjectPool<std::uint64_t, BitsHash> integers_;
+    ObjectPool<std::uint64_t, BitsHash> reals_;
+    ObjectPool<std::pair<std::uint64_t, std::uint64_t>, PairHash> complexes_;
+    ObjectPool<std::string, std::hash<std::string>> texts_;
 };
 
 // Builds one table column by column; `scalar` columns become tuples, `nested` ones lists.
@@ -482,66 +494,66 @@ py::dict multi_section_table(CellObjects& cells, const pf::Network& net) {
 
 // Areas, zones, owners, dc lines and FACTS devices, in file order, with their bus numbers
 // (0 where a device has no such bus) and the values of their data calls.
-void fill_grouping_tables(CellObjects& cells, py::handle target, const pf::Network& net) {
+void fill_grouping_tables(CellObjects& cells, py::dict target, const pf::Network& net) {
     const auto& areas = net.areas;
-    py::setattr(target, "pssare", Table(cells, areas.size())
-                                      .scalar("NUM", [&](auto r) { return areas[r].number; })
-                                      .scalar("ISW", [&](auto r) { return areas[r].isw; })
-                                      .scalar("PDES", [&](auto r) { return areas[r].pdes_mw; })
-                                      .scalar("PTOL", [&](auto r) { return areas[r].ptol_mw; })
-                                      .scalar("NAME", [&](auto r) { return areas[r].name; })
-                                      .done());
+    target["pssare"] = Table(cells, areas.size())
+                           .scalar("NUM", [&](auto r) { return areas[r].number; })
+                           .scalar("ISW", [&](auto r) { return areas[r].isw; })
+                           .scalar("PDES", [&](auto r) { return areas[r].pdes_mw; })
+                           .scalar("PTOL", [&](auto r) { return areas[r].ptol_mw; })
+                           .scalar("NAME", [&](auto r) { return areas[r].name; })
+                           .done();
     const auto& zones = net.zones;
-    py::setattr(target, "psszon", Table(cells, zones.size())
-                                      .scalar("NUM", [&](auto r) { return zones[r].number; })
-                                      .scalar("NAME", [&](auto r) { return zones[r].name; })
-                                      .done());
+    target["psszon"] = Table(cells, zones.size())
+                           .scalar("NUM", [&](auto r) { return zones[r].number; })
+                           .scalar("NAME", [&](auto r) { return zones[r].name; })
+                           .done();
     const auto& owners = net.owners;
-    py::setattr(target, "pssown", Table(cells, owners.size())
-                                      .scalar("NUM", [&](auto r) { return owners[r].number; })
-                                      .scalar("NAME", [&](auto r) { return owners[r].name; })
-                                      .done());
+    target["pssown"] = Table(cells, owners.size())
+                           .scalar("NUM", [&](auto r) { return owners[r].number; })
+                           .scalar("NAME", [&](auto r) { return owners[r].name; })
+                           .done();
     const auto& dc = net.two_terminal_dc_lines;
-    py::setattr(target, "pss2dc", Table(cells, dc.size())
-                                      .scalar("NAME", [&](auto r) { return dc[r].name; })
-                                      .scalar("MDC", [&](auto r) { return dc[r].mdc; })
-                                      .scalar("RECBUS", [&](auto r) { return dc[r].rectifier.bus; })
-                                      .scalar("INVBUS", [&](auto r) { return dc[r].inverter.bus; })
-                                      .scalar("SETVL", [&](auto r) { return dc[r].setvl; })
-                                      .scalar("RDC", [&](auto r) { return dc[r].rdc_ohm; })
-                                      .done());
+    target["pss2dc"] = Table(cells, dc.size())
+                           .scalar("NAME", [&](auto r) { return dc[r].name; })
+                           .scalar("MDC", [&](auto r) { return dc[r].mdc; })
+                           .scalar("RECBUS", [&](auto r) { return dc[r].rectifier.bus; })
+                           .scalar("INVBUS", [&](auto r) { return dc[r].inverter.bus; })
+                           .scalar("SETVL", [&](auto r) { return dc[r].setvl; })
+                           .scalar("RDC", [&](auto r) { return dc[r].rdc_ohm; })
+                           .done();
     const auto& vsc = net.vsc_dc_lines;
-    py::setattr(target, "pssvsc", Table(cells, vsc.size())
-                                      .scalar("NAME", [&](auto r) { return vsc[r].name; })
-                                      .scalar("MDC", [&](auto r) { return vsc[r].mdc; })
-                                      .scalar("BUS1", [&](auto r) { return vsc[r].converters[0].bus; })
-                                      .scalar("BUS2", [&](auto r) { return vsc[r].converters[1].bus; })
-                                      .scalar("RDC", [&](auto r) { return vsc[r].rdc_ohm; })
-                                      .done());
+    target["pssvsc"] = Table(cells, vsc.size())
+                           .scalar("NAME", [&](auto r) { return vsc[r].name; })
+                           .scalar("MDC", [&](auto r) { return vsc[r].mdc; })
+                           .scalar("BUS1", [&](auto r) { return vsc[r].converters[0].bus; })
+                           .scalar("BUS2", [&](auto r) { return vsc[r].converters[1].bus; })
+                           .scalar("RDC", [&](auto r) { return vsc[r].rdc_ohm; })
+                           .done();
     const auto& mt = net.multi_terminal_dc_lines;
-    py::setattr(target, "pssmdc", Table(cells, mt.size())
-                                      .scalar("NAME", [&](auto r) { return mt[r].name; })
-                                      .scalar("MDC", [&](auto r) { return mt[r].mdc; })
-                                      .scalar("CNVBUS", [&](auto r) {
+    target["pssmdc"] = Table(cells, mt.size())
+                           .scalar("NAME", [&](auto r) { return mt[r].name; })
+                           .scalar("MDC", [&](auto r) { return mt[r].mdc; })
+                           .scalar("CNVBUS", [&](auto r) {
                                           py::list buses;
                                           for (const auto& c : mt[r].converters) buses.append(c.bus);
                                           return buses;
                                       })
-                                      .done());
+                           .done();
     const auto& facts = net.facts_devices;
-    py::setattr(target, "pssfac", Table(cells, facts.size())
-                                      .scalar("NAME", [&](auto r) { return facts[r].name; })
-                                      .scalar("FRMBUS", [&](auto r) { return facts[r].from_bus; })
-                                      .scalar("TOBUS", [&](auto r) { return facts[r].to_bus; })
-                                      .scalar("MODE", [&](auto r) { return facts[r].mode; })
-                                      .scalar("FCREG", [&](auto r) { return facts[r].fcreg; })
-                                      .done());
+    target["pssfac"] = Table(cells, facts.size())
+                           .scalar("NAME", [&](auto r) { return facts[r].name; })
+                           .scalar("FRMBUS", [&](auto r) { return facts[r].from_bus; })
+                           .scalar("TOBUS", [&](auto r) { return facts[r].to_bus; })
+                           .scalar("MODE", [&](auto r) { return facts[r].mode; })
+                           .scalar("FCREG", [&](auto r) { return facts[r].fcreg; })
+                           .done();
     const auto& gne = net.gne_devices;
-    py::setattr(target, "pssgne", Table(cells, gne.size())
-                                      .scalar("NAME", [&](auto r) { return gne[r].name; })
-                                      .scalar("MODEL", [&](auto r) { return gne[r].model; })
-                                      .scalar("BUSES", [&](auto r) { return py::cast(gne[r].buses); })
-                                      .done());
+    target["pssgne"] = Table(cells, gne.size())
+                           .scalar("NAME", [&](auto r) { return gne[r].name; })
+                           .scalar("MODEL", [&](auto r) { return gne[r].model; })
+                           .scalar("BUSES", [&](auto r) { return py::cast(gne[r].buses); })
+                           .done();
 }
 
 py::dict empty_table(std::initializer_list<const char*> keys) {
@@ -553,40 +565,85 @@ py::dict empty_table(std::initializer_list<const char*> keys) {
 
 }  // namespace
 
-void fill_case_tables(py::object target, const pf::Network& net) {
-    CellObjects cells;
-    auto lines = by_bus(net.branches, [](const pf::Branch& b) { return b.from_bus; });
-    auto transformers = by_bus(net.transformers, [](const pf::Transformer& t) { return t.buses[0]; });
-    std::vector<std::size_t> two_winding, three_winding;
-    for (std::size_t i : transformers) (net.transformers[i].three_winding() ? three_winding : two_winding).push_back(i);
+void check_table_texts(const pf::Network& net) {
+    // Texts are nearly always ASCII; only one holding other bytes is decoded to be checked.
+    auto check = [](const std::string& text) {
+        for (unsigned char c : text) {
+            if (c < 0x80) continue;
+            PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+            if (!decoded) throw py::error_already_set();
+            Py_DECREF(decoded);
+            return;
+        }
+    };
+    for (const auto& b : net.buses) check(b.name);
+    for (const auto& l : net.loads) check(l.id), check(l.name);
+    for (const auto& s : net.fixed_shunts) check(s.id);
+    for (const auto& m : net.machines) check(m.id), check(m.name);
+    for (const auto& b : net.branches) check(b.ckt), check(b.name);
+    for (const auto& t : net.transformers) check(t.ckt), check(t.name), check(t.vecgrp);
+    for (const auto& s : net.switched_shunts) check(s.id), check(s.name), check(s.rmidnt);
+    for (const auto& m : net.induction_machines) check(m.id), check(m.name);
+    for (const auto& m : net.multi_section_lines) check(m.id);
+    for (const auto& a : net.areas) check(a.name);
+    for (const auto& z : net.zones) check(z.name);
+    for (const auto& o : net.owners) check(o.name);
+    for (const auto& d : net.two_terminal_dc_lines) check(d.name);
+    for (const auto& d : net.vsc_dc_lines) check(d.name);
+    for (const auto& d : net.multi_terminal_dc_lines) check(d.name);
+    for (const auto& d : net.facts_devices) check(d.name);
+    for (const auto& g : net.gne_devices) check(g.name), check(g.model);
+}
 
-    py::setattr(target, "pssbus", bus_table(cells, net));
-    py::setattr(target, "pssgen", machine_table(cells, net));
-    py::setattr(target, "psslod", load_table(cells, net, false));
-    py::setattr(target, "pssfsh", fixed_shunt_table(cells, net));
-    py::setattr(target, "psswsh", switched_shunt_table(cells, net));
-    py::setattr(target, "pssind", induction_table(cells, net));
-    py::setattr(target, "casbrn", line_table(cells, net, lines));
-    py::setattr(target, "cas_nbrn", py::int_(lines.size()));
-    py::setattr(target, "castrn", transformer_table(cells, net, transformers));
-    py::setattr(target, "cas_ntrn", py::int_(transformers.size()));
-    py::setattr(target, "pssbrn", [&] {
-        auto at = [&](std::size_t r) -> const pf::Branch& { return net.branches[lines[r]]; };
-        Table t(cells, lines.size());
+const std::vector<std::string>& case_table_names() {
+    static const std::vector<std::string> names{
+        "pssbus", "pssgen", "psslod", "pssfsh", "psswsh", "pssind", "casbrn", "cas_nbrn", "castrn", "cas_ntrn",
+        "pssbrn", "psstrn", "pss3wt", "pssabx", "pssald", "pssmsl", "psssub", "pssare", "psszon", "pssown",
+        "pss2dc", "pssvsc", "pssmdc", "pssfac", "pssgne"};
+    return names;
+}
+
+py::object case_table(const pf::Network& net, std::string_view name) {
+    CellObjects cells;
+    auto lines = [&] { return by_bus(net.branches, [](const pf::Branch& b) { return b.from_bus; }); };
+    auto transformers = [&] { return by_bus(net.transformers, [](const pf::Transformer& t) { return t.buses[0]; }); };
+    auto windings = [&](bool three) {
+        std::vector<std::size_t> kept;
+        for (std::size_t i : transformers())
+            if (net.transformers[i].three_winding() == three) kept.push_back(i);
+        return kept;
+    };
+    if (name == "pssbus") return bus_table(cells, net);
+    if (name == "pssgen") return machine_table(cells, net);
+    if (name == "psslod") return load_table(cells, net, false);
+    if (name == "pssfsh") return fixed_shunt_table(cells, net);
+    if (name == "psswsh") return switched_shunt_table(cells, net);
+    if (name == "pssind") return induction_table(cells, net);
+    if (name == "casbrn") return line_table(cells, net, lines());
+    if (name == "cas_nbrn") return py::int_(net.branches.size());
+    if (name == "castrn") return transformer_table(cells, net, transformers());
+    if (name == "cas_ntrn") return py::int_(net.transformers.size());
+    if (name == "pssbrn") {
+        const auto order = lines();
+        auto at = [&](std::size_t r) -> const pf::Branch& { return net.branches[order[r]]; };
+        Table t(cells, order.size());
         t.scalar("FRMBUS", [&](auto r) { return at(r).from_bus; })
             .scalar("TOBUS", [&](auto r) { return at(r).to_bus; })
             .scalar("METBUS", [&](auto r) { return at(r).metbus; })
             .scalar("CKT", [&](auto r) { return at(r).ckt; })
             .scalar("STAT", [&](auto r) { return at(r).status; });
         return t.done();
-    }());
-    py::setattr(target, "psstrn", two_winding_table(cells, net, two_winding));
-    py::setattr(target, "pss3wt", three_winding_table(cells, net, three_winding));
-    py::setattr(target, "pssabx", ac_branch_table(cells, net, lines, two_winding));
-    py::setattr(target, "pssald", load_table(cells, net, true));
-    py::setattr(target, "pssmsl", multi_section_table(cells, net));
-    py::setattr(target, "psssub", empty_table({"NUM", "NAME"}));
-    fill_grouping_tables(cells, target, net);
+    }
+    if (name == "psstrn") return two_winding_table(cells, net, windings(false));
+    if (name == "pss3wt") return three_winding_table(cells, net, windings(true));
+    if (name == "pssabx") return ac_branch_table(cells, net, lines(), windings(false));
+    if (name == "pssald") return load_table(cells, net, true);
+    if (name == "pssmsl") return multi_section_table(cells, net);
+    if (name == "psssub") return empty_table({"NUM", "NAME"});
+    py::dict groupings;
+    fill_grouping_tables(cells, groupings, net);
+    const py::str key{std::string(name)};
+    return groupings.contains(key) ? py::object(groupings[key]) : py::object();
 }
 
 }  // namespace gridfold::api

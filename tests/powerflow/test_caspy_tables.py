@@ -308,20 +308,23 @@ def test_sequence_entries_are_lists_of_their_own_and_the_collector_is_left_as_fo
     owners[0][0] = 4242
     assert [entry[0] for entry in owners[1:]] == [entry[0] for entry in before[1:]]
     assert caspy.Savecase(str(path)).casbrn["OWNER"] == before
-    # The tables are built with the cyclic collector held off; it is left as the caller had it.
+    # Tables are made when first read, with the cyclic collector held off; it is left as the
+    # caller had it.
     assert gc.isenabled()
     gc.disable()
     try:
-        caspy.Savecase(str(path))
+        assert caspy.Savecase(str(path)).pssgen["NUM"]
         assert not gc.isenabled()
     finally:
         gc.enable()
-    # A name that is not UTF-8 fails while the tables are built: the collector comes back on.
+    # A name that is not UTF-8 is reported when the file is read, before any table is made.
     latin = tmp_path / "latin.sav"
     latin.write_bytes(path.read_bytes().replace(b"'B11 x'", b"'B11 \xe9'"))
     with pytest.raises(UnicodeDecodeError):
         caspy.Savecase(str(latin))
     assert gc.isenabled()
+    with pytest.raises(AttributeError, match="no attribute 'pssxyz'"):
+        caspy.Savecase(str(path)).pssxyz
 
 
 def test_tables_without_elements_have_empty_columns(psspy, caspy, tmp_path):

@@ -262,9 +262,11 @@ private:
     void read_substation();
 
     // ---- checks ----
+    // The buses of a file are numbered up to kMaxBusNumber and star points above it, so the
+    // number alone tells a star point: the bus record itself is not touched.
     const Bus& existing_bus(int number, const char* record, const char* role) const {
-        const Bus* b = net_.bus(number);
-        if (!b || b->star_point)
+        const Bus* b = number <= kMaxBusNumber ? net_.bus(number) : nullptr;
+        if (!b)
             fail(line_.number, std::string(record) + " record: " + role + " " + std::to_string(number) +
                                    " is not a bus of the bus data");
         return *b;
