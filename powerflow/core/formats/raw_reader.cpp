@@ -232,6 +232,7 @@ private:
     }
 
     // ---- sections ----
+    void reserve_for(std::string_view rest);
     void read_header();
     void read_system_wide();
     void read_section(std::size_t section, const std::vector<std::string>& names);
@@ -306,9 +307,48 @@ private:
     std::unordered_set<int> areas_, zones_, owners_, tables_, substations_;
 };
 
+// Lines of each section of the text, counted in a quick pass that takes a line whose first
+// field is 0 for a terminator; an estimate, used only to size the containers before reading.
+std::vector<std::size_t> section_line_counts(std::string_view text, std::size_t sections) {
+    std::vector<std::size_t> counts(sections, 0);
+    std::size_t section = 0;
+    for (std::size_t at = 0; at < text.size() && section < sections;) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::size_t first = at;
+        while (first < end && (text[first] == ' ' || text[first] == '\t')) ++first;
+        const char after = first + 1 < end ? text[first + 1] : ' ';
+        if (first < end && text[first] == '0' && (after == ' ' || after == ',' || after == '/' || after == '\r'))
+            ++section;
+        else if (first < end)
+            ++counts[section];
+        at = end + 1;
+    }
+    return counts;
+}
+
+void RawCaseReader::reserve_for(std::string_view rest) {
+    const auto& names = raw_sections(version_);
+    const auto counts = section_line_counts(rest, names.size());
+    auto lines_of = [&](const char* section) {
+        for (std::size_t k = 0; k < names.size(); ++k)
+            if (names[k] == section) return counts[k];
+        return std::size_t{0};
+    };
+    const std::size_t transformers = lines_of("TRANSFORMER") / 4;
+    net_.buses.reserve(lines_of("BUS") + transformers);
+    net_.loads.reserve(lines_of("LOAD"));
+    net_.fixed_shunts.reserve(lines_of("FIXED SHUNT"));
+    net_.machines.reserve(lines_of("GENERATOR"));
+    net_.branches.reserve(lines_of("BRANCH") + lines_of("SYSTEM SWITCHING DEVICE"));
+    net_.transformers.reserve(transformers);
+    net_.switched_shunts.reserve(lines_of("SWITCHED SHUNT"));
+}
+
 Network RawCaseReader::read() {
     read_header();
     if (version_ >= 34) read_system_wide();
+    reserve_for(lines_.rest());
     const auto& names = raw_sections(version_);
     std::size_t section = 0;
     while (section < names.size()) {

@@ -57,6 +57,8 @@ public:
     // The next line holding fields ("@!" and blank lines skipped), split into `line`; false
     // at the end of the text.
     bool next(TextLine& line);
+    // The text not read yet.
+    std::string_view rest() const { return pos_ < text_.size() ? text_.substr(pos_) : std::string_view(); }
 
 private:
     std::string_view text_;
