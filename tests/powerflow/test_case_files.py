@@ -177,6 +177,10 @@ def damaged_variants(text):
     duplicate_bus = lines[:bus_line + 1] + [lines[bus_line]] + lines[bus_line + 1:]
     unknown_bus = list(lines)
     unknown_bus[generator_line] = unknown_bus[generator_line].replace("102,", "777,", 1)
+    # The same machine and the same transformer circuit twice.
+    duplicate_machine = lines[:generator_line + 1] + [lines[generator_line]] + lines[generator_line + 1:]
+    duplicate_circuit = lines[:transformer_line + 4] + lines[transformer_line:transformer_line + 4] + \
+        lines[transformer_line + 4:]
     return [
         ("truncated inside a record", text[: text.index("\n", text.index("102,'1',120.0,")) - 20].encode(), generator_line + 1),
         ("truncated between sections", "".join(lines[: transformer_line]).encode(), transformer_line + 1),
@@ -188,6 +192,8 @@ def damaged_variants(text):
         ("a transformer missing a winding line", "".join(missing_winding).encode(), transformer_line + 4),
         ("a duplicate bus", "".join(duplicate_bus).encode(), bus_line + 2),
         ("a machine at a missing bus", "".join(unknown_bus).encode(), generator_line + 1),
+        ("a duplicate machine", "".join(duplicate_machine).encode(), generator_line + 2),
+        ("a duplicate transformer circuit", "".join(duplicate_circuit).encode(), transformer_line + 5),
         ("another version", text.replace(",35,", ",12,", 1).encode(), 1),
     ]
 
