@@ -2,9 +2,10 @@
 pandapower's own file formats for the same network.
 
 For each MATPOWER case the engine reads the .m file once and saves it as a case file; then
-the median wall time of `psspy.case` (open), `psspy.save` and `caspy.Savecase` over that file
-is printed, with pandapower's JSON write and read of the same network as the peer, and the
-ratios. Pass --engine-python to time another build's engine (for before/after figures).
+the median wall time of `psspy.case` (open), `psspy.save`, `caspy.Savecase` with its bus table
+(what a merge reads of a main case) and `caspy.Savecase` with every table over that file is
+printed, with pandapower's JSON write and read of the same network as the peer, and the
+ratios. Wall times on a loaded machine vary; --cpu prints the process's CPU time instead.
 
     python bench/case_file_speed.py [--repeats N] [case ...]
 """
@@ -38,12 +39,18 @@ def matpower_file(name):
     return Path(matpower.path_matpower) / "data" / f"{name}.m"
 
 
+CLOCK = time.perf_counter
+TABLES = ["pssbus", "pssgen", "psslod", "pssfsh", "psswsh", "pssind", "casbrn", "castrn", "pssbrn", "psstrn",
+          "pss3wt", "pssabx", "pssald", "pssmsl", "psssub", "pssare", "psszon", "pssown", "pss2dc", "pssvsc",
+          "pssmdc", "pssfac", "pssgne"]
+
+
 def median_time(action, repeats):
     times = []
     for _ in range(repeats):
-        start = time.perf_counter()
+        start = CLOCK()
         action()
-        times.append(time.perf_counter() - start)
+        times.append(CLOCK() - start)
     return statistics.median(times)
 
 
@@ -59,8 +66,10 @@ def bench_engine(source, folder, repeats):
     assert quiet(lambda: psspy.save(saved)) == 0
     open_s = median_time(lambda: quiet(lambda: psspy.case(saved)), repeats)
     save_s = median_time(lambda: quiet(lambda: psspy.save(again)), repeats)
-    tables_s = median_time(lambda: caspy.Savecase(saved), repeats)
-    return open_s, save_s, tables_s
+    bus_s = median_time(lambda: caspy.Savecase(saved).pssbus, repeats)
+    tables_s = median_time(lambda: [getattr(case, name) for case in [caspy.Savecase(saved)] for name in TABLES],
+                           repeats)
+    return open_s, save_s, bus_s, tables_s
 
 
 def bench_pandapower(source, folder, repeats):
@@ -78,16 +87,21 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("cases", nargs="*", default=CASES)
     parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--cpu", action="store_true", help="time with the process's CPU time")
     args = parser.parse_args()
+    if args.cpu:
+        global CLOCK
+        CLOCK = time.process_time
     quiet(lambda: psspy.psseinit(buses=150000))
-    print(f"{'case':<16}{'open ms':>9}{'save ms':>9}{'tables ms':>11}{'pp read ms':>12}{'pp write ms':>13}"
-          f"{'open/pp':>9}{'save/pp':>9}")
+    print(f"case files: median {'CPU' if args.cpu else 'wall'} time of {args.repeats} runs; pp = pandapower's JSON files")
+    print(f"{'case':<16}{'open ms':>9}{'save ms':>9}{'bus tbl ms':>11}{'tables ms':>11}{'pp read ms':>12}"
+          f"{'pp write ms':>13}{'open/pp':>9}{'save/pp':>9}")
     for name in args.cases:
         source = matpower_file(name)
         with tempfile.TemporaryDirectory() as folder:
-            open_s, save_s, tables_s = bench_engine(source, folder, args.repeats)
+            open_s, save_s, bus_s, tables_s = bench_engine(source, folder, args.repeats)
             pp_open, pp_save = bench_pandapower(source, folder, args.repeats)
-        print(f"{name:<16}{open_s * 1e3:>9.1f}{save_s * 1e3:>9.1f}{tables_s * 1e3:>11.1f}{pp_open * 1e3:>12.1f}"
+        print(f"{name:<16}{open_s * 1e3:>9.1f}{save_s * 1e3:>9.1f}{bus_s * 1e3:>11.1f}{tables_s * 1e3:>11.1f}{pp_open * 1e3:>12.1f}"
               f"{pp_save * 1e3:>13.1f}{open_s / pp_open:>9.2f}{save_s / pp_save:>9.2f}")
 
 

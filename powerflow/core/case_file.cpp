@@ -4,7 +4,12 @@
 #include <cstdio>
 #include <filesystem>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "common/files.hpp"
+
 #include "core/formats/raw_format.hpp"
 #include "core/formats/raw_text.hpp"
 
@@ -88,6 +93,13 @@ void save_case_file(const Network& net, const std::string& path) {
         throw CaseFileError(error.kind(), path, 0, error.reason());
     }
     write_whole_file(path, text);
+}
+
+void keep_large_buffers_out_of_the_heap() {
+#if defined(__GLIBC__)
+    // Setting the threshold also turns off its automatic raising.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
 }
 
 std::string format_real(double value) {

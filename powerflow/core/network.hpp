@@ -18,6 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/flat_map.hpp"
+
 namespace gridfold::pf {
 
 // Bus numbers a user may give; internal star points of three-winding transformers are
@@ -514,14 +516,14 @@ struct Substation {
 class BusNumberIndex {
 public:
     std::optional<std::size_t> find(int number) const {
-        auto it = index_of_.find(number);
-        if (it == index_of_.end()) return std::nullopt;
-        return it->second;
+        const std::size_t* index = index_of_.find(number);
+        if (!index) return std::nullopt;
+        return *index;
     }
-    bool contains(int number) const { return index_of_.count(number) != 0; }
+    bool contains(int number) const { return index_of_.contains(number); }
     std::size_t insert(int number) {
         std::size_t index = number_at_.size();
-        index_of_.emplace(number, index);
+        index_of_.insert(number, index);
         number_at_.push_back(number);
         return index;
     }
@@ -533,7 +535,7 @@ public:
     }
 
 private:
-    std::unordered_map<int, std::size_t> index_of_;
+    FlatMap<int, std::size_t, std::hash<int>> index_of_;
     std::vector<int> number_at_;
 };
 

@@ -18,6 +18,7 @@ WorkingCase& working_case() {
 
 int initialise(WorkingCase& wc, long buses) {
     if (buses <= 0 || buses > kMaxBusLimit) return kInvalidOption;
+    keep_large_buffers_out_of_the_heap();
     replace_network(wc, Network{});
     wc.solution = SolutionState{};
     wc.bus_limit = static_cast<std::size_t>(buses);

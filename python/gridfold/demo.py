@@ -34,6 +34,11 @@ def embedded_psspy():
     return gridfold.embedded_engine()[0]
 
 
+def embedded_caspy():
+    """The embedded engine's caspy (case data objects of saved case files)."""
+    return gridfold.embedded_engine()[1]
+
+
 class SmallCaseBuilder:
     """Builds one small case in the embedded engine; every call is checked.
 

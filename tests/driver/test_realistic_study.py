@@ -5,7 +5,7 @@ import os
 
 from gridfold.study import run_study
 from gridfold.summary import FULLY_SOLVED
-from helpers.plant_study import RESULTS_FOLDER, solves_of, write_plant_study
+from gridfold.plant_study import RESULTS_FOLDER, solves_of, write_plant_study
 from helpers.solutions import converted, matpower_case
 
 

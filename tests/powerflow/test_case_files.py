@@ -3,6 +3,8 @@ files that are not cases (with the working case kept and the line at fault repor
 import os
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 from helpers import engine_cases
 
@@ -42,6 +44,48 @@ def test_awkward_reals_survive_a_round_trip_exactly(psspy, tmp_path):
     assert psspy.save(str(second)) == 0
     assert first.read_bytes() == second.read_bytes()
     assert [psspy.busdat(k, "ANGLED")[1] for k in range(2, 2 + len(values))] == values
+
+
+def _significant_digits(text):
+    mantissa = text.lstrip("-").lower().split("e")[0].replace(".", "")
+    return mantissa.strip("0") or "0"
+
+
+def _written_angles(psspy, tmp_path, values):
+    """The texts the case file holds for bus angles set to `values` (buses 2, 3, ...)."""
+    psspy.bus_data_4(ibus=1, realar1=138.0)
+    for k, value in enumerate(values, start=2):
+        assert psspy.bus_data_4(ibus=k, realar1=138.0, realar3=value) == 0
+    path = tmp_path / "angles.sav"
+    assert psspy.save(str(path)) == 0
+    lines = path.read_text().splitlines()
+    bus_lines = lines[lines.index("0 / END OF SYSTEM-WIDE DATA, BEGIN BUS DATA") + 1:]
+    return [bus_lines[k].split(",")[8] for k in range(1, 1 + len(values))]
+
+
+reals = st.one_of(
+    st.floats(allow_nan=False, allow_infinity=False, min_value=-1e6, max_value=1e6),
+    # short decimals, as most case data are
+    st.builds(lambda m, k: m / 10.0 ** k, st.integers(-10**15, 10**15), st.integers(0, 12)),
+    st.builds(lambda m, k: float(f"{m}e{k}"), st.integers(-999, 999), st.integers(-30, 30)))
+
+
+@settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(st.lists(reals, min_size=1, max_size=25))
+def test_every_real_is_written_with_its_fewest_digits_and_reads_back_exactly(psspy, tmp_path, values):
+    """Python's repr holds the fewest significant digits that read back to the same double."""
+    texts = _written_angles(psspy, tmp_path, values)
+    for value, text in zip(values, texts):
+        assert float(text) == value, (value, text)
+        assert _significant_digits(text) == _significant_digits(repr(float(value))), (value, text)
+        assert "." in text or "e" in text, text  # never read as an integer
+
+
+def test_fixed_notation_unless_the_exponent_form_is_shorter(psspy, tmp_path):
+    written = {0.0001: "1e-04", 0.001: "0.001", 0.000123: "0.000123", 1.5e-07: "1.5e-07", 100000.0: "1e+05",
+               1e16: "1e+16", 123456.0: "123456.0", -0.05: "-0.05", 2.5e-300: "2.5e-300", 0.1 + 0.2: "0.30000000000000004",
+               -0.0: "0.0", 1e22: "1e+22", 1234567890123456.0: "1234567890123456.0"}
+    assert dict(zip(written, _written_angles(psspy, tmp_path, list(written)))) == written
 
 
 def test_powers_times_100_give_back_what_the_data_call_stored(psspy, caspy, tmp_path):
@@ -133,6 +177,10 @@ def damaged_variants(text):
     duplicate_bus = lines[:bus_line + 1] + [lines[bus_line]] + lines[bus_line + 1:]
     unknown_bus = list(lines)
     unknown_bus[generator_line] = unknown_bus[generator_line].replace("102,", "777,", 1)
+    # The same machine and the same transformer circuit twice.
+    duplicate_machine = lines[:generator_line + 1] + [lines[generator_line]] + lines[generator_line + 1:]
+    duplicate_circuit = lines[:transformer_line + 4] + lines[transformer_line:transformer_line + 4] + \
+        lines[transformer_line + 4:]
     return [
         ("truncated inside a record", text[: text.index("\n", text.index("102,'1',120.0,")) - 20].encode(), generator_line + 1),
         ("truncated between sections", "".join(lines[: transformer_line]).encode(), transformer_line + 1),
@@ -144,6 +192,8 @@ def damaged_variants(text):
         ("a transformer missing a winding line", "".join(missing_winding).encode(), transformer_line + 4),
         ("a duplicate bus", "".join(duplicate_bus).encode(), bus_line + 2),
         ("a machine at a missing bus", "".join(unknown_bus).encode(), generator_line + 1),
+        ("a duplicate machine", "".join(duplicate_machine).encode(), generator_line + 2),
+        ("a duplicate transformer circuit", "".join(duplicate_circuit).encode(), transformer_line + 5),
         ("another version", text.replace(",35,", ",12,", 1).encode(), 1),
     ]
 

@@ -296,6 +296,42 @@ def test_table_shapes_and_bus_number_columns(psspy, caspy, tmp_path):
     assert case.pssbus == {"NUM": (1,)}
 
 
+def test_sequence_entries_are_lists_of_their_own_and_the_collector_is_left_as_found(psspy, caspy, tmp_path):
+    """Equal values may share one object, but every element's sequence is a list of its own:
+    renumbering one element's entry in place must not reach another element."""
+    import gc
+
+    build_every_element_kind(psspy)
+    path = tmp_path / "shared.sav"
+    psspy.save(str(path))
+    case = caspy.Savecase(str(path))
+    for (name, key), width in SEQUENCE_COLUMNS.items():
+        column = getattr(case, name)[key]
+        assert len({id(entry) for entry in column}) == len(column), (name, key)
+    owners = case.casbrn["OWNER"]
+    before = [list(entry) for entry in owners]
+    owners[0][0] = 4242
+    assert [entry[0] for entry in owners[1:]] == [entry[0] for entry in before[1:]]
+    assert caspy.Savecase(str(path)).casbrn["OWNER"] == before
+    # Tables are made when first read, with the cyclic collector held off; it is left as the
+    # caller had it.
+    assert gc.isenabled()
+    gc.disable()
+    try:
+        assert caspy.Savecase(str(path)).pssgen["NUM"]
+        assert not gc.isenabled()
+    finally:
+        gc.enable()
+    # A name that is not UTF-8 is reported when the file is read, before any table is made.
+    latin = tmp_path / "latin.sav"
+    latin.write_bytes(path.read_bytes().replace(b"'B11 x'", b"'B11 \xe9'"))
+    with pytest.raises(UnicodeDecodeError):
+        caspy.Savecase(str(latin))
+    assert gc.isenabled()
+    with pytest.raises(AttributeError, match="no attribute 'pssxyz'"):
+        caspy.Savecase(str(path)).pssxyz
+
+
 def test_tables_without_elements_have_empty_columns(psspy, caspy, tmp_path):
     psspy.bus_data_4(ibus=1, realar1=10.0)
     path = tmp_path / "one_bus.sav"

@@ -393,7 +393,9 @@ def test_switching_devices_are_held_written_back_and_become_lines_in_version_33(
     assert ierr == 0 and " 5 branches, 1 transformer" in out and "switching" not in out
     assert solve_tight(psspy) == 0
     again = [value for pair in bus_voltages(psspy, range(1, 7)).values() for value in pair]
-    assert again == pytest.approx(held, abs=1e-9)
+    # The case's dc lines are solved in rounds between Newton solutions, each to the mismatch
+    # tolerance, so two solutions of one network agree to about 1e-8.
+    assert again == pytest.approx(held, abs=1e-7)
 
     andes = pytest.importorskip("andes")
     with warnings.catch_warnings():

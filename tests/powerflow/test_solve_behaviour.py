@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 from pandapower.pypower.idx_bus import PD, QD
 
-from helpers import pandapower_cases as pc
+from gridfold import pandapower_cases as pc
 
 TIGHT_MVA = 1e-6
 RSOL_ARRAY = [1, 2, 0, 0, 1, 1, 0, 99, 0, 0]

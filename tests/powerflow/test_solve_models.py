@@ -6,7 +6,7 @@ import pytest
 from pandapower.pypower.idx_brch import F_BUS, SHIFT, T_BUS, TAP
 from pandapower.pypower.idx_bus import BASE_KV
 
-from helpers import pandapower_cases as pc
+from gridfold import pandapower_cases as pc
 
 TIGHT_MVA = 1e-7
 

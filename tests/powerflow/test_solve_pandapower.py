@@ -1,14 +1,14 @@
 """AC solutions of standard pandapower networks compared bus by bus with pandapower's runpp.
 
-Each network is built in the embedded engine through the data calls (tests/helpers/
-pandapower_cases.py), solved from a flat start at a tight tolerance, and compared with
+Each network is built in the embedded engine through the data calls (gridfold.pandapower_cases),
+solved from a flat start at a tight tolerance, and compared with
 pandapower's solution of the same data. The power mismatch of the engine's voltages is
 also checked directly on pandapower's admittance matrix, since two tools can share a mistake.
 """
 import numpy as np
 import pytest
 
-from helpers import pandapower_cases as pc
+from gridfold import pandapower_cases as pc
 
 TIGHT_MVA = 1e-6
 VM_TOL_PU = 1e-5

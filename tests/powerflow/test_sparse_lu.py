@@ -9,7 +9,7 @@ import scipy.sparse as sp
 from pandapower.pypower.makeYbus import makeYbus
 
 from gridfold import _sparse_lu
-from helpers import pandapower_cases as pc
+from gridfold import pandapower_cases as pc
 
 OK, NOT_ANALYSED, PATTERN_CHANGED, SINGULAR, PIVOT_TOO_SMALL, NOT_FACTORISED = range(6)
 SOLVER_NOT_FACTORISED = 4

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "core/error_codes.hpp"
+#include "core/flat_map.hpp"
 #include "core/formats/raw_format.hpp"
 #include "core/formats/raw_layouts.hpp"
 #include "core/formats/raw_references.hpp"
@@ -187,7 +188,14 @@ struct ElementKeyHash {
         return std::hash<long long>()(k.number) ^ (std::hash<std::uint64_t>()(k.id) * 0x9E3779B97F4A7C15ULL);
     }
 };
-using KeySet = std::unordered_set<ElementKey, ElementKeyHash>;
+// Presence only: the value is unused.
+class KeySet {
+public:
+    bool insert(const ElementKey& key) { return keys_.insert(key, true); }
+
+private:
+    FlatMap<ElementKey, bool, ElementKeyHash> keys_;
+};
 
 // Texts up to eight bytes pack into one integer; longer names (dc lines, FACTS) hash, with
 // their length, which keeps distinct names distinct in practice and equal names equal.
@@ -224,6 +232,7 @@ private:
     }
 
     // ---- sections ----
+    void reserve_for(std::string_view rest);
     void read_header();
     void read_system_wide();
     void read_section(std::size_t section, const std::vector<std::string>& names);
@@ -254,9 +263,11 @@ private:
     void read_substation();
 
     // ---- checks ----
+    // The buses of a file are numbered up to kMaxBusNumber and star points above it, so the
+    // number alone tells a star point: the bus record itself is not touched.
     const Bus& existing_bus(int number, const char* record, const char* role) const {
-        const Bus* b = net_.bus(number);
-        if (!b || b->star_point)
+        const Bus* b = number <= kMaxBusNumber ? net_.bus(number) : nullptr;
+        if (!b)
             fail(line_.number, std::string(record) + " record: " + role + " " + std::to_string(number) +
                                    " is not a bus of the bus data");
         return *b;
@@ -268,7 +279,7 @@ private:
         if (code != kOk) fail(line_.number, std::string(record) + " record refused: " + std::string(error_text(code)));
     }
     void unique(KeySet& seen, long long key, const std::string& id, const char* what) const {
-        if (!seen.insert({key, packed(id)}).second) fail(line_.number, std::string("duplicate ") + what);
+        if (!seen.insert({key, packed(id)})) fail(line_.number, std::string("duplicate ") + what);
     }
     static long long pair_key(int a, int b) {
         return static_cast<long long>(std::min(a, b)) * 4294967296LL + std::max(a, b);
@@ -277,7 +288,7 @@ private:
         std::sort(buses.begin(), buses.end());
         const std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(buses[0])) << 32) |
                                   (packed(ckt) & 0xFFFFFFFFULL);
-        if (!circuits_.insert({pair_key(buses[1], buses[2]), key}).second)
+        if (!circuits_.insert({pair_key(buses[1], buses[2]), key}))
             fail(line_.number, "duplicate circuit " + ckt + " between these buses");
     }
 
@@ -296,9 +307,48 @@ private:
     std::unordered_set<int> areas_, zones_, owners_, tables_, substations_;
 };
 
+// Lines of each section of the text, counted in a quick pass that takes a line whose first
+// field is 0 for a terminator; an estimate, used only to size the containers before reading.
+std::vector<std::size_t> section_line_counts(std::string_view text, std::size_t sections) {
+    std::vector<std::size_t> counts(sections, 0);
+    std::size_t section = 0;
+    for (std::size_t at = 0; at < text.size() && section < sections;) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::size_t first = at;
+        while (first < end && (text[first] == ' ' || text[first] == '\t')) ++first;
+        const char after = first + 1 < end ? text[first + 1] : ' ';
+        if (first < end && text[first] == '0' && (after == ' ' || after == ',' || after == '/' || after == '\r'))
+            ++section;
+        else if (first < end)
+            ++counts[section];
+        at = end + 1;
+    }
+    return counts;
+}
+
+void RawCaseReader::reserve_for(std::string_view rest) {
+    const auto& names = raw_sections(version_);
+    const auto counts = section_line_counts(rest, names.size());
+    auto lines_of = [&](const char* section) {
+        for (std::size_t k = 0; k < names.size(); ++k)
+            if (names[k] == section) return counts[k];
+        return std::size_t{0};
+    };
+    const std::size_t transformers = lines_of("TRANSFORMER") / 4;
+    net_.buses.reserve(lines_of("BUS") + transformers);
+    net_.loads.reserve(lines_of("LOAD"));
+    net_.fixed_shunts.reserve(lines_of("FIXED SHUNT"));
+    net_.machines.reserve(lines_of("GENERATOR"));
+    net_.branches.reserve(lines_of("BRANCH") + lines_of("SYSTEM SWITCHING DEVICE"));
+    net_.transformers.reserve(transformers);
+    net_.switched_shunts.reserve(lines_of("SWITCHED SHUNT"));
+}
+
 Network RawCaseReader::read() {
     read_header();
     if (version_ >= 34) read_system_wide();
+    reserve_for(lines_.rest());
     const auto& names = raw_sections(version_);
     std::size_t section = 0;
     while (section < names.size()) {

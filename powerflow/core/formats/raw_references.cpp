@@ -30,9 +30,12 @@ std::string number_list(const std::vector<int>& numbers) {
 }  // namespace
 
 ReferenceTables completed_references(const Network& net) {
-    // Collected with repeats, then sorted once: far cheaper than a set for a whole case.
+    // Collected with repeats, then sorted once: far cheaper than a set for a whole case. Runs
+    // of one number (elements of one area, one owner) are kept once.
     struct Numbers : std::vector<int> {
-        void insert(int number) { push_back(number); }
+        void insert(int number) {
+            if (empty() || back() != number) push_back(number);
+        }
     } areas, zones, owners;
     areas.reserve(net.buses.size() + net.loads.size());
     zones.reserve(net.buses.size() + net.loads.size());

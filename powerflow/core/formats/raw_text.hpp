@@ -6,7 +6,9 @@
 // the text, so that a whole case is split without copying it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +57,8 @@ public:
     // The next line holding fields ("@!" and blank lines skipped), split into `line`; false
     // at the end of the text.
     bool next(TextLine& line);
+    // The text not read yet.
+    std::string_view rest() const { return pos_ < text_.size() ? text_.substr(pos_) : std::string_view(); }
 
 private:
     std::string_view text_;
@@ -72,11 +76,49 @@ std::optional<long long> parse_integer(std::string_view text);
 // Finite real of the text, accepting Fortran "D" exponents; nullopt when it is none.
 std::optional<double> parse_real(std::string_view text);
 
-// Appends the shortest text that reads back to the same double ("0.0" for both zeros, and a
-// decimal point or exponent always present so that a real never reads as an integer).
+// Text built by appending, with room made in large steps, so that an append is a bounds check
+// and a copy: a whole case is written into one of these.
+class TextBuffer {
+public:
+    explicit TextBuffer(std::size_t capacity) { grow(capacity); }
+    // Room for n more characters at the end, taken with advance().
+    char* room(std::size_t n) {
+        if (static_cast<std::size_t>(end_ - at_) < n) grow(n);
+        return at_;
+    }
+    void advance(char* end) { at_ = end; }
+    TextBuffer& operator+=(char c) {
+        *room(1) = c;
+        ++at_;
+        return *this;
+    }
+    TextBuffer& operator+=(std::string_view text) {
+        char* to = room(text.size());
+        if (!text.empty()) std::memcpy(to, text.data(), text.size());
+        at_ = to + text.size();
+        return *this;
+    }
+    // The text; the buffer is empty afterwards.
+    std::string take();
+
+private:
+    void grow(std::size_t n);  // room for n more at least, in doubling steps
+    std::string text_;
+    char* at_ = nullptr;
+    char* end_ = nullptr;
+};
+
+// Room write_real and write_integer need at most.
+inline constexpr std::size_t kMaxNumberChars = 32;
+// Writes at `at` the shortest text that reads back to the same double ("0.0" for both zeros,
+// and a decimal point or exponent always present so that a real never reads as an integer);
+// returns the end.
+char* write_real(char* at, double value);
+char* write_integer(char* at, long long value);
+void append_real(TextBuffer& out, double value);
 void append_real(std::string& out, double value);
-void append_integer(std::string& out, long long value);
+void append_integer(TextBuffer& out, long long value);
 // Quoted text; text holding a single quote is written between double quotes.
-void append_quoted(std::string& out, std::string_view text);
+void append_quoted(TextBuffer& out, std::string_view text);
 
 }  // namespace gridfold::pf::formats

@@ -27,7 +27,7 @@ public:
     bool winding_node = false;
     bool switched_shunt_nreg = false;
 
-    FieldsOut(std::string& out, int v, const char* record) : version(v), out_(out), record_(record) {}
+    FieldsOut(TextBuffer& out, int v, const char* record) : version(v), out_(out), record_(record) {}
 
     void integer(const char*, int value) { separator(), append_integer(out_, value); }
     void integer(const char* name, int value, int) { integer(name, value); }
@@ -64,7 +64,7 @@ private:
         if (!first_) out_ += ',';
         first_ = false;
     }
-    std::string& out_;
+    TextBuffer& out_;
     const char* record_;
     bool first_ = true;
 };
@@ -108,11 +108,14 @@ bool extra_ratings(const Ratings& ratings) {
 
 class RawCaseWriter {
 public:
-    RawCaseWriter(const Network& net, int version) : net_(net), version_(version) {}
+    RawCaseWriter(const Network& net, int version)
+        : net_(net),
+          version_(version),
+          out_(4096 + net.buses.size() * 120 + net.loads.size() * 120 + net.machines.size() * 250 +
+               net.branches.size() * 200 + net.transformers.size() * 600) {}
 
     std::string write(std::vector<std::string>& notes) {
         if (version_ < 34) check_one_switched_shunt_per_bus();
-        out_.reserve(256 + net_.buses.size() * 120 + net_.branches.size() * 200 + net_.transformers.size() * 600);
         write_header();
         const auto& names = raw_sections(version_);
         for (std::size_t k = 0; k < names.size(); ++k) {
@@ -129,7 +132,7 @@ public:
         }
         out_ += "Q\n";
         losses_.report(version_, notes);
-        return std::move(out_);
+        return out_.take();
     }
 
 private:
@@ -561,7 +564,7 @@ private:
 
     const Network& net_;
     int version_;
-    std::string out_;
+    TextBuffer out_;
     Losses losses_;
     std::optional<ReferenceTables> references_;
 };

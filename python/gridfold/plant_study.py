@@ -1,4 +1,6 @@
-"""A study of solar plants joined to a large main case, built the way the demo builds solar_a.
+"""A study of solar plants joined to a large main case, built the way the demo builds solar_a:
+a realistic workload for trying the tool on a main case of one's own, for its benchmarks and
+for its tests.
 
 `write_plant_study(folder, main_case, plants)` copies the main case, picks `plants` connecting
 buses in it (transmission buses of 100 to 250 kV with at least three branches, spread over
@@ -9,8 +11,8 @@ import os
 import re
 import shutil
 
-from gridfold.demo import SmallCaseBuilder, embedded_psspy
-from gridfold.workbook import write_workbook
+from .demo import SmallCaseBuilder, embedded_caspy, embedded_psspy
+from .workbook import write_workbook
 
 MAIN_FOLDER = "main_cases"
 SMALL_FOLDER = "small_cases"
@@ -57,8 +59,10 @@ def build_solar_plant(b, poi, kv, first_bus, label):
     b.load(mv, 0.3, 0.1)
 
 
-def write_plant_study(folder, main_case, plants, caspy):
-    """Writes the study into folder; returns (workbook path, [(small case, connecting bus)])."""
+def write_plant_study(folder, main_case, plants, caspy=None):
+    """Writes the study into folder; returns (workbook path, [(small case, connecting bus)]).
+    caspy: the engine's case data module (the embedded engine's when not given)."""
+    caspy = caspy or embedded_caspy()
     folder = os.path.abspath(str(folder))
     for sub in (MAIN_FOLDER, SMALL_FOLDER):
         os.makedirs(os.path.join(folder, sub), exist_ok=True)

@@ -1,4 +1,6 @@
-"""Standard pandapower networks built in the embedded engine through the psspy data calls.
+"""Standard pandapower networks built in the embedded engine through the psspy data calls, to
+compare its solutions with pandapower's (needs pandapower, which the test and bench extras
+install).
 
 The conversion starts from the bus-branch model pandapower itself solves (its internal
 `_ppc` arrays, filled by `runpp`), so both tools solve exactly the same equations:
