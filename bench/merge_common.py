@@ -8,7 +8,6 @@ the run they belong to, so that the child's peak resident memory is the run's.
 import contextlib
 import io
 import json
-import os
 import subprocess
 import sys
 import time
@@ -116,13 +115,13 @@ def lightsim_flat_solve_seconds(name, repeats=5):
     import warnings
     warnings.simplefilter("ignore")
     import numpy as np
+    from lightsim2grid.solver import KLUSolver
     from matpowercaseframes import CaseFrames
     from pandapower.pypower.idx_brch import F_BUS, T_BUS, branch_cols
     from pandapower.pypower.idx_bus import BUS_I, BUS_TYPE, VA, VM, bus_cols
     from pandapower.pypower.idx_gen import GEN_BUS, GEN_STATUS, VG, gen_cols
     from pandapower.pypower.makeSbus import makeSbus
     from pandapower.pypower.makeYbus import makeYbus
-    from lightsim2grid.solver import KLUSolver
 
     frames = CaseFrames(str(matpower_file(name)))
 

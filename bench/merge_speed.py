@@ -18,8 +18,7 @@ import tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from merge_common import (cached_case, interpreter_rss_kib, lightsim_flat_solve_seconds,  # noqa: E402
-                          study_in_child, write_study)
+from merge_common import cached_case, interpreter_rss_kib, lightsim_flat_solve_seconds, study_in_child, write_study  # noqa: E402
 
 CASES = ["case9241pegase", "case_ACTIVSg10k"]
 

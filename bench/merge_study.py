@@ -17,9 +17,10 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from gridfold.study import run_study  # noqa: E402
-from gridfold.plant_study import RESULTS_FOLDER, solves_of, write_plant_study  # noqa: E402
 from merge_common import CACHE, cached_case  # noqa: E402
+
+from gridfold.plant_study import RESULTS_FOLDER, solves_of, write_plant_study  # noqa: E402
+from gridfold.study import run_study  # noqa: E402
 
 CASES = ["case9241pegase", "case_ACTIVSg10k"]
 

@@ -21,8 +21,9 @@ import numpy as np
 warnings.simplefilter("ignore")
 logging.disable(logging.WARNING)  # pandapower's notices about optional accelerators
 
-import gridfold  # noqa: E402
 import pandapower as pp  # noqa: E402
+
+import gridfold  # noqa: E402
 from gridfold import pandapower_cases as pc  # noqa: E402
 
 if gridfold.EMBEDDED_ENGINE_PATH not in sys.path:
@@ -72,8 +73,8 @@ def bench_pandapower(net, repeats):
 
 
 def bench_lightsim(net, repeats):
-    from lightsim2grid.network import init_from_pandapower
     from lightsim2grid.lightsim2grid_cpp import AlgorithmType
+    from lightsim2grid.network import init_from_pandapower
 
     model = init_from_pandapower(net)
     solvers = model.available_solvers()

@@ -188,7 +188,7 @@ class TestTwoTerminalLine:
     def test_parallel_to_a_meshed_network_from_a_flat_start_then_solved_again_unchanged(self, psspy, tmp_path):
         """pandapower's case118 with a 150 MW line from bus 12 to bus 75 (138 kV), solved by rsol
         from a flat start with taps, dc taps and shunts adjusting; fnsl then finds it solved."""
-        pandapower_cases = pytest.importorskip("helpers.pandapower_cases", reason="pandapower builds case118")
+        pandapower_cases = pytest.importorskip("gridfold.pandapower_cases", reason="pandapower builds case118")
         ppc, _, _ = pandapower_cases.solve_reference(pandapower_cases.standard_network("case118"))
         pandapower_cases.build_in_engine(psspy, ppc)
         r, i = RECTIFIER, INVERTER
@@ -233,7 +233,7 @@ def _vsc_case(psspy, converters, rdc=0.0):
     """pandapower's case14 built in the engine (bus n is pandapower's bus n - 1) with a VSC line
     'VSC1'; converters: [(bus, type, mode, dcset, acset, aloss kW, maxq, minq)] for converters 1
     and 2. Returns the pandapower network."""
-    pandapower_cases = pytest.importorskip("helpers.pandapower_cases", reason="pandapower (test extra) is the reference")
+    pandapower_cases = pytest.importorskip("gridfold.pandapower_cases", reason="pandapower (test extra) is the reference")
     net = pandapower_cases.standard_network("case14")
     ppc, _, _ = pandapower_cases.solve_reference(net)
     pandapower_cases.build_in_engine(psspy, ppc)
