@@ -126,9 +126,13 @@ def test_three_winding_case_from_its_own_voltages_reaches_the_flat_start_solutio
                                   "case_ACTIVSg10k"])
 def test_large_case_solves_from_flat_and_resolves_without_iterations(psspy, tmp_path, corpus_folder, name):
     """One flat start with limits from iteration 0 (the hardest of the starts), then the solved
-    case re-solved by every warm call gridfold makes."""
+    case re-solved by every warm call gridfold makes; fnsl's plain flat start (zero angles, full
+    Newton steps) also converges, to a solution the case then holds."""
     progress = Progress(psspy, tmp_path)
     path = converted(psspy, matpower_case(name), corpus_folder)
     assert psspy.case(path) == 0
     assert progress.run("rsol", options6=1, options7=0, options8=0) is not None
     assert_resolves_without_iterations(psspy, progress, tmp_path)
+    assert psspy.case(path) == 0
+    assert progress.run("fnsl", options6=1, options7=0) is not None
+    assert progress.run("fnsl", options7=0) == 0

@@ -500,9 +500,22 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     first.flat_start = !from_present;
     NewtonResult r = attempt(v, first, from_present ? &held_states : nullptr);
 
+    // A flat start without the angle estimate fails on large meshed networks, whose angles
+    // spread over tens of degrees: the first Newton step from zero angles overshoots into
+    // another basin. A full Newton solution asked for such a start that fails runs once more
+    // from the flat start with the linear angle estimate (and the same magnitudes), which
+    // leaves every solution the plain flat start finds as it was.
+    const int level = opt.robustness;
+    if (r.outcome != NewtonOutcome::converged && level < 0 &&
+        (opt.start == StartMode::flat || opt.start == StartMode::flat_magnitudes)) {
+        const StartMode with_angles = opt.start == StartMode::flat ? StartMode::flat_angles : StartMode::flat_both;
+        say(format("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(with_angles)));
+        v = starting_voltages(p, with_angles, false);
+        r = attempt(v, first, nullptr);
+    }
+
     // Escalation of rsol: each level runs every stage of the level below it first, so that a
     // level solves every case the level below it solves.
-    const int level = opt.robustness;
     if (r.outcome != NewtonOutcome::converged && level >= 1) {
         say(format("%s retry with the optimal step multiplier", name.c_str()));
         NewtonSettings s = first;
