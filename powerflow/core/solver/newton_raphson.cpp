@@ -264,6 +264,8 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     int best_worst = -1;
     double previous = INFINITY;
     int growth = 0;
+    int growing = 0;  // iterations running whose mismatch grew, and the last three mismatches
+    double grown[3] = {0.0, 0.0, 0.0};
     bool limits_on = s.var_limit_iteration == 0 && !s.flat_start;
 
     check_admittance_pattern(p);
@@ -304,6 +306,14 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
             result.outcome = NewtonOutcome::converged;
             converged_current_ = current;
             break;
+        }
+        if (largest > previous) {
+            grown[growing++ % 3] = largest;
+            if (growing >= 3)
+                result.growth_threshold_pu =
+                    std::max(result.growth_threshold_pu, std::min({grown[0], grown[1], grown[2]}));
+        } else {
+            growing = 0;
         }
         if (largest > s.divergence_mismatch_pu && largest > previous) {
             if (++growth >= 3) {

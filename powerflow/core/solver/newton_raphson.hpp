@@ -56,6 +56,10 @@ struct NewtonResult {
     double largest_mismatch_pu = 0;  // at the returned voltages (infinite when none was finite)
     int worst_bus = -1;              // internal index of the bus with the largest mismatch
     long factorizations = 0;
+    // The smallest divergence_mismatch_pu under which the iterations take this same path: the
+    // largest, over every three consecutive iterations whose mismatch grew, of their smallest
+    // mismatch (0 when the mismatch never grew three iterations running).
+    double growth_threshold_pu = 0;
 };
 
 // Called once per iteration before the step: iteration number, largest mismatch
