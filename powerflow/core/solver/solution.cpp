@@ -2,6 +2,7 @@
 
 #include "core/controls/devices_left_out.hpp"
 #include "core/solver/network_to_problem.hpp"
+#include "core/solver/sparse_lu.hpp"
 
 #include <Eigen/SparseLU>
 #include <algorithm>
@@ -41,6 +42,21 @@ std::vector<uint8_t> magnitude_free(const AcProblem& p) {
     return free;
 }
 
+// Solves a x = rhs in place with the Newton iterations' sparse LU, Eigen's SparseLU when
+// that finds no pivot; false when a is singular or the result is not finite.
+bool solve_sparse(const RealSparse& a, Eigen::VectorXd& rhs) {
+    GilbertPeierlsLU lu;
+    if (lu.analyse(a) == LuStatus::ok && lu.factorise(a) == LuStatus::ok && lu.solve(rhs) == LuStatus::ok)
+        return rhs.allFinite();
+    Eigen::SparseLU<RealSparse, Eigen::COLAMDOrdering<int>> fallback;
+    fallback.compute(a);
+    if (fallback.info() != Eigen::Success) return false;
+    Eigen::VectorXd x = fallback.solve(rhs);
+    if (fallback.info() != Eigen::Success || !x.allFinite()) return false;
+    rhs.swap(x);
+    return true;
+}
+
 // Solves -Im(Y) x = rhs for the selected buses, the others held at `fixed`; false when
 // the reduced matrix is singular. result_full holds x at selected buses, `fixed` elsewhere.
 bool solve_reduced_susceptance(const AcProblem& p, const std::vector<uint8_t>& selected, const Eigen::VectorXd& rhs_full,
@@ -64,11 +80,8 @@ bool solve_reduced_susceptance(const AcProblem& p, const std::vector<uint8_t>& s
     RealSparse b(m, m);
     b.setFromTriplets(t.begin(), t.end());
     b.makeCompressed();
-    Eigen::SparseLU<RealSparse, Eigen::COLAMDOrdering<int>> lu;
-    lu.compute(b);
-    if (lu.info() != Eigen::Success) return false;
-    Eigen::VectorXd x = lu.solve(rhs);
-    if (lu.info() != Eigen::Success || !x.allFinite()) return false;
+    Eigen::VectorXd x = rhs;
+    if (!solve_sparse(b, x)) return false;
     result_full = fixed;
     for (int k = 0; k < p.n; ++k)
         if (index[k] >= 0) result_full[k] = x[index[k]];
@@ -119,11 +132,8 @@ const Eigen::VectorXd* dc_angles(AcProblem& p) {
     RealSparse b(m, m);
     b.setFromTriplets(t.begin(), t.end());
     b.makeCompressed();
-    Eigen::SparseLU<RealSparse, Eigen::COLAMDOrdering<int>> lu;
-    lu.compute(b);
-    if (lu.info() != Eigen::Success) return nullptr;
-    const Eigen::VectorXd x = lu.solve(rhs);
-    if (lu.info() != Eigen::Success || !x.allFinite()) return nullptr;
+    Eigen::VectorXd x = rhs;
+    if (!solve_sparse(b, x)) return nullptr;
     p.dc_angle = fixed;
     for (int k = 0; k < p.n; ++k)
         if (index[k] >= 0) p.dc_angle[k] = x[index[k]];
