@@ -39,23 +39,39 @@ void NewtonRaphson::build_indices(const AcProblem& p) {
     // analysis then survive every switch of a plant to or from a reactive limit. A regulating
     // control replaces the reactive equation of its generator bus by "the magnitude of its
     // regulated bus does not move", and its free reactive output closes the balance.
+    // Without reactive limits no control ever switches: the smaller system without those
+    // equations and magnitudes then solves faster.
     const int n = p.n;
     std::vector<int> p_index(n, -1), q_index(n, -1), vm_index(n, -1);
-    int np = 0;
-    for (int i = 0; i < n; ++i)
-        if (!p.is_swing[i]) {
-            p_index[i] = np;
-            q_index[i] = np;
-            vm_index[i] = np;
-            ++np;
-        }
     std::vector<int> control_pairs;
-    control_pairs.reserve(2 * p.controls.size());
-    for (const auto& c : p.controls) {
-        control_pairs.push_back(c.gen_bus);
-        control_pairs.push_back(c.regulated_bus);
+    int np = 0, nq = 0, nvm = 0;
+    if (keep_structure_) {
+        for (int i = 0; i < n; ++i)
+            if (!p.is_swing[i]) {
+                p_index[i] = q_index[i] = vm_index[i] = np++;
+            }
+        nq = nvm = np;
+        control_pairs.reserve(2 * p.controls.size());
+        for (const auto& c : p.controls) {
+            control_pairs.push_back(c.gen_bus);
+            control_pairs.push_back(c.regulated_bus);
+        }
+    } else {
+        std::vector<uint8_t> q_free(n, 0), vm_fixed(n, 0);
+        for (int i = 0; i < n; ++i)
+            if (p.is_swing[i]) q_free[i] = vm_fixed[i] = 1;
+        for (size_t c = 0; c < p.controls.size(); ++c) {
+            if (states_[c] != ControlState::regulating) continue;
+            q_free[p.controls[c].gen_bus] = 1;
+            vm_fixed[p.controls[c].regulated_bus] = 1;
+        }
+        for (int i = 0; i < n; ++i) {
+            if (!p.is_swing[i]) p_index[i] = np++;
+            if (!q_free[i]) q_index[i] = nq++;
+            if (!vm_fixed[i]) vm_index[i] = nvm++;
+        }
     }
-    if (p_index != p_index_ || control_pairs != control_pairs_) {
+    if (p_index != p_index_ || q_index != q_index_ || vm_index != vm_index_ || control_pairs != control_pairs_) {
         pattern_valid_ = false;
         p_index_.swap(p_index);
         q_index_.swap(q_index);
@@ -63,13 +79,13 @@ void NewtonRaphson::build_indices(const AcProblem& p) {
         control_pairs_.swap(control_pairs);
     }
     n_p_ = np;
-    n_q_ = np;
+    n_q_ = nq;
     // Each regulating control needs a reactive equation and a magnitude of its own, off the
     // swing buses, which build_ac_problem guarantees; otherwise the equations cannot be solved.
     q_replaced_.assign(n, 0);
     vm_held_.assign(n, 0);
-    square_ = true;
-    for (size_t c = 0; c < p.controls.size(); ++c) {
+    square_ = nvm == nq;
+    for (size_t c = 0; c < p.controls.size() && keep_structure_; ++c) {
         if (states_[c] != ControlState::regulating) continue;
         const int g = p.controls[c].gen_bus, r = p.controls[c].regulated_bus;
         if (q_index_[g] < 0 || vm_index_[r] < 0 || q_replaced_[g] || vm_held_[r]) square_ = false;
@@ -319,6 +335,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     double grown[3] = {0.0, 0.0, 0.0};
     bool limits_on = s.var_limit_iteration == 0 && !s.flat_start;
 
+    keep_structure_ = s.var_limit_iteration >= 0 && !p.controls.empty();
     check_admittance_pattern(p);
     build_indices(p);
     for (int it = 0;; ++it) {

@@ -10,7 +10,9 @@
 // free) by "the magnitude of its regulated bus does not move". The Jacobian's sparsity
 // pattern and the linear solver's analysis are therefore kept while the admittance
 // pattern, the swing buses and the list of controls stay the same, across every switch
-// of a control to or from a reactive limit.
+// of a control to or from a reactive limit. With reactive limits ignored no control
+// switches, and the regulated magnitudes and free reactive balances are left out of the
+// system instead, which makes it smaller.
 #pragma once
 
 #include "core/solver/ac_problem.hpp"
@@ -125,6 +127,9 @@ private:
     std::vector<uint8_t> vm_held_;     // magnitude held by a regulating control
     int n_p_ = 0, n_q_ = 0;
     bool square_ = true;  // every regulating control has an equation and a magnitude of its own
+    // Reactive limits apply: every non-swing bus keeps its reactive equation and magnitude
+    // (see build_indices); otherwise regulated magnitudes and free reactive balances are left out.
+    bool keep_structure_ = true;
     // Jacobian and, for each admittance nonzero, its four positions in J's value array.
     RealSparse jacobian_;
     std::vector<int> pos_pa_, pos_pm_, pos_qa_, pos_qm_;
