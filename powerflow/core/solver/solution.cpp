@@ -5,6 +5,7 @@
 #include "core/controls/devices_left_out.hpp"
 #include "core/controls/facts_devices.hpp"
 #include "core/solver/network_to_problem.hpp"
+#include "core/solver/sparse_lu.hpp"
 
 #include <Eigen/SparseLU>
 #include <algorithm>
@@ -44,6 +45,21 @@ std::vector<uint8_t> magnitude_free(const AcProblem& p) {
     return free;
 }
 
+// Solves a x = rhs in place with the Newton iterations' sparse LU, Eigen's SparseLU when
+// that finds no pivot; false when a is singular or the result is not finite.
+bool solve_sparse(const RealSparse& a, Eigen::VectorXd& rhs) {
+    GilbertPeierlsLU lu;
+    if (lu.analyse(a) == LuStatus::ok && lu.factorise(a) == LuStatus::ok && lu.solve(rhs) == LuStatus::ok)
+        return rhs.allFinite();
+    Eigen::SparseLU<RealSparse, Eigen::COLAMDOrdering<int>> fallback;
+    fallback.compute(a);
+    if (fallback.info() != Eigen::Success) return false;
+    Eigen::VectorXd x = fallback.solve(rhs);
+    if (fallback.info() != Eigen::Success || !x.allFinite()) return false;
+    rhs.swap(x);
+    return true;
+}
+
 // Solves -Im(Y) x = rhs for the selected buses, the others held at `fixed`; false when
 // the reduced matrix is singular. result_full holds x at selected buses, `fixed` elsewhere.
 bool solve_reduced_susceptance(const AcProblem& p, const std::vector<uint8_t>& selected, const Eigen::VectorXd& rhs_full,
@@ -67,11 +83,8 @@ bool solve_reduced_susceptance(const AcProblem& p, const std::vector<uint8_t>& s
     RealSparse b(m, m);
     b.setFromTriplets(t.begin(), t.end());
     b.makeCompressed();
-    Eigen::SparseLU<RealSparse, Eigen::COLAMDOrdering<int>> lu;
-    lu.compute(b);
-    if (lu.info() != Eigen::Success) return false;
-    Eigen::VectorXd x = lu.solve(rhs);
-    if (lu.info() != Eigen::Success || !x.allFinite()) return false;
+    Eigen::VectorXd x = rhs;
+    if (!solve_sparse(b, x)) return false;
     result_full = fixed;
     for (int k = 0; k < p.n; ++k)
         if (index[k] >= 0) result_full[k] = x[index[k]];
@@ -122,11 +135,8 @@ const Eigen::VectorXd* dc_angles(AcProblem& p) {
     RealSparse b(m, m);
     b.setFromTriplets(t.begin(), t.end());
     b.makeCompressed();
-    Eigen::SparseLU<RealSparse, Eigen::COLAMDOrdering<int>> lu;
-    lu.compute(b);
-    if (lu.info() != Eigen::Success) return nullptr;
-    const Eigen::VectorXd x = lu.solve(rhs);
-    if (lu.info() != Eigen::Success || !x.allFinite()) return nullptr;
+    Eigen::VectorXd x = rhs;
+    if (!solve_sparse(b, x)) return nullptr;
     p.dc_angle = fixed;
     for (int k = 0; k < p.n; ++k)
         if (index[k] >= 0) p.dc_angle[k] = x[index[k]];
@@ -196,26 +206,40 @@ std::vector<double> shunt_levels(const ShuntControl& sc) {
     return down;
 }
 
+// The susceptance a switched shunt steps to at voltages v, or its present one when its
+// watched voltage is inside its band or it has no step left in that direction.
+double next_shunt_level(const ShuntControl& sc, const Eigen::VectorXcd& v) {
+    const double vm = std::abs(v[sc.regulated_bus]);
+    const int dir = vm < sc.v_low_pu ? 1 : vm > sc.v_high_pu ? -1 : 0;
+    if (dir == 0) return sc.b_present_pu;
+    const auto levels = shunt_levels(sc);
+    size_t at = 0;
+    for (size_t i = 1; i < levels.size(); ++i)
+        if (std::abs(levels[i] - sc.b_present_pu) < std::abs(levels[at] - sc.b_present_pu)) at = i;
+    const long next = static_cast<long>(at) + dir;
+    if (next < 0 || next >= static_cast<long>(levels.size())) return sc.b_present_pu;
+    return levels[static_cast<size_t>(next)];
+}
+
 // One step of every switched shunt whose watched voltage is outside its band; true when
 // any changed. The admittance matrix diagonal is updated in place.
 bool adjust_switched_shunts(AcProblem& p, const Eigen::VectorXcd& v) {
     bool changed = false;
     for (auto& sc : p.shunt_controls) {
-        const double vm = std::abs(v[sc.regulated_bus]);
-        const int dir = vm < sc.v_low_pu ? 1 : vm > sc.v_high_pu ? -1 : 0;
-        if (dir == 0) continue;
-        const auto levels = shunt_levels(sc);
-        size_t at = 0;
-        for (size_t i = 1; i < levels.size(); ++i)
-            if (std::abs(levels[i] - sc.b_present_pu) < std::abs(levels[at] - sc.b_present_pu)) at = i;
-        const long next = static_cast<long>(at) + dir;
-        if (next < 0 || next >= static_cast<long>(levels.size())) continue;
-        const double b_new = levels[static_cast<size_t>(next)];
+        const double b_new = next_shunt_level(sc, v);
+        if (b_new == sc.b_present_pu) continue;
         p.ybus.coeffRef(sc.bus, sc.bus) += Complex(0.0, b_new - sc.b_present_pu);
         sc.b_present_pu = b_new;
         changed = true;
     }
     return changed;
+}
+
+// Whether a switched shunt would step at voltages v.
+bool shunts_would_step(const AcProblem& p, const Eigen::VectorXcd& v) {
+    for (const auto& sc : p.shunt_controls)
+        if (next_shunt_level(sc, v) != sc.b_present_pu) return true;
+    return false;
 }
 
 // The adjustments made between Newton solutions, in this order. Each looks at the solved
@@ -325,6 +349,27 @@ void write_back(Network& net, const DerivedProblem& d, const Eigen::VectorXcd& v
     }
 }
 
+bool same_settings(const NewtonSettings& a, const NewtonSettings& b) {
+    return a.tolerance_pu == b.tolerance_pu && a.max_iterations == b.max_iterations && a.step == b.step &&
+           a.var_limit_iteration == b.var_limit_iteration && a.flat_start == b.flat_start &&
+           a.flat_start_limits_pu == b.flat_start_limits_pu && a.v_ceiling_pu == b.v_ceiling_pu;
+}
+
+bool same_values(const Eigen::VectorXcd& a, const Eigen::VectorXcd& b) {
+    return a.size() == b.size() && std::equal(a.data(), a.data() + a.size(), b.data());
+}
+
+std::vector<double> shunt_susceptances(const AcProblem& p) {
+    std::vector<double> b;
+    b.reserve(p.shunt_controls.size());
+    for (const auto& sc : p.shunt_controls) b.push_back(sc.b_present_pu);
+    return b;
+}
+
+// Flat-start results kept per derived problem: the option sets of the solving strategy's
+// flat starts (rsol's and fnsl's) fit.
+constexpr std::size_t kMemos = 4;
+
 const char* outcome_text(NewtonOutcome o) {
     switch (o) {
     case NewtonOutcome::converged: return "converged";
@@ -335,28 +380,87 @@ const char* outcome_text(NewtonOutcome o) {
 
 }  // namespace
 
-DerivedProblem& LoadFlowSolver::derive(const Network& net, bool adjust_shunts) {
+const FlatStartMemo* LoadFlowSolver::find_memo(const AcProblem& p, const SolutionOptions& opt,
+                                                const NewtonSettings& first) const {
+    for (const FlatStartMemo& m : memos_) {
+        // The divergence threshold matters only where the mismatch grew three times running.
+        if (m.start != opt.start || !same_settings(m.settings, first) ||
+            first.divergence_mismatch_pu < m.growth_threshold_pu ||
+            (m.adjust_shunts != opt.adjust_shunts && !m.shunts_idle) ||
+            m.taps.ratios != opt.taps.ratios || m.taps.phase_shifters != opt.taps.phase_shifters ||
+            m.area_interchange != opt.area_interchange || m.dc_taps != opt.dc_taps)
+            continue;
+        // The escalation stages ran only when the first attempt failed: only then does the
+        // level matter.
+        if (!m.first_converged && m.robustness != opt.robustness) continue;
+        const auto nnz = static_cast<std::size_t>(p.ybus.nonZeros());
+        if (m.y_values.size() != nnz || !std::equal(m.y_values.begin(), m.y_values.end(), p.ybus.valuePtr()) ||
+            !same_values(m.s_power, p.s_power) || !same_values(m.s_current, p.s_current) ||
+            m.shunt_b != shunt_susceptances(p))
+            continue;
+        return &m;
+    }
+    return nullptr;
+}
+
+void LoadFlowSolver::remember(const AcProblem& p, const SolutionOptions& opt, const NewtonSettings& first,
+                              bool first_converged, double growth_threshold_pu, const NewtonResult& result,
+                              const Eigen::VectorXcd& v,
+                              const std::vector<ControlState>& states, const SolutionReport& report,
+                              std::vector<std::string> lines) {
+    if (newton_.converged_current().size() != p.n) return;
+    FlatStartMemo m;
+    m.start = opt.start;
+    m.robustness = opt.robustness;
+    m.first_converged = first_converged;
+    m.settings = first;
+    m.growth_threshold_pu = growth_threshold_pu;
+    m.adjust_shunts = opt.adjust_shunts;
+    m.shunts_idle = !shunts_would_step(p, v);
+    m.taps = opt.taps;
+    m.area_interchange = opt.area_interchange;
+    m.dc_taps = opt.dc_taps;
+    m.y_values.assign(p.ybus.valuePtr(), p.ybus.valuePtr() + p.ybus.nonZeros());
+    m.s_power = p.s_power;
+    m.s_current = p.s_current;
+    m.shunt_b = shunt_susceptances(p);
+    m.result = result;
+    m.v = v;
+    m.current = newton_.converged_current();
+    m.states = states;
+    m.iterations = report.iterations;
+    m.factorizations = report.factorizations;
+    m.lines = std::move(lines);
+    if (memos_.size() >= kMemos) memos_.erase(memos_.begin());
+    memos_.push_back(std::move(m));
+}
+
+DerivedProblem& LoadFlowSolver::derive(const Network& net) {
     const std::uint64_t fingerprint = bus_fingerprint(net);
     if (derived_ && derived_network_ == &net && derived_revision_ == net.structure_revision &&
-        derived_fingerprint_ == fingerprint && derived_with_shunts_ == adjust_shunts) {
+        derived_fingerprint_ == fingerprint) {
         refresh_voltages(*derived_, net);
         return *derived_;
     }
-    derived_ = std::make_unique<DerivedProblem>(build_ac_problem(net, adjust_shunts));
+    memos_.clear();
+    // Switched shunts that may step are always listed; a solution that does not adjust them
+    // leaves them where they are, so solutions with and without adjustment share the problem.
+    derived_ = std::make_unique<DerivedProblem>(build_ac_problem(net, true));
     derived_network_ = &net;
     derived_revision_ = net.structure_revision;
     derived_fingerprint_ = fingerprint;
-    derived_with_shunts_ = adjust_shunts;
     return *derived_;
 }
 
 SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par, const SolutionOptions& opt,
                                      const std::string& name, const ProgressLines& progress) {
     SolutionReport report;
+    std::vector<std::string>* capture = nullptr;  // also keeps the lines said, while set
     auto say = [&](const std::string& line) {
         if (progress) progress(line);
+        if (capture) capture->push_back(line);
     };
-    DerivedProblem& derived = derive(net, opt.adjust_shunts);
+    DerivedProblem& derived = derive(net);
     AcProblem& p = derived.problem;
     const double base = p.base_mva;
     auto bus_number = [&](int k) { return k >= 0 ? net.buses[derived.network_bus[k]].number : 0; };
@@ -393,6 +497,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     FactsControls facts;
     facts.build(derived, name, say);
     int iteration_base = 0;
+    double growth_threshold_pu = 0.0;  // of every Newton run of this solution (see NewtonResult)
     auto stop_if_interrupted = [this](int, double, int, bool) {
         if (interrupt_check_ && interrupt_check_()) throw SolutionInterrupted();
     };
@@ -449,6 +554,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             p.s_power = s_power0;
             if (use_states) newton_.set_control_states(states);
             r = newton_.solve(p, v, s, observer);
+            growth_threshold_pu = std::max(growth_threshold_pu, r.growth_threshold_pu);
             report.iterations += r.iterations;
             report.factorizations += r.factorizations;
             iteration_base += r.iterations + 1;
@@ -467,7 +573,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             }
             if (r.outcome == NewtonOutcome::converged && round < kAdjustmentRounds) {
                 // Every control acts on the same converged voltages, then Newton runs again.
-                const bool shunts = round < kShuntRounds && adjust_between_solutions(p, v);
+                const bool shunts = opt.adjust_shunts && round < kShuntRounds && adjust_between_solutions(p, v);
                 if (shunts) {
                     shunts_moved = true;
                     say(format("%s switched shunts stepped toward their voltage bands", name.c_str()));
@@ -510,83 +616,122 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
 
     // The requested start; a start from present voltages keeps the plants held at their limits.
     const bool from_present = opt.start == StartMode::present;
-    const Eigen::VectorXcd v_first =
-        from_present ? present_voltages(p, held_states, opt.repair_start) : starting_voltages(p, opt.start, false);
-    Eigen::VectorXcd v = v_first;
     NewtonSettings first = settings;
     first.flat_start = !from_present;
-    NewtonResult r = attempt(v, first, from_present ? &held_states : nullptr);
-
-    // Escalation of rsol: each level runs every stage of the level below it first, so that a
-    // level solves every case the level below it solves.
     const int level = opt.robustness;
-    if (r.outcome != NewtonOutcome::converged && level >= 1) {
-        say(format("%s retry with the optimal step multiplier", name.c_str()));
-        NewtonSettings s = first;
-        s.step = StepControl::optimal_multiplier;
-        v = v_first;
-        r = attempt(v, s, from_present ? &held_states : nullptr);
+    const FlatStartMemo* memo = from_present ? nullptr : find_memo(p, opt, first);
+    NewtonResult r;
+    if (memo) {
+        // The same flat start on the same problem converged before: its result, as it came.
+        for (const std::string& line : memo->lines) say(line);
+        r = memo->result;
+        report.iterations = memo->iterations;
+        report.factorizations = memo->factorizations;
+        best.v = memo->v;
+        best.states = memo->states;
+        best.mismatch = r.largest_mismatch_pu;
+        best.worst_bus = r.worst_bus;
+        best.from_attempt = true;
     }
-    if (r.outcome != NewtonOutcome::converged && level >= 2) {
-        // Fresh starts: the linear angle estimate, with a magnitude step, and plain flat.
-        for (StartMode mode : {StartMode::flat_angles, StartMode::flat_both, StartMode::flat}) {
-            if (mode == opt.start) continue;  // tried above
-            say(format("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(mode)));
-            v = starting_voltages(p, mode, false);
-            NewtonSettings s = twice_the_iterations(StepControl::optimal_multiplier);
-            s.flat_start = true;
-            r = attempt(v, s, nullptr);
-            if (r.outcome == NewtonOutcome::converged) break;
+    std::vector<std::string> lines;
+    bool first_converged = false;
+    if (!memo) {
+        if (!from_present) capture = &lines;
+        const Eigen::VectorXcd v_first =
+            from_present ? present_voltages(p, held_states, opt.repair_start) : starting_voltages(p, opt.start, false);
+        Eigen::VectorXcd v = v_first;
+        r = attempt(v, first, from_present ? &held_states : nullptr);
+        first_converged = r.outcome == NewtonOutcome::converged;
+
+        // A flat start without the angle estimate fails on large meshed networks, whose angles
+        // spread over tens of degrees: the first Newton step from zero angles overshoots into
+        // another basin. A full Newton solution asked for such a start that fails runs once more
+        // from the flat start with the linear angle estimate (and the same magnitudes), which
+        // leaves every solution the plain flat start finds as it was.
+        if (r.outcome != NewtonOutcome::converged && level < 0 &&
+            (opt.start == StartMode::flat || opt.start == StartMode::flat_magnitudes)) {
+            const StartMode with_angles = opt.start == StartMode::flat ? StartMode::flat_angles : StartMode::flat_both;
+            say(format("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(with_angles)));
+            v = starting_voltages(p, with_angles, false);
+            r = attempt(v, first, nullptr);
         }
-    }
-    if (r.outcome != NewtonOutcome::converged && level >= 3 && limits_apply && !p.controls.empty()) {
-        say(format("%s solving without reactive limits, then with them", name.c_str()));
-        NewtonSettings s = twice_the_iterations(StepControl::optimal_multiplier);
-        s.var_limit_iteration = -1;
-        const std::vector<ControlState> regulating(p.controls.size(), ControlState::regulating);
-        v = present_voltages(p, regulating, false, &best.v);
-        r = attempt(v, s, &regulating, false);
-        if (r.outcome == NewtonOutcome::converged)
-            r = attempt(v, twice_the_iterations(StepControl::optimal_multiplier), &regulating);
-    }
-    if (r.outcome != NewtonOutcome::converged && level >= 4) {
-        // Continuation: scale every load and generation injection by lambda, from a level
-        // that solves up to 1, halving the increment after a failed step; from the best
-        // state so far.
-        say(format("%s continuation on load and generation", name.c_str()));
-        const std::vector<ControlState> regulating(p.controls.size(), ControlState::regulating);
-        Eigen::VectorXcd v_good = present_voltages(p, regulating, false, &best.v);
-        double lambda = 0.0, step = 0.25;
-        bool reached = false;
-        NewtonSettings s = settings;
-        s.step = StepControl::optimal_multiplier;
-        for (int k = 0; k < kContinuationSteps && step > 1e-3; ++k) {
-            const double target = std::min(1.0, lambda + (k == 0 ? 0.0 : step));
-            Eigen::VectorXcd trial = v_good;
-            p.s_power = s_power0 * target;
-            p.s_current = s_current0 * target;
-            NewtonResult rs = newton_.solve(p, trial, s, stop_if_interrupted);
-            report.iterations += rs.iterations;
-            report.factorizations += rs.factorizations;
-            if (rs.outcome == NewtonOutcome::converged) {
-                v_good = trial;
-                lambda = target;
-                step *= 1.5;
-                say(format("%s continuation reached %.4f of load and generation", name.c_str(), lambda));
-                if (lambda >= 1.0) {
-                    reached = true;
-                    break;
-                }
-            } else {
-                step *= 0.5;
+
+        // Escalation of rsol: each level runs every stage of the level below it first, so that a
+        // level solves every case the level below it solves.
+        if (r.outcome != NewtonOutcome::converged && level >= 1) {
+            say(format("%s retry with the optimal step multiplier", name.c_str()));
+            NewtonSettings s = first;
+            s.step = StepControl::optimal_multiplier;
+            v = v_first;
+            r = attempt(v, s, from_present ? &held_states : nullptr);
+        }
+        if (r.outcome != NewtonOutcome::converged && level >= 2) {
+            // Fresh starts: the linear angle estimate, with a magnitude step, and plain flat.
+            for (StartMode mode : {StartMode::flat_angles, StartMode::flat_both, StartMode::flat}) {
+                if (mode == opt.start) continue;  // tried above
+                say(format("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(mode)));
+                v = starting_voltages(p, mode, false);
+                NewtonSettings s = twice_the_iterations(StepControl::optimal_multiplier);
+                s.flat_start = true;
+                r = attempt(v, s, nullptr);
+                if (r.outcome == NewtonOutcome::converged) break;
             }
         }
-        p.s_power = s_power0;
-        p.s_current = s_current0;
-        if (reached || lambda > 0.0) r = attempt(v_good, settings, nullptr);
+        if (r.outcome != NewtonOutcome::converged && level >= 3 && limits_apply && !p.controls.empty()) {
+            say(format("%s solving without reactive limits, then with them", name.c_str()));
+            NewtonSettings s = twice_the_iterations(StepControl::optimal_multiplier);
+            s.var_limit_iteration = -1;
+            const std::vector<ControlState> regulating(p.controls.size(), ControlState::regulating);
+            v = present_voltages(p, regulating, false, &best.v);
+            r = attempt(v, s, &regulating, false);
+            if (r.outcome == NewtonOutcome::converged)
+                r = attempt(v, twice_the_iterations(StepControl::optimal_multiplier), &regulating);
+        }
+        if (r.outcome != NewtonOutcome::converged && level >= 4) {
+            // Continuation: scale every load and generation injection by lambda, from a level
+            // that solves up to 1, halving the increment after a failed step; from the best
+            // state so far.
+            say(format("%s continuation on load and generation", name.c_str()));
+            const std::vector<ControlState> regulating(p.controls.size(), ControlState::regulating);
+            Eigen::VectorXcd v_good = present_voltages(p, regulating, false, &best.v);
+            double lambda = 0.0, step = 0.25;
+            bool reached = false;
+            NewtonSettings s = settings;
+            s.step = StepControl::optimal_multiplier;
+            for (int k = 0; k < kContinuationSteps && step > 1e-3; ++k) {
+                const double target = std::min(1.0, lambda + (k == 0 ? 0.0 : step));
+                Eigen::VectorXcd trial = v_good;
+                p.s_power = s_power0 * target;
+                p.s_current = s_current0 * target;
+                NewtonResult rs = newton_.solve(p, trial, s, stop_if_interrupted);
+            growth_threshold_pu = std::max(growth_threshold_pu, rs.growth_threshold_pu);
+                report.iterations += rs.iterations;
+                report.factorizations += rs.factorizations;
+                if (rs.outcome == NewtonOutcome::converged) {
+                    v_good = trial;
+                    lambda = target;
+                    step *= 1.5;
+                    say(format("%s continuation reached %.4f of load and generation", name.c_str(), lambda));
+                    if (lambda >= 1.0) {
+                        reached = true;
+                        break;
+                    }
+                } else {
+                    step *= 0.5;
+                }
+            }
+            p.s_power = s_power0;
+            p.s_current = s_current0;
+            if (reached || lambda > 0.0) r = attempt(v_good, settings, nullptr);
+        }
+        capture = nullptr;
     }
     p.s_power = s_power0;
     p.s_current = s_current0;
+    // A flat start that converged without moving a shunt or a tap left the problem as it found
+    // it: the same flat start on it gives this result again.
+    if (!memo && !from_present && r.outcome == NewtonOutcome::converged && !shunts_moved && !taps.any_moved())
+        remember(p, opt, first, first_converged, growth_threshold_pu, r, best.v, best.states, report, std::move(lines));
 
     // Outcome.
     const bool converged = r.outcome == NewtonOutcome::converged;
@@ -599,10 +744,10 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     // state the case already holds or a failed solution must leave the case as it was.
     const bool write = converged || (!opt.restore_on_failure && best.from_attempt);
     if (write) {
-        const Eigen::VectorXcd& current = newton_.converged_current();
+        const Eigen::VectorXcd& current = memo ? memo->current : newton_.converged_current();
         write_back(net, derived, best.v, best.states, converged && current.size() == p.n ? &current : nullptr);
         if (converged) {
-            for (size_t c = 0; c < p.shunt_controls.size(); ++c)
+            for (size_t c = 0; c < p.shunt_controls.size() && opt.adjust_shunts; ++c)
                 net.switched_shunts[derived.shunt_of_control[c]].binit_mvar = p.shunt_controls[c].b_present_pu * base;
             taps.write_back(net);
             areas.write_back(net);
@@ -624,7 +769,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         closing += format("; %d island(s) without a swing bus or machine not solved (bus %d among them)",
                           derived.islands_without_swing, derived.buses_without_swing.front());
     say(closing);
-    if (drop_derived) derived_.reset();
+    if (drop_derived) invalidate();
     return report;
 }
 

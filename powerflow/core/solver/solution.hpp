@@ -85,6 +85,33 @@ public:
     SolutionInterrupted() : std::runtime_error("solution interrupted") {}
 };
 
+// A converged solution from a flat start and what it was computed from. A flat start reads
+// nothing of the case's present state: its result is a function of the problem (admittance
+// matrix, injections, shunt steps) and of the options alone, so the same flat start on the
+// same problem is answered with this result instead of iterating again.
+struct FlatStartMemo {
+    StartMode start = StartMode::flat;
+    int robustness = -1;           // compared only when the first attempt did not converge
+    bool first_converged = false;  // the first attempt converged (no escalation stage ran)
+    NewtonSettings settings;       // of the first attempt
+    double growth_threshold_pu = 0;  // the divergence thresholds from this one up take the same path
+    bool adjust_shunts = false;
+    // No switched shunt would step at the solution: adjusting them or not gives this result.
+    bool shunts_idle = false;
+    TapControlSettings taps;
+    int area_interchange = 0;
+    bool dc_taps = false;
+    std::vector<Complex> y_values;
+    Eigen::VectorXcd s_power, s_current;
+    std::vector<double> shunt_b;
+    NewtonResult result;
+    Eigen::VectorXcd v, current;
+    std::vector<ControlState> states;
+    int iterations = 0;
+    long factorizations = 0;
+    std::vector<std::string> lines;  // progress lines of the iterations
+};
+
 class LoadFlowSolver {
 public:
     // Runs one solution on the network; `name` ("fnsl", "rsol") heads the progress lines.
@@ -93,21 +120,32 @@ public:
 
     // Forgets the derived solver data (the working case was replaced, or a solution was
     // interrupted).
-    void invalidate() { derived_.reset(); }
+    void invalidate() {
+        derived_.reset();
+        memos_.clear();
+    }
 
     void set_interrupt_check(InterruptCheck check) { interrupt_check_ = std::move(check); }
 
 private:
     // Solver data of the network, reused while its structure and bus data are unchanged.
-    DerivedProblem& derive(const Network& network, bool adjust_shunts);
+    DerivedProblem& derive(const Network& network);
+    // The kept result of this flat start on this problem, or null.
+    const FlatStartMemo* find_memo(const AcProblem& problem, const SolutionOptions& options,
+                                   const NewtonSettings& first) const;
+    void remember(const AcProblem& problem, const SolutionOptions& options, const NewtonSettings& first,
+                  bool first_converged, double growth_threshold_pu, const NewtonResult& result,
+                  const Eigen::VectorXcd& v,
+                  const std::vector<ControlState>& states, const SolutionReport& report, std::vector<std::string> lines);
 
     NewtonRaphson newton_;  // kept across solutions: its Jacobian pattern and analysis are reused
     std::unique_ptr<DerivedProblem> derived_;
     const Network* derived_network_ = nullptr;
     std::uint64_t derived_revision_ = 0;
     std::uint64_t derived_fingerprint_ = 0;
-    bool derived_with_shunts_ = false;
     InterruptCheck interrupt_check_;
+    // Flat-start results on the present derived problem (a few option sets at most).
+    std::vector<FlatStartMemo> memos_;
 };
 
 // What the working case keeps between solutions.
