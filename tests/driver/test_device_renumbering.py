@@ -8,7 +8,6 @@ data object it hands to the adders.
 import os
 
 import gridfold
-from gridfold import gridfold_misc
 from gridfold.gridfold_main import run_integration
 from helpers import engine_cases
 from helpers.workbooks import study_workbook
@@ -81,20 +80,26 @@ def test_device_buses_follow_the_renumbering_through_a_run(tmp_path, psspy, casp
     before = caspy.Savecase(small_path)
     assert before.pssmsl["DUMBUS"] == [[DUMMY] + [0] * 8] and before.psssub["NUM"] == (HV, COLLECTOR)
 
-    handed_on = []
-    renumber_buses = gridfold_misc.renumber_buses
+    # The driver renumbers the case data object it read, in place: keep the objects it makes.
+    made = []
 
-    def keep_result(*args, **kwargs):
-        handed_on.append(renumber_buses(*args, **kwargs))
-        return handed_on[-1]
+    class KeptSavecase(caspy.Savecase):
+        def __init__(self, path):
+            super().__init__(path)
+            made.append(self)
 
-    monkeypatch.setattr(gridfold_misc, "renumber_buses", keep_result)
+    monkeypatch.setattr(caspy, "Savecase", KeptSavecase)
     workbook = study_workbook(os.fspath(tmp_path), psse_path=gridfold.EMBEDDED_ENGINE_PATH, results_folder=results,
                               main_cases=[("yes", main_dir, "Base.sav")],
                               small_cases=[(1, small_dir, "Plant", POI)])
     run_integration(os.fspath(tmp_path), workbook)
 
-    [(case, mapping)] = handed_on
+    # The small case is read more than once (checks before the run); one object is renumbered.
+    [case] = [c for c in made if os.path.basename(c.path).lower() == "plant.sav" and c.pssbus["NUM"] != before.pssbus["NUM"]]
+    # The renumber map, from the bus names (the bus table is in bus-number order).
+    old_of = dict(zip(before.pssbus["NAME"], before.pssbus["NUM"]))
+    assert len(old_of) == len(before.pssbus["NUM"])
+    mapping = {old_of[name]: new for name, new in zip(case.pssbus["NAME"], case.pssbus["NUM"]) if old_of[name] != new}
     assert mapping == {DUMMY: 900000, COLLECTOR: 900001, HV: 900002}  # bus table order
     new_hv, new_collector, new_dummy = mapping[HV], mapping[COLLECTOR], mapping[DUMMY]
     assert (case.pss2dc["RECBUS"], case.pss2dc["INVBUS"]) == ((new_collector,), (new_hv,))

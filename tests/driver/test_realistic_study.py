@@ -3,9 +3,9 @@
 Every plant must come back fully solved, connection by connection."""
 import os
 
+from gridfold.plant_study import RESULTS_FOLDER, solves_of, write_plant_study
 from gridfold.study import run_study
 from gridfold.summary import FULLY_SOLVED
-from gridfold.plant_study import RESULTS_FOLDER, solves_of, write_plant_study
 from helpers.solutions import converted, matpower_case
 
 

@@ -305,7 +305,7 @@ def test_sequence_entries_are_lists_of_their_own_and_the_collector_is_left_as_fo
     path = tmp_path / "shared.sav"
     psspy.save(str(path))
     case = caspy.Savecase(str(path))
-    for (name, key), width in SEQUENCE_COLUMNS.items():
+    for name, key in SEQUENCE_COLUMNS:
         column = getattr(case, name)[key]
         assert len({id(entry) for entry in column}) == len(column), (name, key)
     owners = case.casbrn["OWNER"]
@@ -329,7 +329,7 @@ def test_sequence_entries_are_lists_of_their_own_and_the_collector_is_left_as_fo
         caspy.Savecase(str(latin))
     assert gc.isenabled()
     with pytest.raises(AttributeError, match="no attribute 'pssxyz'"):
-        caspy.Savecase(str(path)).pssxyz
+        _ = caspy.Savecase(str(path)).pssxyz
 
 
 def test_tables_without_elements_have_empty_columns(psspy, caspy, tmp_path):

@@ -1,8 +1,8 @@
 """The type stubs of psspy and caspy describe the modules as built."""
 import ast
-import re
 import importlib.util
 import os
+import re
 
 import gridfold
 from helpers.engine_cases import save_wind_case
