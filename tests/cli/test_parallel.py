@@ -15,7 +15,7 @@ import time
 
 import pytest
 
-from gridfold import demo
+from gridfold import demo, parallel, summary
 
 MAINS = ["ieee118_peak", "ieee118_light"]
 SMALLS = ["solar_a", "wind_b", "storage_c", "pumped_e", "solar_d"]
@@ -209,19 +209,22 @@ def test_a_main_case_that_fails_is_reported_while_the_others_finish(serial, tmp_
 
 
 def _unit_processes(workbook):
-    """Pids of the unit processes working on `workbook` (their command line holds its path)."""
-    pids = []
+    """{pid: job} of the live unit processes working on `workbook` (their command line is
+    `python -m gridfold.parallel JOB`, the job holding the workbook's path)."""
+    units = {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
         try:
             with open(f"/proc/{entry}/cmdline", "rb") as stream:
-                command = stream.read().decode(errors="replace")
+                command = stream.read().decode(errors="replace").split("\0")
+            with open(f"/proc/{entry}/stat") as stream:
+                state = stream.read().rsplit(")", 1)[1].split()[0]
         except OSError:
             continue
-        if "gridfold.parallel" in command and str(workbook) in command:
-            pids.append(int(entry))
-    return pids
+        if state not in ("Z", "X") and "gridfold.parallel" in command and str(workbook) in command[-2]:
+            units[int(entry)] = json.loads(command[-2])
+    return units
 
 
 def _wait_for(condition, limit=120.0):
@@ -239,29 +242,35 @@ def test_a_killed_worker_marks_its_main_case_failed(serial, tmp_path):
     folder = tmp_path / "killed"
     workbook = study_copy(serial, folder)
     run = gridfold_process("run", "--jobs", "1", "--each-alone", str(workbook))
-    # Units run one at a time here: the first one found is ieee118_peak + solar_a.
-    [victim] = _wait_for(lambda: _unit_processes(workbook))
-    # Killed once its copy of the main case exists, before the driver could remove it: the unit
-    # is stopped while the copy is looked for, so that it cannot finish in between.
+    # A unit is killed while its copy of the main case exists, before the driver could remove
+    # it: the unit is stopped while its copy is looked for, so that it cannot finish in between.
+    # Its pair is read from its own job, whichever unit it is.
 
     def stopped_with_its_copy():
-        os.kill(victim, signal.SIGSTOP)
-        if temporary_copies(folder):
-            return True
-        os.kill(victim, signal.SIGCONT)
-        return False
+        for pid, job in _unit_processes(workbook).items():
+            [main_file] = job["main_files"].values()
+            copy = os.path.basename(parallel.each_alone_copy_folder(main_file, job["small_case"]))
+            try:
+                os.kill(pid, signal.SIGSTOP)
+            except ProcessLookupError:
+                continue
+            if copy in temporary_copies(folder):
+                return pid, (summary.case_name(os.path.basename(main_file)), job["small_case"])
+            os.kill(pid, signal.SIGCONT)
+        return None
 
-    _wait_for(stopped_with_its_copy)
+    victim, pair = _wait_for(stopped_with_its_copy)
     os.kill(victim, signal.SIGKILL)
     stdout, stderr = run.communicate(timeout=600)
     assert run.returncode == 1, stdout[-2000:] + stderr
     rows = {(r["main_case"], r["small_case"]): r for r in summary_rows(folder)}
-    killed = rows.pop(("ieee118_peak", "solar_a"))
+    killed = rows.pop(pair)
     assert killed["solve"] == "error"
     assert all(r["solve"] != "error" for r in rows.values())
     record = json.loads((folder / "results" / "each_alone" / "run_record.json").read_text())
-    assert record["main_cases"][0]["error"] == "worker process killed by SIGKILL"
-    assert "gridfold: ieee118_peak + solar_a failed: worker process killed by SIGKILL" in stderr
+    [entry] = [m for m in record["main_cases"] if m["name"] == pair[0] and m["error"]]
+    assert entry["error"] == "worker process killed by SIGKILL"
+    assert f"gridfold: {pair[0]} + {pair[1]} failed: worker process killed by SIGKILL" in stderr
     assert temporary_copies(folder) == []
 
 
@@ -278,7 +287,7 @@ def test_ctrl_c_stops_every_worker_and_removes_the_temporary_copies(serial, tmp_
     stdout, stderr = run.communicate(timeout=120)
     assert run.returncode == 130, stdout[-2000:] + stderr
     assert "interrupted" in stderr
-    _wait_for(lambda: _unit_processes(workbook) == [], limit=30)
+    _wait_for(lambda: not _unit_processes(workbook), limit=30)
     assert temporary_copies(folder) == []
 
 
