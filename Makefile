@@ -48,7 +48,9 @@ SAN_VENV   := .venv-sanitize
 SAN_PY     := $(SAN_VENV)/bin/python
 SAN_PIP    := $(SAN_PY) -m pip --quiet --disable-pip-version-check
 SAN_FLAGS  := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
-SAN_RUNTIME = $$($${CXX:-c++} -print-file-name=libasan.so)
+# libstdc++ is preloaded too: the sanitizer runtime finds the C++ exception functions it wraps
+# only in libraries loaded before it starts (extensions of other packages throw exceptions too).
+SAN_RUNTIME = $$($${CXX:-c++} -print-file-name=libasan.so) $$($${CXX:-c++} -print-file-name=libstdc++.so)
 
 $(SAN_VENV)/.build-requirements:
 	$(PYTHON) -m venv $(SAN_VENV)
