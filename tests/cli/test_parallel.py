@@ -242,19 +242,21 @@ def test_a_killed_worker_marks_its_main_case_failed(serial, tmp_path):
     folder = tmp_path / "killed"
     workbook = study_copy(serial, folder)
     run = gridfold_process("run", "--jobs", "1", "--each-alone", str(workbook))
-    # A unit is killed while its copy of the main case exists, before the driver could remove
-    # it: the unit is stopped while its copy is looked for, so that it cannot finish in between.
-    # Its pair is read from its own job, whichever unit it is.
+    # A unit is killed while the driver's working copy of its main case exists (in the unit's
+    # own copy folder), so in the middle of its pair: the unit is stopped while the copy is
+    # looked for, so that it cannot finish in between. Its pair is read from its own job,
+    # whichever unit it is.
 
     def stopped_with_its_copy():
         for pid, job in _unit_processes(workbook).items():
             [main_file] = job["main_files"].values()
-            copy = os.path.basename(parallel.each_alone_copy_folder(main_file, job["small_case"]))
+            private = (folder / demo.MAIN_FOLDER /
+                       os.path.basename(parallel.each_alone_copy_folder(main_file, job["small_case"])))
             try:
                 os.kill(pid, signal.SIGSTOP)
             except ProcessLookupError:
                 continue
-            if copy in temporary_copies(folder):
+            if private.is_dir() and any(name.endswith("_copy.sav") for name in os.listdir(private)):
                 return pid, (summary.case_name(os.path.basename(main_file)), job["small_case"])
             os.kill(pid, signal.SIGCONT)
         return None
