@@ -24,7 +24,7 @@ demo: $(VENV)/.build-requirements
 	$(PY) -m gridfold demo
 
 # Python sources and type stubs checked by ruff (configured in pyproject.toml).
-LINT_PATHS := python tests examples bench common config driver engine network powerflow
+LINT_PATHS := python tests examples bench common config driver adapter network study powerflow
 
 lint: $(VENV)/.build-requirements
 	$(INSTALL) ".[test]"

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "common/solve_plans.hpp"
+#include "study/solve_plans.hpp"
 
-namespace gridfold::common::solve_plans {
+namespace gridfold::study::solve_plans {
 
 // {"options1": 1, ...} for `engine.run_load_flow_rsol(**as_keywords(set))`.
 template <typename OptionSet>
@@ -17,4 +17,4 @@ pybind11::dict as_keywords(const OptionSet& options) {
     return keywords;
 }
 
-}  // namespace gridfold::common::solve_plans
+}  // namespace gridfold::study::solve_plans

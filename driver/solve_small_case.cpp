@@ -17,7 +17,7 @@ namespace gridfold::driver {
 
 namespace {
 
-namespace plans = common::solve_plans;
+namespace plans = study::solve_plans;
 
 void run_rsol(const py::object& psseng, const plans::BaseCaseAttempt& attempt) {
     psseng.attr("run_load_flow_rsol")(**plans::as_keywords(attempt));

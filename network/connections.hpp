@@ -3,9 +3,13 @@
 
 #include <pybind11/pybind11.h>
 
-#include "connection_order.hpp"
+#include "study/connection_order.hpp"
 
 namespace gridfold::network {
+
+// The plain study types and searches (bus numbers, connection order, copy names) are this
+// module's vocabulary.
+using namespace gridfold::study;
 
 namespace py = pybind11;
 

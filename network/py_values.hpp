@@ -8,9 +8,13 @@
 
 #include <pybind11/pybind11.h>
 
-#include "bus_numbers.hpp"
+#include "study/bus_numbers.hpp"
 
 namespace gridfold::network {
+
+// The plain study types and searches (bus numbers, connection order, copy names) are this
+// module's vocabulary.
+using namespace gridfold::study;
 
 namespace py = pybind11;
 

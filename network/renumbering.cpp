@@ -12,9 +12,13 @@
 #include "bindings.hpp"
 #include "operations.hpp"
 #include "py_values.hpp"
-#include "renumber_search.hpp"
+#include "study/renumber_search.hpp"
 
 namespace gridfold::network {
+
+// The plain study types and searches (bus numbers, connection order, copy names) are this
+// module's vocabulary.
+using namespace gridfold::study;
 
 namespace {
 

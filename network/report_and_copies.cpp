@@ -3,7 +3,7 @@
 #include <string>
 
 #include "bindings.hpp"
-#include "case_copy.hpp"
+#include "study/case_copy.hpp"
 #include "common/files.hpp"
 #include "common/paths.hpp"
 #include "common/python_files.hpp"
@@ -11,6 +11,10 @@
 #include "py_values.hpp"
 
 namespace gridfold::network {
+
+// The plain study types and searches (bus numbers, connection order, copy names) are this
+// module's vocabulary.
+using namespace gridfold::study;
 
 namespace {
 

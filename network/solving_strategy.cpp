@@ -4,15 +4,19 @@
 
 #include "bindings.hpp"
 #include "common/solve_calls.hpp"
-#include "connection_order.hpp"
+#include "study/connection_order.hpp"
 #include "operations.hpp"
 #include "py_values.hpp"
 
 namespace gridfold::network {
 
+// The plain study types and searches (bus numbers, connection order, copy names) are this
+// module's vocabulary.
+using namespace gridfold::study;
+
 namespace {
 
-namespace plans = common::solve_plans;
+namespace plans = study::solve_plans;
 
 // The engine calls of the solution attempts, and the solved status they steer by.
 class SolutionAttempts {

@@ -10,9 +10,9 @@
 #include "api/bindings.hpp"
 #include "api/psspy_keywords.hpp"
 #include "core/controls/facts_devices.hpp"
-#include "core/error_codes.hpp"
-#include "core/identifiers.hpp"
-#include "core/working_case.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/model/identifiers.hpp"
+#include "core/session/working_case.hpp"
 
 namespace gridfold::api {
 namespace {

@@ -1,9 +1,9 @@
 // bus_data_4 and bus_chng_4.
 #include "api/bindings.hpp"
 #include "api/psspy_keywords.hpp"
-#include "core/error_codes.hpp"
-#include "core/model_edit.hpp"
-#include "core/working_case.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/model/model_edit.hpp"
+#include "core/session/working_case.hpp"
 
 namespace gridfold::api {
 namespace {

@@ -1,9 +1,9 @@
 // brnmsc and wnddat: the flows of the last solution in lines, transformers and windings.
 #include "api/bindings.hpp"
 #include "api/psspy_keywords.hpp"
-#include "core/branch_flows.hpp"
-#include "core/error_codes.hpp"
-#include "core/working_case.hpp"
+#include "core/solver/branch_flows.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/session/working_case.hpp"
 
 namespace gridfold::api {
 

@@ -7,12 +7,12 @@
 
 #include "api/bindings.hpp"
 #include "api/psspy_keywords.hpp"
-#include "core/case_file.hpp"
-#include "core/error_codes.hpp"
-#include "core/io/matpower_reader.hpp"
+#include "core/formats/case_file.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/formats/matpower_reader.hpp"
 #include "core/formats/raw_format.hpp"
 #include "core/formats/raw_text.hpp"
-#include "core/working_case.hpp"
+#include "core/session/working_case.hpp"
 
 namespace gridfold::api {
 namespace {

@@ -3,8 +3,8 @@
 
 #include "api/bindings.hpp"
 #include "api/psspy_keywords.hpp"
-#include "core/error_codes.hpp"
-#include "core/working_case.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/session/working_case.hpp"
 
 namespace gridfold::api {
 namespace {

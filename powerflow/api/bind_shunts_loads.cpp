@@ -1,9 +1,9 @@
 // Fixed shunts, switched shunts and loads.
 #include "api/bindings.hpp"
 #include "api/psspy_keywords.hpp"
-#include "core/error_codes.hpp"
-#include "core/model_edit.hpp"
-#include "core/working_case.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/model/model_edit.hpp"
+#include "core/session/working_case.hpp"
 
 namespace gridfold::api {
 namespace {

@@ -10,9 +10,9 @@
 
 #include "api/bindings.hpp"
 #include "api/psspy_keywords.hpp"
-#include "core/error_codes.hpp"
+#include "core/model/error_codes.hpp"
 #include "core/solver/solution.hpp"
-#include "core/working_case.hpp"
+#include "core/session/working_case.hpp"
 
 namespace gridfold::api {
 namespace {

@@ -1,9 +1,9 @@
 // busdat, walks over the branches and machines of a bus, dscn and recn.
 #include "api/bindings.hpp"
 #include "api/psspy_keywords.hpp"
-#include "core/error_codes.hpp"
-#include "core/topology.hpp"
-#include "core/working_case.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/model/topology.hpp"
+#include "core/session/working_case.hpp"
 
 namespace gridfold::api {
 namespace {

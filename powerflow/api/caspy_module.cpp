@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "api/caspy_tables.hpp"
-#include "core/case_file.hpp"
+#include "core/formats/case_file.hpp"
 
 namespace py = pybind11;
 

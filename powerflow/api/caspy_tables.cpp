@@ -19,7 +19,7 @@
 #include <numeric>
 #include <unordered_map>
 
-#include "core/units.hpp"
+#include "core/model/units.hpp"
 
 namespace gridfold::api {
 namespace {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <stdexcept>
 
-#include "core/error_codes.hpp"
-#include "core/working_case.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/session/working_case.hpp"
 
 namespace gridfold::api {
 

@@ -4,8 +4,8 @@
 
 #include "check.hpp"
 #include "common/files.hpp"
-#include "core/case_file.hpp"
-#include "core/io/matpower_reader.hpp"
+#include "core/formats/case_file.hpp"
+#include "core/formats/matpower_reader.hpp"
 
 namespace {
 

@@ -2,13 +2,13 @@
 #include <string>
 
 #include "check.hpp"
-#include "renumber_search.hpp"
+#include "study/renumber_search.hpp"
 
 namespace {
 
-using gridfold::network::BusNumber;
-using gridfold::network::BusNumberRangeExhausted;
-using gridfold::network::choose_new_bus_numbers;
+using gridfold::study::BusNumber;
+using gridfold::study::BusNumberRangeExhausted;
+using gridfold::study::choose_new_bus_numbers;
 
 std::string choices_text(const std::vector<BusNumber>& main, const std::vector<BusNumber>& small,
                          std::optional<BusNumber> connecting) {

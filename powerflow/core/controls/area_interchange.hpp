@@ -17,7 +17,7 @@
 // moved.
 #pragma once
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 #include "core/solver/ac_problem.hpp"
 #include "core/solver/network_to_problem.hpp"
 

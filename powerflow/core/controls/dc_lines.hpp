@@ -13,7 +13,7 @@
 #pragma once
 
 #include "core/controls/lcc_dc_line.hpp"
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 #include "core/solver/ac_problem.hpp"
 #include "core/solver/network_to_problem.hpp"
 

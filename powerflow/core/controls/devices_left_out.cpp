@@ -1,7 +1,7 @@
 #include "core/controls/devices_left_out.hpp"
 
 #include "core/controls/facts_devices.hpp"
-#include "core/error_codes.hpp"
+#include "core/model/error_codes.hpp"
 
 namespace gridfold::pf {
 

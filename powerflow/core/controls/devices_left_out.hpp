@@ -3,7 +3,7 @@
 // silently. (Two-terminal and VSC dc lines the solution cannot use are named by DcLines.)
 #pragma once
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 
 #include <functional>
 #include <string>

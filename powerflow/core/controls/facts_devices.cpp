@@ -1,6 +1,6 @@
 #include "core/controls/facts_devices.hpp"
 
-#include "core/error_codes.hpp"
+#include "core/model/error_codes.hpp"
 #include "core/solver/network_to_problem.hpp"
 #include "core/solver/newton_raphson.hpp"
 

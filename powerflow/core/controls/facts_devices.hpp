@@ -23,7 +23,7 @@
 // element (J = 0) takes modes 0 and 1 only.
 #pragma once
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 #include "core/solver/ac_problem.hpp"
 
 #include <functional>

@@ -17,7 +17,7 @@
 // (ZCOD 1), before the star equivalent is formed.
 #pragma once
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 
 #include <array>
 #include <complex>

@@ -29,7 +29,7 @@
 // of the power order at the scheduled voltage.
 #pragma once
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 
 #include <string>
 

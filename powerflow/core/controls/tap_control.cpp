@@ -2,7 +2,7 @@
 
 #include "core/controls/impedance_correction.hpp"
 #include "core/solver/branch_model.hpp"
-#include "core/transformer_values.hpp"
+#include "core/model/transformer_values.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -17,7 +17,7 @@
 // rounds it to the nearest position and finishes by stepping.
 #pragma once
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 #include "core/solver/ac_problem.hpp"
 #include "core/solver/network_to_problem.hpp"
 

@@ -11,7 +11,7 @@
 // tan(acos |ACSET|), negative ACSET for a reactive draw).
 #pragma once
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 #include "core/solver/network_to_problem.hpp"
 
 #include <string>

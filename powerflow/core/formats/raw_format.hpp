@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 
 namespace gridfold::pf::formats {
 

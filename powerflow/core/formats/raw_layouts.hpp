@@ -9,8 +9,8 @@
 
 #include <array>
 
-#include "core/identifiers.hpp"
-#include "core/network.hpp"
+#include "core/model/identifiers.hpp"
+#include "core/model/network.hpp"
 
 namespace gridfold::pf::formats {
 

@@ -8,13 +8,13 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "core/error_codes.hpp"
-#include "core/flat_map.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/model/flat_map.hpp"
 #include "core/formats/raw_format.hpp"
 #include "core/formats/raw_layouts.hpp"
 #include "core/formats/raw_references.hpp"
 #include "core/formats/raw_text.hpp"
-#include "core/model_edit.hpp"
+#include "core/model/model_edit.hpp"
 
 namespace gridfold::pf::formats {
 

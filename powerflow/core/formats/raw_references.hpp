@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 
 namespace gridfold::pf::formats {
 

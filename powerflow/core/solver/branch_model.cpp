@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/controls/impedance_correction.hpp"
-#include "core/transformer_values.hpp"
+#include "core/model/transformer_values.hpp"
 
 namespace gridfold::pf {
 

@@ -7,7 +7,7 @@
 #include <array>
 #include <complex>
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 
 namespace gridfold::pf {
 

@@ -4,7 +4,7 @@
 #include "core/controls/vsc_dc_line.hpp"
 #include "core/solver/branch_model.hpp"
 
-#include "core/transformer_values.hpp"
+#include "core/model/transformer_values.hpp"
 
 #include <algorithm>
 #include <array>

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "core/controls/facts_devices.hpp"
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 #include "core/solver/ac_problem.hpp"
 
 #include <utility>

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "core/controls/tap_control.hpp"
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 #include "core/solver/network_to_problem.hpp"
 #include "core/solver/newton_raphson.hpp"
 

@@ -1,12 +1,12 @@
 // MATPOWER case reader: a small scanner for the subset of MATLAB syntax case files use
 // (assignments of numbers, strings, matrices and cell arrays, % comments, ... line
 // continuations), then the conversion of the bus, gen and branch matrices into a Network.
-#include "core/io/matpower_reader.hpp"
+#include "core/formats/matpower_reader.hpp"
 
-#include "core/error_codes.hpp"
-#include "core/identifiers.hpp"
-#include "core/model_edit.hpp"
-#include "core/value_ranges.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/model/identifiers.hpp"
+#include "core/model/model_edit.hpp"
+#include "core/model/value_ranges.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -6,7 +6,7 @@
 #include <complex>
 #include <string_view>
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 
 namespace gridfold::pf {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "bus_numbers.hpp"
+#include "study/bus_numbers.hpp"
 
-namespace gridfold::network {
+namespace gridfold::study {
 
 struct BusRenumbering {
     BusNumber old_number;
@@ -35,4 +35,4 @@ std::vector<BusRenumbering> choose_new_bus_numbers(const std::vector<BusNumber>&
                                                    const std::vector<BusNumber>& small_buses,
                                                    std::optional<BusNumber> connecting_bus);
 
-}  // namespace gridfold::network
+}  // namespace gridfold::study

@@ -1,4 +1,4 @@
-#include "core/working_case.hpp"
+#include "core/session/working_case.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <numbers>
 
-#include "core/case_file.hpp"
-#include "core/error_codes.hpp"
+#include "core/formats/case_file.hpp"
+#include "core/model/error_codes.hpp"
 
 namespace gridfold::pf {
 

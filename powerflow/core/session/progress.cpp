@@ -1,4 +1,4 @@
-#include "core/progress.hpp"
+#include "core/session/progress.hpp"
 
 #include <fstream>
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 
 namespace gridfold::pf {
 

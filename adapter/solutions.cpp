@@ -8,7 +8,7 @@
 
 namespace gridfold::engine {
 
-namespace plans = common::solve_plans;
+namespace plans = study::solve_plans;
 
 void PsseEngine::run_load_flow() {
     // Every result is discarded and nothing is tested between calls: a failing solution

@@ -8,10 +8,10 @@
 #include <string>
 #include <string_view>
 
-#include "core/network.hpp"
-#include "core/progress.hpp"
+#include "core/model/network.hpp"
+#include "core/session/progress.hpp"
 #include "core/solver/solution.hpp"
-#include "core/topology.hpp"
+#include "core/model/topology.hpp"
 
 namespace gridfold::pf {
 

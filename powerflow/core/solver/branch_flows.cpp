@@ -1,10 +1,10 @@
-#include "core/branch_flows.hpp"
+#include "core/solver/branch_flows.hpp"
 
 #include <algorithm>
 #include <cmath>
 
-#include "core/error_codes.hpp"
-#include "core/model_edit.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/model/model_edit.hpp"
 #include "core/solver/branch_model.hpp"
 #include "core/solver/network_to_problem.hpp"  // winding_in_service
 

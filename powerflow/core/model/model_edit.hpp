@@ -12,7 +12,7 @@
 #include <optional>
 #include <string_view>
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 
 namespace gridfold::pf {
 

@@ -1,9 +1,9 @@
-#include "renumber_search.hpp"
+#include "study/renumber_search.hpp"
 
 #include <algorithm>
 #include <unordered_set>
 
-namespace gridfold::network {
+namespace gridfold::study {
 
 namespace {
 
@@ -59,4 +59,4 @@ std::vector<BusRenumbering> choose_new_bus_numbers(const std::vector<BusNumber>&
     return result;
 }
 
-}  // namespace gridfold::network
+}  // namespace gridfold::study

@@ -1,5 +1,5 @@
 // Case files on disk (see case_file.hpp).
-#include "core/case_file.hpp"
+#include "core/formats/case_file.hpp"
 
 #include <cstdio>
 #include <filesystem>

@@ -17,8 +17,8 @@
 #include <cstddef>
 #include <string>
 
-#include "core/io/import_outcome.hpp"
-#include "core/network.hpp"
+#include "core/formats/import_outcome.hpp"
+#include "core/model/network.hpp"
 
 namespace gridfold::pf::io {
 

@@ -1,4 +1,4 @@
-#include "core/identifiers.hpp"
+#include "core/model/identifiers.hpp"
 
 namespace gridfold::pf {
 namespace {

@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/flat_map.hpp"
+#include "core/model/flat_map.hpp"
 
 namespace gridfold::pf {
 

@@ -1,4 +1,4 @@
-#include "core/error_codes.hpp"
+#include "core/model/error_codes.hpp"
 
 namespace gridfold::pf {
 

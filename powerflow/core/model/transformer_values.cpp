@@ -1,4 +1,4 @@
-#include "core/transformer_values.hpp"
+#include "core/model/transformer_values.hpp"
 
 #include <cmath>
 

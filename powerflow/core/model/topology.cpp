@@ -1,9 +1,9 @@
-#include "core/topology.hpp"
+#include "core/model/topology.hpp"
 
 #include <algorithm>
 
-#include "core/error_codes.hpp"
-#include "core/model_edit.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/model/model_edit.hpp"
 
 namespace gridfold::pf {
 namespace {

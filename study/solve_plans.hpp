@@ -6,7 +6,7 @@
 #include <array>
 #include <string_view>
 
-namespace gridfold::common::solve_plans {
+namespace gridfold::study::solve_plans {
 
 // One keyword option of a solution call: "options7" = 4.
 struct KeywordOption {
@@ -83,4 +83,4 @@ inline constexpr std::array<PositionalCall, 9> kSequencePositionalCalls = {
     fnsl_positional(4), fnsl_positional(4), rsol_positional(4), rsol_positional(0),
 };
 
-}  // namespace gridfold::common::solve_plans
+}  // namespace gridfold::study::solve_plans

@@ -1,6 +1,6 @@
-#include "case_copy.hpp"
+#include "study/case_copy.hpp"
 
-namespace gridfold::network {
+namespace gridfold::study {
 
 namespace fs = std::filesystem;
 
@@ -15,4 +15,4 @@ fs::path free_copy_path(const fs::path& folder, const std::string& file_name,
     return candidate;
 }
 
-}  // namespace gridfold::network
+}  // namespace gridfold::study

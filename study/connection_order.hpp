@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "bus_numbers.hpp"
+#include "study/bus_numbers.hpp"
 
-namespace gridfold::network {
+namespace gridfold::study {
 
 // A branch (2 buses), a three-winding transformer (3 buses, 0 where there is none) or an ordered
 // connection (1 to 3 nonzero buses), followed by its circuit identifier exactly as the engine gave it.
@@ -58,4 +58,4 @@ std::vector<ConnectionRecord> enforce_topological_order(const std::vector<Connec
 // The record's nonzero buses with `root` first when it is one of them.
 ConnectionRecord reorder_edge(const ConnectionRecord& edge, BusNumber root);
 
-}  // namespace gridfold::network
+}  // namespace gridfold::study

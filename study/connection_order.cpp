@@ -1,4 +1,4 @@
-#include "connection_order.hpp"
+#include "study/connection_order.hpp"
 
 #include <algorithm>
 #include <deque>
@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace gridfold::network {
+namespace gridfold::study {
 
 namespace {
 
@@ -145,4 +145,4 @@ ConnectionRecord reorder_edge(const ConnectionRecord& edge, BusNumber root) {
     return {std::move(reordered), edge.ckt};
 }
 
-}  // namespace gridfold::network
+}  // namespace gridfold::study

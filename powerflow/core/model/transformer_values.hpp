@@ -4,7 +4,7 @@
 #include <complex>
 #include <optional>
 
-#include "core/network.hpp"
+#include "core/model/network.hpp"
 
 namespace gridfold::pf {
 

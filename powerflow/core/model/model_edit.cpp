@@ -1,13 +1,13 @@
-#include "core/model_edit.hpp"
+#include "core/model/model_edit.hpp"
 
 #include <algorithm>
 #include <cmath>
 
-#include "core/error_codes.hpp"
-#include "core/identifiers.hpp"
-#include "core/transformer_values.hpp"
-#include "core/units.hpp"
-#include "core/value_ranges.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/model/identifiers.hpp"
+#include "core/model/transformer_values.hpp"
+#include "core/model/units.hpp"
+#include "core/model/value_ranges.hpp"
 
 namespace gridfold::pf {
 namespace {

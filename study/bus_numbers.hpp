@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace gridfold::network {
+namespace gridfold::study {
 
 using BusNumber = std::int64_t;
 
@@ -14,4 +14,4 @@ inline constexpr BusNumber kLastNewBusNumber = 999999;
 // The engine numbers its internal buses (star points of three-winding transformers) above this.
 inline constexpr BusNumber kHighestUserBusNumber = 999999;
 
-}  // namespace gridfold::network
+}  // namespace gridfold::study
