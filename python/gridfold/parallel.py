@@ -406,28 +406,34 @@ def merge_records(workbook, units, results, small_case_dict, each_alone, started
               "started": started, "finished": _local_time_text(), "seconds": seconds,
               "main_cases": [], "pairs": []}
     main_entries = OrderedDict()
+    unit_errors = OrderedDict()  # main case name -> the first error of its units
     for unit, result in zip(units, results):
         for record in result.records:
             for entry, main_file in zip(record["main_cases"], unit.main_files.values()):
                 entry = dict(entry)
                 if each_alone:  # the record names the pair's copy of the main case
                     entry["file"], entry["solved_case"] = main_file, None
-                kept = main_entries.setdefault(main_file + "\0" + str(entry["row"]), entry)
+                kept = main_entries.setdefault((main_file, entry["row"]), entry)
                 kept["error"] = kept.get("error") or entry.get("error")
             merged["pairs"].extend(record["pairs"])
         if not result.error:
             continue
+        unit_errors.setdefault(unit.main_case, result.error)
         if not result.records:
+            # Stands for the main case until another unit of it (each-alone) gives its entry.
             for main_file in unit.main_files.values():
-                main_entries.setdefault(main_file, {
+                main_entries.setdefault((main_file, None), {
                     "name": unit.main_case, "file": main_file, "row": None, "base_case_solved": False,
                     "solved_case": None, "error": None, "seconds": result.seconds})
             for key, row in small_case_dict.items():
                 if unit.small_keys is None or key in unit.small_keys:
                     merged["pairs"].append(_failed_pair(unit.main_case, row, folder, each_alone))
-        for entry in main_entries.values():
-            if entry["name"] == unit.main_case:
-                entry["error"] = entry.get("error") or result.error
+    files_with_entries = {main_file for main_file, row in main_entries if row is not None}
+    for (main_file, row) in list(main_entries):
+        if row is None and main_file in files_with_entries:
+            del main_entries[(main_file, row)]
+    for entry in main_entries.values():
+        entry["error"] = entry.get("error") or unit_errors.get(entry["name"])
     merged["main_cases"] = list(main_entries.values())
     return merged
 

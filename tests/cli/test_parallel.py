@@ -271,9 +271,37 @@ def test_a_killed_worker_marks_its_main_case_failed(serial, tmp_path):
     assert all(r["solve"] != "error" for r in rows.values())
     record = json.loads((folder / "results" / "each_alone" / "run_record.json").read_text())
     killed_entries = [m["name"] for m in record["main_cases"] if m["error"] == "worker process killed by SIGKILL"]
-    assert killed_entries and set(killed_entries) == {pair[0]}
+    assert killed_entries == [pair[0]]
+    names = [m["name"] for m in record["main_cases"]]
+    assert len(names) == len(set(names)), names
     assert f"gridfold: {pair[0]} + {pair[1]} failed: worker process killed by SIGKILL" in stderr
     assert temporary_copies(folder) == []
+
+
+def test_each_alone_record_keeps_one_entry_per_main_case_when_a_middle_unit_is_killed(tmp_path):
+    # Three each-alone units of one main case; the second was killed before writing a record.
+    # The main case must appear once, with the kill as its error, whichever unit came first.
+    main_file = str(tmp_path / "main" / "winter.sav")
+    smalls = {key: {"filename": name, "parent_path": "plants", "connecting_bus": 7}
+              for key, name in ((1, "solar_a"), (2, "wind_b"), (3, "storage_c"))}
+
+    def record(small):
+        entry = {"name": "winter", "file": f"{main_file}.{small}", "row": 2, "base_case_solved": True,
+                 "solved_case": "x.sav", "error": None, "seconds": 1.0}
+        pair = {"main_case": "winter", "small_case": small, "outcome": "solved"}
+        return {"gridfold_version": "1", "engine": "embedded", "main_cases": [entry], "pairs": [pair]}
+
+    units = [parallel.WorkUnit({"m": main_file}, (key,), "winter", smalls[key]["filename"]) for key in smalls]
+    results = [parallel.UnitResult(units[0], records=[record("solar_a")]),
+               parallel.UnitResult(units[1], error="worker process killed by SIGKILL"),
+               parallel.UnitResult(units[2], records=[record("storage_c")])]
+    for order in (results, [results[1], results[0], results[2]]):
+        merged = parallel.merge_records(str(tmp_path / "study.xlsx"), [r.unit for r in order], order, smalls,
+                                        each_alone=True, started="t0", seconds=3.0)
+        assert [(m["name"], m["file"], m["row"], m["error"]) for m in merged["main_cases"]] == [
+            ("winter", main_file, 2, "worker process killed by SIGKILL")]
+        outcomes = {p["small_case"]: p["outcome"] for p in merged["pairs"]}
+        assert outcomes == {"solar_a": "solved", "wind_b": summary.ERROR, "storage_c": "solved"}
 
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="finds the unit processes through /proc")
