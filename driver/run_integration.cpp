@@ -14,6 +14,7 @@
 #include "run_outputs.hpp"
 #include "run_record.hpp"
 #include "run_state.hpp"
+#include "study/case_copy.hpp"
 
 namespace gridfold::driver {
 
@@ -71,13 +72,6 @@ py::str small_case_file(py::handle row) {
 py::str results_folder(py::handle small_row, const std::string& main_case_name) {
     return join_path({py::str(small_row["parent_path"]), py::str(cut_at_sav(text_of(small_row["filename"]))),
                       py::str(main_case_name)});
-}
-
-// A case name the engine would read as having an extension of its own ("solar_v1.2") gets
-// ".sav" written out, so that every saved case ends in ".sav".
-py::str saved_case_name(const std::string& path_without_extension) {
-    if (common::path_extension(path_without_extension).empty()) return py::str(path_without_extension);
-    return py::str(path_without_extension + ".sav");
 }
 
 // The engine started afresh and the main case file opened in it. A capacity the engine
@@ -192,7 +186,7 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
     // Added case and status report; the elements left out get a section of their own.
     const std::string& M = mc.main_case_name;
     const std::string& S = sc.small_case_name;
-    const py::str added_case = saved_case_name(text_of(join_path({sc.directory_to_save_files, py::str(M + "_added_" + S)})));
+    const py::str added_case(study::saved_case_path(text_of(join_path({sc.directory_to_save_files, py::str(M + "_added_" + S)}))));
     save_case_or_raise(run, added_case);
     if (py::len(left_out) > 0) {
         py::object section = ordered_dict();
