@@ -120,10 +120,14 @@ std::string path_extension(std::string_view path) {
 }
 
 std::string canonical_path(std::string_view path) {
+    // ".." is taken back on the disk, after the links before it are resolved, as realpath
+    // does: a lexical normal form first would step back from the link, not from its target.
     std::error_code ec;
-    const fs::path absolute(absolute_path(path));
-    const fs::path resolved = fs::weakly_canonical(absolute, ec);
-    return ec ? absolute.string() : resolved.string();
+    const fs::path given = path.starts_with('/') ? fs::path(path) : fs::current_path() / path;
+    const fs::path resolved = fs::weakly_canonical(given, ec);
+    std::string text = ec ? normal_path(given.string()) : resolved.string();
+    while (text.size() > 1 && text.ends_with('/')) text.pop_back();
+    return text;
 }
 
 }  // namespace gridfold::common

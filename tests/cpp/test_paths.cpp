@@ -77,5 +77,13 @@ TEST("canonical paths name one file by one string") {
     const std::string direct = (folder / "cases" / "." / "main.sav").string();
     CHECK_EQ(canonical_path(through_link), canonical_path(direct));
     CHECK(canonical_path(through_link) != canonical_path((folder / "other.sav").string()));
+    // ".." after a link steps back from the link's target, as realpath does: with linked
+    // pointing at deep/cases, linked/../x.sav is deep/x.sav.
+    fs::create_directories(folder / "deep" / "cases");
+    fs::remove(folder / "linked");
+    fs::create_directory_symlink(folder / "deep" / "cases", folder / "linked");
+    CHECK_EQ(canonical_path((folder / "linked" / ".." / "x.sav").string()),
+             canonical_path((folder / "deep" / "x.sav").string()));
+    CHECK_EQ(canonical_path((folder / "cases").string() + "/"), canonical_path((folder / "cases").string()));
     fs::remove_all(folder);
 }
