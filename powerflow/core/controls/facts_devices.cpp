@@ -3,10 +3,10 @@
 #include "core/model/error_codes.hpp"
 #include "core/solver/network_to_problem.hpp"
 #include "core/solver/newton_raphson.hpp"
+#include "core/session/progress.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace gridfold::pf {
 
@@ -16,12 +16,6 @@ namespace {
 constexpr double kInjectionMovePu = 1e-6;
 // A limited quantity within this share of its limit is at the limit.
 constexpr double kLimitTolerance = 1e-4;
-
-std::string format(const char* fmt, auto... args) {
-    char buffer[320];
-    std::snprintf(buffer, sizeof buffer, fmt, args...);
-    return buffer;
-}
 
 bool in_service(const FactsDevice& d) { return d.mode != 0; }
 
@@ -64,17 +58,17 @@ void add_facts_devices(const Network& net, DerivedProblem& d, std::vector<uint8_
         if (!in_service(dev) || check_facts_mode(dev) != kOk) continue;
         const int from = problem_bus(dev.from_bus);
         if (from < 0) {
-            out.notes.push_back(format("FACTS device '%s': bus %d is not solved, device left out", dev.name.c_str(),
+            out.notes.push_back(format_line("FACTS device '%s': bus %d is not solved, device left out", dev.name.c_str(),
                                        dev.from_bus));
             continue;
         }
         if (dev.shmx_mva > 0.0) {
             const int reg = dev.fcreg != 0 ? problem_bus(dev.fcreg) : from;
             if (reg < 0) {
-                out.notes.push_back(format("FACTS device '%s': regulated bus %d is not solved, shunt element left out",
+                out.notes.push_back(format_line("FACTS device '%s': regulated bus %d is not solved, shunt element left out",
                                            dev.name.c_str(), dev.fcreg));
             } else if (held[reg] || supplying[from]) {
-                out.notes.push_back(format("FACTS device '%s': bus %d is held by a machine, shunt element left out",
+                out.notes.push_back(format_line("FACTS device '%s': bus %d is held by a machine, shunt element left out",
                                            dev.name.c_str(), held[reg] ? net.buses[d.network_bus[reg]].number
                                                                        : dev.from_bus));
             } else {
@@ -99,7 +93,7 @@ void add_facts_devices(const Network& net, DerivedProblem& d, std::vector<uint8_
         if (dev.to_bus != 0 && dev.mode == 1) {
             const int to = problem_bus(dev.to_bus);
             if (to < 0) {
-                out.notes.push_back(format("FACTS device '%s': bus %d is not solved, series element left out",
+                out.notes.push_back(format_line("FACTS device '%s': bus %d is not solved, series element left out",
                                            dev.name.c_str(), dev.to_bus));
                 continue;
             }
@@ -163,7 +157,7 @@ int FactsControls::adjust(const Network& net, DerivedProblem& d, Eigen::VectorXc
         // matters once its output leaves the new band, which the next solution checks.
         if (!limited || std::abs(limit - before) <= kInjectionMovePu) continue;
         ++changed;
-        say(format("%s FACTS device '%s': shunt current at its limit %.4f pu, %.2f Mvar at %.4f pu", name.c_str(),
+        say(format_line("%s FACTS device '%s': shunt current at its limit %.4f pu, %.2f Mvar at %.4f pu", name.c_str(),
                    net.facts_devices[s.device].name.c_str(), s.current_max_pu,
                    (state == ControlState::at_max ? limit : -limit) * base, std::abs(v[vc.gen_bus])));
     }
@@ -202,7 +196,7 @@ int FactsControls::adjust(const Network& net, DerivedProblem& d, Eigen::VectorXc
             f.scale = next;
             const char* limit_name = kLimitNames[worst];
             const Complex now = f.set_pu * f.scale * base;
-            say(format("%s FACTS device '%s': %s at its limit, flow set to %.2f MW %.2f Mvar (asked %.2f MW %.2f Mvar)",
+            say(format_line("%s FACTS device '%s': %s at its limit, flow set to %.2f MW %.2f Mvar (asked %.2f MW %.2f Mvar)",
                        name.c_str(), dev.name.c_str(), limit_name, now.real(), now.imag(), dev.pdes_mw,
                        dev.qdes_mvar));
         }

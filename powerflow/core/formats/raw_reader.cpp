@@ -10,7 +10,7 @@
 
 #include "core/model/error_codes.hpp"
 #include "core/model/flat_map.hpp"
-#include "core/formats/raw_format.hpp"
+#include "core/formats/raw_reader.hpp"
 #include "core/formats/raw_layouts.hpp"
 #include "core/formats/raw_references.hpp"
 #include "core/formats/raw_text.hpp"
