@@ -44,7 +44,7 @@ int upsert(std::vector<T>& records, T fresh, Match match, Apply apply, Check che
         records[index] = std::move(copy);
     else
         records.push_back(std::move(copy));
-    ++pf::working_case().network.structure_revision;
+    pf::working_case().network.structure_changed();
     return pf::kOk;
 }
 
@@ -206,7 +206,7 @@ py::object vsc_dc_line(const Args& a) {
             for (const pf::Ownership& o : d.owners)
                 if (o.owner < 0 || o.owner > 9999 || !std::isfinite(o.fraction) || o.fraction < 0.0)
                     return pf::kInvalidValue;
-            ++wc.network.structure_revision;  // the solution's voltage controls include the converters'
+            wc.network.structure_changed();  // the solution's voltage controls include the converters'
             return pf::kOk;
         }));
 }
@@ -240,7 +240,7 @@ py::object vsc_converter(const Args& a) {
         const pf::VscConverter& other = line.converters[2 - which];
         if (c.type == 2 && other.type == 2 && c.bus != 0 && other.bus != 0) return py::int_(pf::kInvalidCode);
         line.converters[which - 1] = c;
-        ++wc.network.structure_revision;  // the solution's voltage controls include the converters'
+        wc.network.structure_changed();  // the solution's voltage controls include the converters'
         return py::int_(pf::kOk);
     }
     return py::int_(pf::kElementNotFound);
