@@ -65,8 +65,7 @@ py::object area(const Args& a) {
         wc.network.areas, fresh, [&](const pf::Area& r) { return r.number == number; },
         [&](pf::Area& r) {
             a.set("intgar1", r.isw);
-            a.set("realar1", r.pdes_mw);
-            a.set("realar2", r.ptol_mw);
+            a.set_array("realar", {&r.pdes_mw, &r.ptol_mw});
             a.set("arname", r.name);
         },
         [&](pf::Area& r) {
@@ -125,25 +124,13 @@ py::object two_terminal_dc(const Args& a) {
         [&](pf::TwoTerminalDcLine& d) {
             pf::DcConverter& r = d.rectifier;
             pf::DcConverter& i = d.inverter;
-            a.set("intgar1", d.mdc);
-            a.set("intgar2", r.bus);
-            a.set("intgar3", r.nb);
-            a.set("intgar4", i.bus);
-            a.set("intgar5", i.nb);
-            a.set("intgar6", r.ic);
-            a.set("intgar7", i.ic);
-            a.set("intgar8", r.if_bus);
-            a.set("intgar9", r.it_bus);
-            a.set("intgar10", i.if_bus);
-            a.set("intgar11", i.it_bus);
-            a.set("intgar12", d.cccitmx);
-            a.set("intgar13", r.nd);
-            a.set("intgar14", i.nd);
-            double* reals[] = {&d.setvl, &d.vschd_kv, &d.vcmod_kv, &d.rdc_ohm, &d.delti, &d.rcomp_ohm, &d.dcvmin_kv,
-                               &r.anmx_deg, &r.anmn_deg, &r.rc_ohm, &r.xc_ohm, &r.ebas_kv, &r.tr, &r.tap, &r.tmx,
-                               &r.tmn, &r.stp, &i.anmx_deg, &i.anmn_deg, &i.rc_ohm, &i.xc_ohm, &i.ebas_kv, &i.tr,
-                               &i.tap, &i.tmx, &i.tmn, &i.stp, &r.xcap_ohm, &i.xcap_ohm, &d.cccacc};
-            for (std::size_t k = 0; k < std::size(reals); ++k) a.set("realar" + std::to_string(k + 1), *reals[k]);
+            a.set_array("intgar", {&d.mdc, &r.bus, &r.nb, &i.bus, &i.nb, &r.ic, &i.ic, &r.if_bus, &r.it_bus, &i.if_bus,
+                                   &i.it_bus, &d.cccitmx, &r.nd, &i.nd});
+            a.set_array("realar", {&d.setvl,    &d.vschd_kv, &d.vcmod_kv, &d.rdc_ohm,   &d.delti,    &d.rcomp_ohm,
+                                   &d.dcvmin_kv, &r.anmx_deg, &r.anmn_deg, &r.rc_ohm,    &r.xc_ohm,   &r.ebas_kv,
+                                   &r.tr,        &r.tap,      &r.tmx,      &r.tmn,       &r.stp,      &i.anmx_deg,
+                                   &i.anmn_deg,  &i.rc_ohm,   &i.xc_ohm,   &i.ebas_kv,   &i.tr,       &i.tap,
+                                   &i.tmx,       &i.tmn,      &i.stp,      &r.xcap_ohm,  &i.xcap_ohm, &d.cccacc});
             a.set("meter", d.meter);
             a.set("idr", r.id);
             a.set("idi", i.id);
@@ -195,10 +182,7 @@ py::object vsc_dc_line(const Args& a) {
         [&](pf::VscDcLine& d) {
             a.set("intgar1", d.mdc);
             a.set("realar1", d.rdc_ohm);
-            for (int k = 0; k < pf::kOwnerCount; ++k) {
-                a.set("intgar" + std::to_string(k + 2), d.owners[k].owner);
-                a.set("realar" + std::to_string(k + 2), d.owners[k].fraction);
-            }
+            set_owners(a, d.owners, 2, "realar", 2);
         },
         [&](pf::VscDcLine& d) {
             if (d.mdc < 0 || d.mdc > 1) return pf::kInvalidCode;
@@ -223,13 +207,11 @@ py::object vsc_converter(const Args& a) {
         if (line.name != *key) continue;
         pf::VscConverter c = line.converters[which - 1];
         a.set("ibus", c.bus);
-        a.set("intgar1", c.type);
-        a.set("intgar2", c.mode);
-        a.set("intgar3", c.vsreg);
-        a.set("intgar4", c.nreg);
-        double* reals[] = {&c.dcset, &c.acset, &c.aloss_kw, &c.bloss_kw_per_a, &c.minloss_kw, &c.smax_mva,
-                           &c.imax_a, &c.pwf, &c.maxq_mvar, &c.minq_mvar, &c.rmpct};
-        for (std::size_t k = 0; k < std::size(reals); ++k) a.set("realar" + std::to_string(k + 1), *reals[k]);
+        a.set_array("intgar", {&c.type, &c.mode, &c.vsreg, &c.nreg});
+        const std::initializer_list<double*> reals = {&c.dcset,  &c.acset, &c.aloss_kw,  &c.bloss_kw_per_a,
+                                                      &c.minloss_kw, &c.smax_mva, &c.imax_a, &c.pwf,
+                                                      &c.maxq_mvar,  &c.minq_mvar, &c.rmpct};
+        a.set_array("realar", reals);
         if (!bus_ok(wc.network, c.bus, true) || !bus_ok(wc.network, c.vsreg, true)) return py::int_(pf::kBusNotFound);
         if (c.type < 0 || c.type > 2 || c.mode < 1 || c.mode > 2) return py::int_(pf::kInvalidCode);
         for (double* v : reals)
@@ -258,14 +240,9 @@ py::object facts(const Args& a) {
         [&](pf::FactsDevice& f) {
             a.set("ibus", f.from_bus);
             a.set("jbus", f.to_bus);
-            a.set("intgar1", f.mode);
-            a.set("intgar2", f.owner);
-            a.set("intgar3", f.vsref);
-            a.set("intgar4", f.fcreg);
-            a.set("intgar5", f.nreg);
-            double* reals[] = {&f.pdes_mw, &f.qdes_mvar, &f.vset_pu, &f.shmx_mva, &f.trmx_mw, &f.vtmn_pu, &f.vtmx_pu,
-                               &f.vsmx_pu, &f.imx_mva, &f.linx_pu, &f.rmpct, &f.set1, &f.set2};
-            for (std::size_t k = 0; k < std::size(reals); ++k) a.set("realar" + std::to_string(k + 1), *reals[k]);
+            a.set_array("intgar", {&f.mode, &f.owner, &f.vsref, &f.fcreg, &f.nreg});
+            a.set_array("realar", {&f.pdes_mw, &f.qdes_mvar, &f.vset_pu, &f.shmx_mva, &f.trmx_mw, &f.vtmn_pu,
+                                   &f.vtmx_pu, &f.vsmx_pu, &f.imx_mva, &f.linx_pu, &f.rmpct, &f.set1, &f.set2});
             a.set("mname", f.mname);
         },
         [&](pf::FactsDevice& f) {

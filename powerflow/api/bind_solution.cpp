@@ -167,9 +167,7 @@ void bind_solution(py::module_& m) {
                    if (it < 1 || it > 10000) return py::int_(pf::kInvalidValue);
                    p.max_iterations = static_cast<int>(it);
                }
-               a.set("realar1", p.tolerance_mva);
-               a.set("realar2", p.divergence_mva);
-               a.set("realar3", p.v_ceiling_pu);
+               a.set_array("realar", {&p.tolerance_mva, &p.divergence_mva, &p.v_ceiling_pu});
                if (!(p.tolerance_mva > 0.0) || !(p.divergence_mva > 0.0) || !(p.v_ceiling_pu > 1.0) ||
                    !std::isfinite(p.tolerance_mva + p.divergence_mva + p.v_ceiling_pu))
                    return py::int_(pf::kInvalidValue);
