@@ -270,3 +270,63 @@ TEST("the network indexes the buses it adds and its revision rises across a repl
     CHECK_EQ(net.buses.size(), std::size_t{1});
     CHECK(net.bus(70) == nullptr);
 }
+
+TEST("the records kept beside the elements refuse missing buses, star points, bad codes and unmodelled modes") {
+    pf::Network net = buses(3);
+    REQUIRE(pf::set_three_winding(net, 1, 2, 3, "1", pf::EditMode::kCreateOrChange, [](pf::Transformer&) {}, 1000) ==
+            pf::kOk);
+    const int star = net.transformers[0].star_bus;
+
+    pf::Area area;
+    area.number = 1;
+    CHECK_EQ(pf::check_area(net, area), pf::kOk);
+    area.isw = star;  // a star point is no bus a record may name
+    CHECK_EQ(pf::check_area(net, area), pf::kBusNotFound);
+    area.isw = 2;
+    area.ptol_mw = -1.0;
+    CHECK_EQ(pf::check_area(net, area), pf::kInvalidValue);
+
+    pf::TwoTerminalDcLine line;
+    line.mdc = 1;
+    line.rectifier.bus = 1;
+    line.inverter.bus = 2;
+    CHECK_EQ(pf::check_two_terminal_dc_line(net, line), pf::kOk);
+    line.inverter.bus = 1;
+    CHECK_EQ(pf::check_two_terminal_dc_line(net, line), pf::kDuplicate);
+    line.inverter.bus = 9;
+    CHECK_EQ(pf::check_two_terminal_dc_line(net, line), pf::kBusNotFound);
+    line.inverter.bus = 2;
+    line.rectifier.xcap_ohm = 5.0;  // capacitor commutation: refused in service, kept when blocked
+    CHECK_EQ(pf::check_two_terminal_dc_line(net, line), pf::kInvalidValue);
+    line.mdc = 0;
+    CHECK_EQ(pf::check_two_terminal_dc_line(net, line), pf::kOk);
+    line.meter = "X";
+    CHECK_EQ(pf::check_two_terminal_dc_line(net, line), pf::kInvalidCode);
+
+    pf::VscDcLine vsc;
+    vsc.converters[0].bus = 1;
+    vsc.converters[1].bus = 2;
+    pf::VscConverter second = vsc.converters[1];
+    CHECK_EQ(pf::check_vsc_converter(net, vsc, 1, second), pf::kOk);
+    vsc.converters[0].type = 2;
+    second.type = 2;  // both converters setting their power: none holds the dc voltage
+    CHECK_EQ(pf::check_vsc_converter(net, vsc, 1, second), pf::kInvalidCode);
+    second.type = 1;
+    second.mode = 2;
+    second.acset = 1.5;  // a power factor above 1
+    CHECK_EQ(pf::check_vsc_converter(net, vsc, 1, second), pf::kInvalidValue);
+    vsc.owners[1].owner = 10000;
+    CHECK_EQ(pf::check_vsc_dc_line(vsc), pf::kInvalidValue);
+
+    pf::FactsDevice device;
+    device.from_bus = 1;
+    device.to_bus = 2;
+    CHECK_EQ(pf::check_facts_device(net, device), pf::kOk);
+    device.mode = 4;  // constant series voltage: not modelled
+    CHECK_EQ(pf::check_facts_device(net, device), pf::kInvalidCode);
+    device.mode = 1;
+    device.vtmn_pu = 1.2;
+    CHECK_EQ(pf::check_facts_device(net, device), pf::kInvalidValue);
+    device.to_bus = 1;
+    CHECK_EQ(pf::check_facts_device(net, device), pf::kDuplicate);
+}

@@ -22,6 +22,12 @@ int check_ratings(const Ratings& ratings) {
 
 bool bus_or_zero(const Network& net, int number) { return number == 0 || net.bus(number) != nullptr; }
 
+bool bus_reference_ok(const Network& net, int number, bool zero_allowed) {
+    if (number == 0) return zero_allowed;
+    const Bus* bus = net.bus(number);
+    return bus && !bus->star_point;
+}
+
 Owners default_owners(int owner) {
     Owners owners{};
     owners[0].owner = owner;

@@ -40,6 +40,9 @@ int check_owners(const Owners& owners);
 int check_ratings(const Ratings& ratings);
 // A regulated or controlled bus: 0 (none / own bus) or an existing bus.
 bool bus_or_zero(const Network& net, int number);
+// A bus a record refers to: 0 (none) when zero_allowed, else a bus of the case that is not a
+// star point.
+bool bus_reference_ok(const Network& net, int number, bool zero_allowed);
 // Owner 1 is `owner`, the other slots unused: the owners of a new element.
 Owners default_owners(int owner);
 

@@ -49,6 +49,12 @@ struct TwoTerminalDcLine {
     DcConverter inverter;
 };
 
+// Converter buses of the case (not star points), values finite, ratios and taps positive, the
+// two converters at different buses, codes in range, circuit identifiers that fit. A line in
+// service may not use what the solution does not model: capacitor commutation (XCAP) or a
+// converter controlled by an ac transformer (IF, IT), and its margin DELTI is below 1.
+int check_two_terminal_dc_line(const Network& net, const TwoTerminalDcLine& line);
+
 // One converter of a VSC dc line.
 struct VscConverter {
     int bus = 0;                // ac bus, 0 = converter not used
@@ -76,6 +82,16 @@ struct VscDcLine {
     Owners owners{};
     std::array<VscConverter, 2> converters{};
 };
+
+// MDC 0 or 1, resistance finite and not negative, owner numbers 0..9999 with finite fractions
+// not negative.
+int check_vsc_dc_line(const VscDcLine& line);
+
+// Converter `which` (0 or 1) of a VSC dc line as `converter`: buses of the case or 0, codes in
+// range, values finite, reactive limits in order, a power factor setpoint within 0 and 1 in
+// magnitude, and not both converters setting their power (a line needs one holding the dc
+// voltage).
+int check_vsc_converter(const Network& net, const VscDcLine& line, int which, const VscConverter& converter);
 
 // Multi-terminal dc line: converters, dc buses and dc links.
 struct MtdcConverter {

@@ -3,12 +3,29 @@
 #include <cmath>
 
 #include "core/model/elements/solution_hooks.hpp"
+#include "core/model/identifiers.hpp"
 
 namespace gridfold::pf {
 
 int check_facts_mode(const FactsDevice& d) {
     if (d.to_bus == 0) return d.mode == 0 || d.mode == 1 ? kOk : kInvalidCode;
     return d.mode >= 0 && d.mode <= 3 ? kOk : kInvalidCode;
+}
+
+int check_facts_device(const Network& net, const FactsDevice& f) {
+    if (!bus_reference_ok(net, f.from_bus, false) || !bus_reference_ok(net, f.to_bus, true) ||
+        !bus_reference_ok(net, f.fcreg, true))
+        return kBusNotFound;
+    if (f.from_bus == f.to_bus) return kDuplicate;
+    if (f.mode < 0 || f.mode > 8 || f.vsref < 0 || f.vsref > 1 || f.owner < 0 || f.owner > 9999) return kInvalidCode;
+    // A mode the solution cannot hold is refused here rather than ignored later.
+    if (int code = check_facts_mode(f)) return code;
+    if (!finite({f.pdes_mw, f.qdes_mvar, f.vset_pu, f.shmx_mva, f.trmx_mw, f.vtmn_pu, f.vtmx_pu, f.vsmx_pu, f.imx_mva,
+                 f.linx_pu, f.rmpct, f.set1, f.set2}) ||
+        f.vtmn_pu > f.vtmx_pu)
+        return kInvalidValue;
+    if (!normalize_name(f.mname, kMaxBusNameLength)) return kInvalidIdentifier;
+    return kOk;
 }
 
 bool facts_series_admittance(const FactsDevice& d, Complex* y) {

@@ -36,6 +36,11 @@ struct FactsDevice {
     std::string mname;          // IPFC master device name
 };
 
+// Buses of the case (the terminal bus and FCREG may be 0), the two ends different, codes in
+// range, a mode the solution models (check_facts_mode), values finite with VTMN <= VTMX, a
+// master name that fits.
+int check_facts_device(const Network& net, const FactsDevice& device);
+
 // kOk when the solution models the device's mode, else the error code of a code out of range.
 int check_facts_mode(const FactsDevice& device);
 

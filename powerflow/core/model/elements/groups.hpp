@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/model/elements/common.hpp"
+
 namespace gridfold::pf {
 
 // Area with its interchange schedule.
@@ -15,6 +17,9 @@ struct Area {
     double ptol_mw = 10.0;      // interchange tolerance band, MW
     std::string name;           // up to 12 characters
 };
+
+// ISW a bus of the case or 0, PDES finite, PTOL finite and not negative, a name that fits.
+int check_area(const Network& net, const Area& area);
 
 struct Zone {
     int number = 0;             // 1..9999
