@@ -5,9 +5,7 @@
 #include "core/model/elements/solution_hooks.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <numeric>
 #include <tuple>
 
 namespace gridfold::pf {

@@ -158,7 +158,8 @@ void stamp_admittances(const Transformer& tr, const SolutionContext& at, Admitta
     } else {
         StarStart start{star, {}};
         for (int w = 0; w < 3; ++w)
-            if (winding_in_service(tr, w) && at.bus(tr.buses[w]) >= 0) start.windings.emplace_back(at.bus(tr.buses[w]), tap_of(w));
+            if (winding_in_service(tr, w) && at.bus(tr.buses[w]) >= 0)
+                start.windings.emplace_back(at.bus(tr.buses[w]), tap_of(w));
         stamps.star_starts.push_back(std::move(start));
     }
     for (int w = 0; w < 3; ++w) {
