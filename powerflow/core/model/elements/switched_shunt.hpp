@@ -1,8 +1,8 @@
 // Switched shunt: blocks of admittance steps, adjusted to hold a voltage band.
 #pragma once
 
-#include <string>
 #include <array>
+#include <string>
 
 #include "core/model/elements/common.hpp"
 #include "core/model/elements/solution_hooks_fwd.hpp"

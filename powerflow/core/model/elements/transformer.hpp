@@ -2,8 +2,8 @@
 // each winding joins its bus to an internal star-point bus (numbered from kFirstStarPointBus).
 #pragma once
 
-#include <string>
 #include <array>
+#include <string>
 #include <utility>
 #include <vector>
 
