@@ -1,4 +1,6 @@
-// Bus: the node every other element attaches to, and the system-wide data of a case.
+// Bus: the node every other element attaches to, and the system-wide data of a case. Buses
+// have no solution hooks: the problem builder finds the islands and numbers the solved buses,
+// and the other kinds' hooks refer to them by bus number.
 #pragma once
 
 #include <string>
