@@ -58,7 +58,6 @@ int read_case(pf::WorkingCase& wc, const std::string& path, std::optional<int> v
         wc.report("File " + path + " not read, working case unchanged: " + failure);
         return pf::kFileFormat;
     }
-    incoming.structure_revision = wc.network.structure_revision + 1;
     pf::replace_network(wc, std::move(incoming));
     for (const std::string& note : notes) wc.report(note);
     return pf::kOk;

@@ -30,19 +30,6 @@ void flow_injections(FactsFlow& f, Complex v_from, Complex v_to) {
 
 }  // namespace
 
-int check_facts_mode(const FactsDevice& d) {
-    if (d.to_bus == 0) return d.mode == 0 || d.mode == 1 ? kOk : kInvalidCode;
-    return d.mode >= 0 && d.mode <= 3 ? kOk : kInvalidCode;
-}
-
-bool facts_series_admittance(const FactsDevice& d, Complex* y) {
-    if (d.to_bus == 0 || (d.mode != 2 && d.mode != 3)) return false;
-    const Complex z = d.mode == 2 ? Complex(0.0, d.linx_pu) : Complex(d.set1, d.set2);
-    // A bypass without reactance is a jumper.
-    *y = std::abs(z) > 1e-6 ? 1.0 / z : 1.0 / Complex(0.0, 1e-4);
-    return true;
-}
-
 void add_facts_devices(const Network& net, DerivedProblem& d, std::vector<uint8_t>& held,
                        std::vector<uint8_t>& supplying) {
     AcProblem& p = d.problem;

@@ -369,8 +369,7 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         }
         check(check_bus(b), line, "bus row");
         if (net.buses.size() >= bus_limit) check(kBusLimit, line, "bus row");
-        net.bus_index.insert(b.number);
-        net.buses.push_back(b);
+        net.add_bus(b);
 
         double pd = finite(row[kPd], line, "PD"), qd = finite(row[kQd], line, "QD");
         if (pd != 0.0 || qd != 0.0) {
@@ -513,7 +512,7 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         notes.push_back("line charging of " + std::to_string(charged_transformers) +
                         " transformers read as fixed shunts at their end buses");
     }
-    ++net.structure_revision;
+    net.structure_changed();
     return net;
 }
 
