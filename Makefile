@@ -27,10 +27,13 @@ demo: $(VENV)/.build-requirements
 
 # Python sources and type stubs checked by ruff (configured in pyproject.toml).
 LINT_PATHS := python tests examples bench common config driver adapter network study powerflow
+# C++ sources checked against .clang-format.
+CXX_LINT_PATHS := common study config adapter network driver powerflow tests/cpp
 
 lint: $(VENV)/.build-requirements
 	$(INSTALL) ".[test]"
 	$(PY) -m ruff check $(LINT_PATHS)
+	$(VENV)/bin/clang-format --dry-run --Werror $$(find $(CXX_LINT_PATHS) -name '*.cpp' -o -name '*.hpp')
 
 test: lint
 	$(PY) -m pytest

@@ -9,7 +9,7 @@
 #include "common/python_files.hpp"
 #include "study/case_copy.hpp"
 
-namespace gridfold::engine {
+namespace gridfold::adapter {
 
 namespace {
 
@@ -70,8 +70,7 @@ struct RowCursor {
     }
 
     py::object column_value(const ValueSource& source) const {
-        if (source.zero_unless_version_above && !(version > *source.zero_unless_version_above))
-            return py::int_(0);
+        if (source.zero_unless_version_above && !(version > *source.zero_unless_version_above)) return py::int_(0);
         py::object value = entry(source.column, source.steps);
         try {
             if (source.part == ValueSource::Part::Real) value = value.attr("real");
@@ -179,4 +178,4 @@ void change_elements(PsseEngine& engine, const ElementTable& table, const py::ob
     walk_rows(engine, table, small_case, nullptr);
 }
 
-}  // namespace gridfold::engine
+}  // namespace gridfold::adapter

@@ -16,7 +16,7 @@
 #include "psse_engine.hpp"
 #include "version_table.hpp"
 
-namespace gridfold::engine {
+namespace gridfold::adapter {
 
 // Index step that stands for the winding of the current call (0, 1, 2).
 inline constexpr int kCurrentWinding = -1;
@@ -191,4 +191,4 @@ const std::vector<const ElementTable*>& adder_tables();
 // Makes the table's calls for every row, records nothing and saves nothing.
 void change_elements(PsseEngine& engine, const ElementTable& table, const py::object& small_case);
 
-}  // namespace gridfold::engine
+}  // namespace gridfold::adapter

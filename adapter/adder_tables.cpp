@@ -4,9 +4,12 @@
 // Powers per unit on 100 MVA in the case data are passed ×100 (MW, Mvar).
 #include "adder_table.hpp"
 
-namespace gridfold::engine {
+namespace gridfold::adapter {
 
 namespace {
+
+// The tables are laid out by hand, one keyword a line, to be read against the engine's calls.
+// clang-format off
 
 using Rows = CallRule::Rows;
 using Result = CallRule::Result;
@@ -427,14 +430,17 @@ const ElementTable kInductionMachines{
     }},
 };
 
+// clang-format on
+
 }  // namespace
 
 const std::vector<const ElementTable*>& adder_tables() {
-    static const std::vector<const ElementTable*> tables = {&kBuses,      &kLineBranches,   &kTransformers, &kGenerators,
-                                                            &kFixedShunts, &kSwitchedShunts, &kLoads,        &kInductionMachines};
+    static const std::vector<const ElementTable*> tables = {&kBuses,      &kLineBranches,     &kTransformers,
+                                                            &kGenerators, &kFixedShunts,      &kSwitchedShunts,
+                                                            &kLoads,      &kInductionMachines};
     return tables;
 }
 
 void PsseEngine::modify_gen(const py::object& small_case) { change_elements(*this, kGeneratorChanges, small_case); }
 
-}  // namespace gridfold::engine
+}  // namespace gridfold::adapter

@@ -3,7 +3,7 @@
 #include "common/paths.hpp"
 #include "psse_engine.hpp"
 
-namespace gridfold::engine {
+namespace gridfold::adapter {
 
 namespace {
 
@@ -39,4 +39,4 @@ py::object PsseEngine::get_case_data(const py::object& case_path) {
     return caspy.attr("Savecase")(resolved_case_path(case_path));
 }
 
-}  // namespace gridfold::engine
+}  // namespace gridfold::adapter

@@ -2,7 +2,7 @@
 // changing bus and machine data.
 #include "psse_engine.hpp"
 
-namespace gridfold::engine {
+namespace gridfold::adapter {
 
 namespace {
 
@@ -39,16 +39,12 @@ py::object PsseEngine::next_mac(const py::kwargs& kwargs) { return forward("nxtm
 
 py::object PsseEngine::change_bus_data(const py::kwargs& kwargs) { return forward("bus_chng_4", kwargs); }
 
-void PsseEngine::disconnect_buses(const py::object& bus_numbers) {
-    for_each_bus(psspy.attr("dscn"), bus_numbers);
-}
+void PsseEngine::disconnect_buses(const py::object& bus_numbers) { for_each_bus(psspy.attr("dscn"), bus_numbers); }
 
-void PsseEngine::reconnect_buses(const py::object& bus_numbers) {
-    for_each_bus(psspy.attr("recn"), bus_numbers);
-}
+void PsseEngine::reconnect_buses(const py::object& bus_numbers) { for_each_bus(psspy.attr("recn"), bus_numbers); }
 
 py::object PsseEngine::change_machine_data(const py::kwargs& kwargs) {
     return bind_by_version("change_machine_data", kMachineChange)(**kwargs);
 }
 
-}  // namespace gridfold::engine
+}  // namespace gridfold::adapter

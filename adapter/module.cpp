@@ -7,13 +7,13 @@
 #include "psse_engine.hpp"
 
 namespace py = pybind11;
-using gridfold::engine::PsseEngine;
+using gridfold::adapter::PsseEngine;
 
 PYBIND11_MODULE(gridfold_ps, m) {
     m.doc() = "Power-flow engine adapter: PSSE_ENGINE, gridfold's only door to the engine API.";
     gridfold::common::clear_console();
 
-    m.attr("NO_ENGINE_CALL_FOR_VERSION") = gridfold::engine::kNoEngineCallForVersion;
+    m.attr("NO_ENGINE_CALL_FOR_VERSION") = gridfold::adapter::kNoEngineCallForVersion;
 
     py::class_<PsseEngine> cls(m, "PSSE_ENGINE",
                                "The power-flow engine: psspy and caspy imported from psse_path, chosen by version.");
@@ -65,15 +65,16 @@ PYBIND11_MODULE(gridfold_ps, m) {
              "Rewrites reactive output and limits of the small case's machines in the working case.");
 
     // The adders, one per table, each taking its four arguments by position or by name.
-    for (const gridfold::engine::ElementTable* table : gridfold::engine::adder_tables()) {
+    for (const gridfold::adapter::ElementTable* table : gridfold::adapter::adder_tables()) {
         cls.def(
             table->method.c_str(),
             [table](PsseEngine& engine, const py::object& small_case, const py::object& main_case_name,
                     const py::object& small_case_name, const py::object& directory_to_save_files) {
-                return gridfold::engine::add_elements(engine, *table, small_case, main_case_name, small_case_name,
-                                                      directory_to_save_files);
+                return gridfold::adapter::add_elements(engine, *table, small_case, main_case_name, small_case_name,
+                                                       directory_to_save_files);
             },
             py::arg("small_case"), py::arg("main_case_name"), py::arg("small_case_name"),
-            py::arg("directory_to_save_files"), ("Adds the small case's " + table->elements + "; returns the status.").c_str());
+            py::arg("directory_to_save_files"),
+            ("Adds the small case's " + table->elements + "; returns the status.").c_str());
     }
 }

@@ -9,7 +9,7 @@
 
 #include "version_table.hpp"
 
-namespace gridfold::engine {
+namespace gridfold::adapter {
 
 namespace py = pybind11;
 
@@ -72,4 +72,4 @@ private:
     py::object bind_by_version(const char* method, const VersionTable& table);
 };
 
-}  // namespace gridfold::engine
+}  // namespace gridfold::adapter

@@ -6,7 +6,7 @@
 #include "common/solve_calls.hpp"
 #include "psse_engine.hpp"
 
-namespace gridfold::engine {
+namespace gridfold::adapter {
 
 namespace plans = study::solve_plans;
 
@@ -18,7 +18,7 @@ void PsseEngine::run_load_flow() {
         const py::list options = py::cast(std::vector<int>(call.options.begin(), call.options.begin() + call.size));
         if (call.solver == plans::Solver::Rsol)
             psspy.attr("rsol")(options, py::cast(std::vector<double>(plans::kSequenceRsolReals.begin(),
-                                                                      plans::kSequenceRsolReals.end())));
+                                                                     plans::kSequenceRsolReals.end())));
         else
             psspy.attr("fnsl")(options);
     }
@@ -30,4 +30,4 @@ void PsseEngine::run_load_flow_fnsl(const py::kwargs& kwargs) { forward("fnsl", 
 
 py::object PsseEngine::check_solved() { return psspy.attr("solved")(); }
 
-}  // namespace gridfold::engine
+}  // namespace gridfold::adapter

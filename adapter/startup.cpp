@@ -5,7 +5,7 @@
 #include "common/paths.hpp"
 #include "psse_engine.hpp"
 
-namespace gridfold::engine {
+namespace gridfold::adapter {
 
 namespace {
 
@@ -22,8 +22,8 @@ double version_number(const py::object& version) {
     try {
         return py::float_(version).cast<double>();
     } catch (py::error_already_set& e) {
-        const std::string message = "PSSE_ENGINE: version " + py::repr(version).cast<std::string>() +
-                                    " is not a number";
+        const std::string message =
+            "PSSE_ENGINE: version " + py::repr(version).cast<std::string>() + " is not a number";
         py::raise_from(e, e.type().ptr(), message.c_str());
         throw py::error_already_set();
     }
@@ -77,9 +77,7 @@ py::object PsseEngine::create_progress_output(const py::kwargs& kwargs) {
     return py::int_(0);
 }
 
-py::object PsseEngine::forward(const char* name, const py::dict& kwargs) {
-    return psspy.attr(name)(**kwargs);
-}
+py::object PsseEngine::forward(const char* name, const py::dict& kwargs) { return psspy.attr(name)(**kwargs); }
 
 py::object PsseEngine::bind_by_version(const char* method, const VersionTable& table) {
     const auto name = pick_by_version(version, table);
@@ -91,4 +89,4 @@ py::object PsseEngine::bind_by_version(const char* method, const VersionTable& t
     return psspy.attr(name->c_str());
 }
 
-}  // namespace gridfold::engine
+}  // namespace gridfold::adapter

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace gridfold::engine {
+namespace gridfold::adapter {
 
 // One row of a version table: the call to use from `min_version` up.
 struct VersionedName {
@@ -24,4 +24,4 @@ inline std::optional<std::string> pick_by_version(double version, const VersionT
     return std::nullopt;
 }
 
-}  // namespace gridfold::engine
+}  // namespace gridfold::adapter

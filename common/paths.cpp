@@ -14,8 +14,7 @@ namespace gridfold::common {
 namespace {
 
 bool equal_ignoring_case(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
                return std::tolower(x) == std::tolower(y);
            });
 }
@@ -103,8 +102,7 @@ std::string absolute_path(std::string_view path) {
 
 std::string parent_folder(std::string_view path) {
     std::string_view head = path.substr(0, path.rfind('/') + 1);
-    if (head.find_first_not_of('/') != std::string_view::npos)
-        head = head.substr(0, head.find_last_not_of('/') + 1);
+    if (head.find_first_not_of('/') != std::string_view::npos) head = head.substr(0, head.find_last_not_of('/') + 1);
     return std::string(head);
 }
 

@@ -27,14 +27,16 @@ bool has_label(py::handle table, const std::string& label) { return count_label(
 // Column letter(s) of a 0-based column position as the workbook shows it (A, B, ..., AA).
 std::string column_letters(std::size_t position) {
     std::string letters;
-    for (std::size_t n = position + 1; n > 0; n = (n - 1) / 26) letters.insert(letters.begin(), char('A' + (n - 1) % 26));
+    for (std::size_t n = position + 1; n > 0; n = (n - 1) / 26)
+        letters.insert(letters.begin(), char('A' + (n - 1) % 26));
     return letters;
 }
 
 }  // namespace
 
 ReadConfigFile::ReadConfigFile(py::object file_path_arg, py::object file_name_arg) {
-    for (auto [name, value] : {std::pair<const char*, py::handle>{"file_path", file_path_arg}, {"file_name", file_name_arg}}) {
+    for (auto [name, value] :
+         {std::pair<const char*, py::handle>{"file_path", file_path_arg}, {"file_name", file_name_arg}}) {
         if (!value.is_none() && !py::isinstance<py::str>(value)) {
             throw py::type_error(std::string(name) + " must be text or None, not " +
                                  py::str(py::type::of(value).attr("__name__")).cast<std::string>());
@@ -64,8 +66,9 @@ void ReadConfigFile::load_and_process_file() {
                               "' is a CSV file; a configuration must be an .xlsx workbook with a control sheet");
     }
     if (!contains(name, ".xlsx")) {
-        throw py::value_error("configuration '" + path +
-                              "' is not an .xlsx workbook; a configuration must be an .xlsx workbook with a control sheet");
+        throw py::value_error(
+            "configuration '" + path +
+            "' is not an .xlsx workbook; a configuration must be an .xlsx workbook with a control sheet");
     }
     read_workbook(path);
     scan_control_sheets();
@@ -79,8 +82,9 @@ void ReadConfigFile::read_workbook(const std::string& path) {
         // any other (pandas would otherwise read them as missing values).
         py::list only_empty;
         only_empty.append("");
-        raw_dfs = pandas.attr("read_excel")(readable, py::arg("sheet_name") = py::none(), py::arg("engine") = "openpyxl",
-                                            py::arg("keep_default_na") = false, py::arg("na_values") = only_empty);
+        raw_dfs =
+            pandas.attr("read_excel")(readable, py::arg("sheet_name") = py::none(), py::arg("engine") = "openpyxl",
+                                      py::arg("keep_default_na") = false, py::arg("na_values") = only_empty);
     } catch (py::error_already_set& err) {
         // A missing file already names its path; any other reading failure (not a zip
         // file, a damaged workbook) is reported with the workbook's path as well.
@@ -89,7 +93,8 @@ void ReadConfigFile::read_workbook(const std::string& path) {
             err.matches(PyExc_KeyboardInterrupt))
             throw;
         py::object cause = err.value();
-        std::string message = "cannot read configuration workbook '" + path + "': " + py::str(cause).cast<std::string>();
+        std::string message =
+            "cannot read configuration workbook '" + path + "': " + py::str(cause).cast<std::string>();
         py::raise_from(err, PyExc_ValueError, message.c_str());
         throw py::error_already_set();
     }
@@ -112,7 +117,8 @@ void ReadConfigFile::read_workbook(const std::string& path) {
         // Replace column by position: labels may repeat after cleaning, and repeats are
         // refused only in the sheets that are actually used (control and configuration).
         for (std::size_t i = 0; i < labels.size(); ++i) {
-            py::object column = table.attr("iloc")[py::make_tuple(py::slice(py::none(), py::none(), py::none()), py::int_(i))];
+            py::object column =
+                table.attr("iloc")[py::make_tuple(py::slice(py::none(), py::none(), py::none()), py::int_(i))];
             table.attr("isetitem")(i, clean_column(column));
         }
         cleaned[sheet.attr("lower")()] = table;
@@ -121,7 +127,8 @@ void ReadConfigFile::read_workbook(const std::string& path) {
 }
 
 void ReadConfigFile::scan_control_sheets() {
-    const std::vector<std::string> required = {lower(kSheetNameLabel), lower(kSheetTypeLabel), lower(kSheetRunEnabledLabel)};
+    const std::vector<std::string> required = {lower(kSheetNameLabel), lower(kSheetTypeLabel),
+                                               lower(kSheetRunEnabledLabel)};
     for (auto [key, table] : py::reinterpret_borrow<py::dict>(dfs)) {
         bool is_control = true;
         for (const std::string& label : required) is_control = is_control && has_label(table, label);
@@ -137,8 +144,8 @@ void ReadConfigFile::scan_control_sheet(const std::string& key, py::handle table
     if (rows == 0) return;
     if (!has_label(table, folder_label)) {
         throw py::key_error("control " + describe_location(path, key) + " has no column '" + folder_label +
-                            "' (a control sheet needs '" + name_label + "', '" + type_label + "', '" +
-                            enabled_label + "' and '" + folder_label + "')");
+                            "' (a control sheet needs '" + name_label + "', '" + type_label + "', '" + enabled_label +
+                            "' and '" + folder_label + "')");
     }
     for (const std::string& label : {name_label, type_label, enabled_label, folder_label}) {
         if (count_label(table, label) > 1) {
@@ -148,7 +155,8 @@ void ReadConfigFile::scan_control_sheet(const std::string& key, py::handle table
     }
 
     auto cells = [&](const std::string& label) { return table[py::str(label)].attr("tolist")().cast<py::list>(); };
-    py::list names = cells(name_label), types = cells(type_label), enabled = cells(enabled_label), folders = cells(folder_label);
+    py::list names = cells(name_label), types = cells(type_label), enabled = cells(enabled_label),
+             folders = cells(folder_label);
     py::list row_labels = table.attr("index").attr("tolist")();
     py::object isna = py::module_::import("pandas").attr("isna");
     py::dict tables = py::reinterpret_borrow<py::dict>(dfs);

@@ -4,8 +4,8 @@
 
 namespace gridfold::config {
 
-std::string describe_location(const std::string& workbook, const std::string& sheet,
-                              const std::string& column, long row) {
+std::string describe_location(const std::string& workbook, const std::string& sheet, const std::string& column,
+                              long row) {
     // Rows are named the one way every message of a run names them: the sheet and the row
     // number as Excel shows it ("main_cases row 3").
     std::string text = "workbook '" + workbook + "'";

@@ -19,8 +19,10 @@ PYBIND11_MODULE(gridfold_rc, m) {
         .def_readwrite("dfs", &ReadConfigFile::dfs)
         .def_readwrite("sheet_dict", &ReadConfigFile::sheet_dict)
         .def("load_and_process_file", &ReadConfigFile::load_and_process_file)
-        .def("clean_column", [](const ReadConfigFile&, py::object column) { return gridfold::config::clean_column(column); },
-             py::arg("column"), "Helper function to clean strings in a column.")
+        .def(
+            "clean_column",
+            [](const ReadConfigFile&, py::object column) { return gridfold::config::clean_column(column); },
+            py::arg("column"), "Helper function to clean strings in a column.")
         .def("get_data_frame", &ReadConfigFile::get_data_frame)
         .def("_filter_sheet_dict", &ReadConfigFile::filter_sheet_dict, py::arg("search_term"))
         .def("_indexed_row_origins", &ReadConfigFile::indexed_row_origins, py::arg("search_term"),

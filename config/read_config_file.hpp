@@ -27,7 +27,7 @@ struct CellOrigin {
 };
 
 class ReadConfigFile {
-  public:
+public:
     // Both arguments text or None; anything else raises TypeError naming the argument.
     ReadConfigFile(py::object file_path, py::object file_name);
 
@@ -57,7 +57,7 @@ class ReadConfigFile {
     py::object dfs;         // lower-cased sheet name -> cleaned table, or None
     py::object sheet_dict;  // OrderedDict: lower-cased sheet name -> sheet type
 
-  private:
+private:
     void read_workbook(const std::string& path);
     void scan_control_sheets();
     void scan_control_sheet(const std::string& key, py::handle table);

@@ -49,12 +49,14 @@ py::object ReadConfigFile::filter_sheet_dict(const py::str& search_term) const {
         if (!py::isinstance<py::str>(sheet_type)) {
             const std::string name = py::str(sheet_name).cast<std::string>();
             auto origin = type_origins_.find(name);
-            std::string where = origin == type_origins_.end()
-                                    ? describe_location(workbook_path())
-                                    : "control " + describe_location(workbook_path(), origin->second.sheet,
-                                                                     py::str(kSheetTypeLabel).attr("lower")().cast<std::string>(),
-                                                                     origin->second.row);
-            throw py::type_error("sheet type " + repr_of(sheet_type) + " of sheet '" + name + "' is not text (" + where + ")");
+            std::string where =
+                origin == type_origins_.end()
+                    ? describe_location(workbook_path())
+                    : "control " + describe_location(workbook_path(), origin->second.sheet,
+                                                     py::str(kSheetTypeLabel).attr("lower")().cast<std::string>(),
+                                                     origin->second.row);
+            throw py::type_error("sheet type " + repr_of(sheet_type) + " of sheet '" + name + "' is not text (" +
+                                 where + ")");
         }
         py::object lowered = sheet_type.attr("lower")();
         py::list words;
@@ -72,17 +74,18 @@ py::object ReadConfigFile::filter_sheet_dict(const py::str& search_term) const {
 
 py::object ReadConfigFile::indexed_dict(const py::str& search_term) const {
     py::object result = ordered_dict();
-    for_each_selected_row(*this, search_term, [&](const std::string& key, const std::string&, py::handle, py::handle row) {
-        result[py::str(key)] = row;
-    });
+    for_each_selected_row(
+        *this, search_term,
+        [&](const std::string& key, const std::string&, py::handle, py::handle row) { result[py::str(key)] = row; });
     return result;
 }
 
 py::object ReadConfigFile::indexed_row_origins(const py::str& search_term) const {
     py::object result = ordered_dict();
-    for_each_selected_row(*this, search_term, [&](const std::string& key, const std::string& sheet, py::handle row_label, py::handle) {
-        result[py::str(key)] = py::make_tuple(sheet, workbook_row(row_label));
-    });
+    for_each_selected_row(*this, search_term,
+                          [&](const std::string& key, const std::string& sheet, py::handle row_label, py::handle) {
+                              result[py::str(key)] = py::make_tuple(sheet, workbook_row(row_label));
+                          });
     return result;
 }
 

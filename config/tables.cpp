@@ -30,12 +30,14 @@ py::object clean_column(py::handle column) {
         }
     }
     return py::module_::import("pandas").attr("Series")(cells, py::arg("index") = column.attr("index"),
-                                                        py::arg("name") = column.attr("name"), py::arg("dtype") = "object");
+                                                        py::arg("name") = column.attr("name"),
+                                                        py::arg("dtype") = "object");
 }
 
 std::vector<py::object> labels_of(py::handle table) {
     std::vector<py::object> labels;
-    for (py::handle label : table.attr("columns").attr("tolist")()) labels.push_back(py::reinterpret_borrow<py::object>(label));
+    for (py::handle label : table.attr("columns").attr("tolist")())
+        labels.push_back(py::reinterpret_borrow<py::object>(label));
     return labels;
 }
 

@@ -19,7 +19,7 @@ bool is_number(py::handle value) {
 // the workbook shows it and the row number Excel shows. A reader without that knowledge
 // still gets the row key named.
 class RowLocator {
-  public:
+public:
     RowLocator(py::object reader, std::string workbook, const char* type_text)
         : workbook_(std::move(workbook)), type_text_(type_text) {
         if (py::hasattr(reader, "_indexed_row_origins")) origins_ = reader.attr("_indexed_row_origins")(type_text_);
@@ -48,7 +48,7 @@ class RowLocator {
         return where;
     }
 
-  private:
+private:
     std::string workbook_;
     const char* type_text_;
     py::object origins_;
@@ -83,15 +83,17 @@ py::object text_cell(py::handle row, py::handle key, const char* column, const R
             return py::str(value);
         }
     } else if (!py::isinstance<py::bool_>(value) && !value.is_none()) {
-        throw py::type_error("expected text for a file or folder name, found " + py::repr(value).cast<std::string>() + ": " +
-                             where.describe(key, column));
+        throw py::type_error("expected text for a file or folder name, found " + py::repr(value).cast<std::string>() +
+                             ": " + where.describe(key, column));
     }
     if (py::isinstance<py::bool_>(value)) {
-        throw py::type_error("expected text for a file or folder name, found " + py::repr(value).cast<std::string>() + ": " +
-                             where.describe(key, column));
+        throw py::type_error("expected text for a file or folder name, found " + py::repr(value).cast<std::string>() +
+                             ": " + where.describe(key, column));
     }
-    throw py::value_error("empty cell where a file or folder name is needed (a formula needs its value saved in the "
-                          "workbook): " + where.describe(key, column));
+    throw py::value_error(
+        "empty cell where a file or folder name is needed (a formula needs its value saved in the "
+        "workbook): " +
+        where.describe(key, column));
 }
 
 // A name cell is a file name within its folder: a separator or ".." would place the run's
@@ -102,8 +104,10 @@ py::object file_name_cell(py::handle row, py::handle key, const char* column, co
     const bool has_separator = name.find('/') != std::string::npos || name.find('\\') != std::string::npos;
     const std::string stem = cut_at_sav(name);
     if (has_separator || stem == ".." || stem == "." || name.find("..") != std::string::npos) {
-        throw py::value_error("a case name is a file name, without folder separators or '..' (the folder goes in its own "
-                              "column): " + py::repr(value).cast<std::string>() + ", " + where.describe(key, column));
+        throw py::value_error(
+            "a case name is a file name, without folder separators or '..' (the folder goes in its own "
+            "column): " +
+            py::repr(value).cast<std::string>() + ", " + where.describe(key, column));
     }
     return value;
 }
@@ -164,7 +168,8 @@ bool takes_part(py::handle row, py::handle key, const RowLocator& where) {
 // The rows of `data` that take part, as entries made by `fill` in an ordered dict keyed "0",
 // "1", ...; the name of each row taken goes to `row_names`.
 template <typename Fill>
-py::object enabled_rows(py::handle data, const RowLocator& rows, std::vector<std::string>& row_names, const Fill& fill) {
+py::object enabled_rows(py::handle data, const RowLocator& rows, std::vector<std::string>& row_names,
+                        const Fill& fill) {
     py::object entries = ordered_dict();
     for (py::handle key : data) {
         py::object row = data[key];
@@ -207,17 +212,19 @@ CaseLists build_case_lists(py::object file_path, py::object file_name) {
 
     // Enabled main cases and small cases, each numbered from "0".
     const RowLocator main_rows(reader, lists.workbook, "MAIN_INPUT");
-    lists.main_case_dict = enabled_rows(maindata, main_rows, lists.main_rows, [&](py::handle row, py::handle key, py::dict& entry) {
-        entry["filepath"] = text_cell(row, key, "snapshot filepath", main_rows);
-        entry["filename"] = file_name_cell(row, key, "snapshot filename", main_rows);
-    });
+    lists.main_case_dict =
+        enabled_rows(maindata, main_rows, lists.main_rows, [&](py::handle row, py::handle key, py::dict& entry) {
+            entry["filepath"] = text_cell(row, key, "snapshot filepath", main_rows);
+            entry["filename"] = file_name_cell(row, key, "snapshot filename", main_rows);
+        });
     const RowLocator case_rows(reader, lists.workbook, "CASE_INPUT");
-    lists.small_case_dict = enabled_rows(casedata, case_rows, lists.small_rows, [&](py::handle row, py::handle key, py::dict& entry) {
-        entry["filepath"] = text_cell(row, key, "filepath of case to be added", case_rows);
-        entry["filename"] = file_name_cell(row, key, "name of case to be added", case_rows);
-        entry["connecting_bus"] = bus_number_cell(row, key, "connecting bus number", case_rows);
-        entry["parent_path"] = text_cell(row, key, "parent_path", case_rows);
-    });
+    lists.small_case_dict =
+        enabled_rows(casedata, case_rows, lists.small_rows, [&](py::handle row, py::handle key, py::dict& entry) {
+            entry["filepath"] = text_cell(row, key, "filepath of case to be added", case_rows);
+            entry["filename"] = file_name_cell(row, key, "name of case to be added", case_rows);
+            entry["connecting_bus"] = bus_number_cell(row, key, "connecting bus number", case_rows);
+            entry["parent_path"] = text_cell(row, key, "parent_path", case_rows);
+        });
     return lists;
 }
 

@@ -105,7 +105,8 @@ Neighbourhood neighbourhood_of(const py::object& psseng, int connecting_bus) {
     for (NetworkElement& element : seen) {
         NetworkElement key = element;
         std::sort(key.buses.begin(), key.buses.end());
-        const bool inside = std::all_of(key.buses.begin(), key.buses.end(), [&](int b) { return hood.distance.count(b); });
+        const bool inside =
+            std::all_of(key.buses.begin(), key.buses.end(), [&](int b) { return hood.distance.count(b); });
         const bool known = std::any_of(hood.elements.begin(), hood.elements.end(), [&](const NetworkElement& e) {
             NetworkElement other = e;
             std::sort(other.buses.begin(), other.buses.end());
@@ -124,10 +125,10 @@ std::optional<double> flow_at(const py::object& psseng, const NetworkElement& el
         if (b != bus) others.push_back(b);
     if (element.buses.size() == 2)
         return value_of(psseng.attr("get_branch_data")(py::arg("ibus") = bus, py::arg("jbus") = others[0],
-                                                        py::arg("ckt") = element.ckt, py::arg("string") = quantity));
+                                                       py::arg("ckt") = element.ckt, py::arg("string") = quantity));
     return value_of(psseng.attr("get_winding_data")(py::arg("ibus") = bus, py::arg("jbus") = others[0],
-                                                     py::arg("kbus") = others[1], py::arg("ckt") = element.ckt,
-                                                     py::arg("string") = quantity));
+                                                    py::arg("kbus") = others[1], py::arg("ckt") = element.ckt,
+                                                    py::arg("string") = quantity));
 }
 
 // Loading in percent of RATE1: the largest end, and for a three-winding transformer the
@@ -223,8 +224,8 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
 
     py::dict result;
     // The check's own progress file; the run removes the one an earlier run left.
-    psseng.attr("create_progress_output")(py::arg("islct") = 2,
-                                          py::arg("filarg") = join_path({plant.directory, py::str("dispatch_progress.txt")}));
+    psseng.attr("create_progress_output")(
+        py::arg("islct") = 2, py::arg("filarg") = join_path({plant.directory, py::str("dispatch_progress.txt")}));
     try {
         // The plant at full output.
         open_case_or_raise(run, final_case);
@@ -259,9 +260,10 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
         }
         double plant_mw = 0.0, plant_mvar = 0.0;
         for (const NetworkElement& element : hood.elements) {
-            const bool to_plant = element.touches(cb) && std::any_of(element.buses.begin(), element.buses.end(), [&](int b) {
-                                      return std::find(buses.begin(), buses.end(), b) != buses.end();
-                                  });
+            const bool to_plant =
+                element.touches(cb) && std::any_of(element.buses.begin(), element.buses.end(), [&](int b) {
+                    return std::find(buses.begin(), buses.end(), b) != buses.end();
+                });
             if (!to_plant) continue;
             plant_mw -= flow_at(psseng, element, cb, "P").value_or(0.0);
             plant_mvar -= flow_at(psseng, element, cb, "Q").value_or(0.0);
@@ -302,7 +304,8 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
             entry["nvhi_pu"] = optional_value(limit_hi[bus]);
             near_buses.append(entry);
             const auto& vm = vm_after[bus];
-            const bool outside = vm && ((limit_hi[bus] && *vm > *limit_hi[bus]) || (limit_lo[bus] && *vm < *limit_lo[bus]));
+            const bool outside =
+                vm && ((limit_hi[bus] && *vm > *limit_hi[bus]) || (limit_lo[bus] && *vm < *limit_lo[bus]));
             if (solved && outside) violations.append(entry);
         }
         py::list near_branches;
@@ -313,8 +316,8 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
             entry["loading_after_pct"] = solved ? optional_value(after.pct[i]) : py::none();
             near_branches.append(entry);
         }
-        result["branches_without_rate1"] = static_cast<long>(
-            std::count_if(after.pct.begin(), after.pct.end(), [](const auto& pct) { return !pct; }));
+        result["branches_without_rate1"] =
+            static_cast<long>(std::count_if(after.pct.begin(), after.pct.end(), [](const auto& pct) { return !pct; }));
         result["voltage_violations"] = violations;
         result["buses_near"] = near_buses;
         result["branches_near"] = near_branches;

@@ -21,7 +21,8 @@ std::string normalised_path(const py::str& path) { return common::canonical_path
 void open_case_or_raise(const RunState& run, const py::str& path) {
     const long ierr = error_code(run.psseng.attr("open_case")(py::arg("sfile") = path));
     if (ierr != 0) {
-        throw std::runtime_error("the engine could not open case '" + text_of(path) + "' (error code " + std::to_string(ierr) + ")");
+        throw std::runtime_error("the engine could not open case '" + text_of(path) + "' (error code " +
+                                 std::to_string(ierr) + ")");
     }
 }
 
@@ -33,7 +34,8 @@ void save_case_or_raise(const RunState& run, const py::str& path) {
     }
     const long ierr = error_code(run.psseng.attr("save_case")(py::arg("sfile") = path));
     if (ierr != 0) {
-        throw std::runtime_error("the engine could not save case '" + text_of(path) + "' (error code " + std::to_string(ierr) + ")");
+        throw std::runtime_error("the engine could not save case '" + text_of(path) + "' (error code " +
+                                 std::to_string(ierr) + ")");
     }
 }
 
@@ -42,7 +44,8 @@ py::object read_case_data(const RunState& run, const py::str& path) {
         return run.psseng.attr("get_case_data")(path);
     } catch (py::error_already_set& err) {
         if (!err.matches(PyExc_UnicodeError)) throw;
-        const std::string message = "case file '" + text_of(path) + "' holds text that is not UTF-8: " + text_of(err.value());
+        const std::string message =
+            "case file '" + text_of(path) + "' holds text that is not UTF-8: " + text_of(err.value());
         py::raise_from(err, PyExc_ValueError, message.c_str());
         throw py::error_already_set();
     }

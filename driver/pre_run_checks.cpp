@@ -28,11 +28,13 @@ py::str case_file(py::handle row) {
 
 std::set<long long> bus_numbers_of(const RunState& run, const py::str& path, const std::string& what) {
     if (!is_file(path)) {
-        throw py::value_error(what + " file not found: '" + text_of(path) + "' (workbook '" + run.lists.workbook + "')");
+        throw py::value_error(what + " file not found: '" + text_of(path) + "' (workbook '" + run.lists.workbook +
+                              "')");
     }
     std::set<long long> numbers;
     py::object buses = read_case_data(run, path).attr("pssbus");
-    for (py::handle bus : buses[py::str("NUM")]) numbers.insert(py::int_(py::reinterpret_borrow<py::object>(bus)).cast<long long>());
+    for (py::handle bus : buses[py::str("NUM")])
+        numbers.insert(py::int_(py::reinterpret_borrow<py::object>(bus)).cast<long long>());
     return numbers;
 }
 
@@ -62,8 +64,8 @@ void remove_files(const RunState& run, const py::str& folder, const std::vector<
         ++removed;
     }
     if (removed == 0) return;
-    py::print("removed " + std::to_string(removed) + " file(s) an earlier run left in " + text_of(absolute_path(folder)) + ": " +
-              listed);
+    py::print("removed " + std::to_string(removed) + " file(s) an earlier run left in " +
+              text_of(absolute_path(folder)) + ": " + listed);
 }
 
 }  // namespace
@@ -82,8 +84,8 @@ void check_before_run(const RunState& run) {
         const py::str folder = join_path({py::str(row["parent_path"]), py::str(cut_at_sav(text_of(row["filename"])))});
         const auto [at, fresh] = folder_rows.emplace(normalised_path(folder), row_name);
         if (!fresh) {
-            refuse(workbook + ": " + at->second + " and " + row_name + " would share the results folder '" + text_of(folder) +
-                   "': give the small cases different names or different results folders");
+            refuse(workbook + ": " + at->second + " and " + row_name + " would share the results folder '" +
+                   text_of(folder) + "': give the small cases different names or different results folders");
         }
         small_cases.emplace_back(row, row_name);
     }
@@ -105,8 +107,8 @@ void check_before_run(const RunState& run) {
         for (const auto& [row, row_name] : small_cases) {
             const long long bus = py::int_(row["connecting_bus"]).cast<long long>();
             if (main_buses.count(bus) == 0) {
-                refuse(workbook + ", " + row_name + ": connecting bus " + std::to_string(bus) + " is not a bus of main case file '" +
-                       text_of(file) + "' (" + main_row + ")");
+                refuse(workbook + ", " + row_name + ": connecting bus " + std::to_string(bus) +
+                       " is not a bus of main case file '" + text_of(file) + "' (" + main_row + ")");
             }
         }
     }
@@ -142,7 +144,8 @@ void remove_stale_main_case_outputs(const RunState& run, const std::string& main
     }
 }
 
-void remove_stale_pair_outputs(const RunState& run, const py::str& folder, const std::string& main_case_name, const std::string& small_case_name) {
+void remove_stale_pair_outputs(const RunState& run, const py::str& folder, const std::string& main_case_name,
+                               const std::string& small_case_name) {
     std::error_code ec;
     if (!std::filesystem::is_directory(text_of(folder), ec)) return;
     const std::string M = regex_quoted(main_case_name);
@@ -152,8 +155,8 @@ void remove_stale_pair_outputs(const RunState& run, const py::str& folder, const
     // progress.
     const std::regex written(M + "_renumber_map\\.(txt|json)|progress\\.txt|dispatch_progress\\.txt|" + M +
                              "_dispatched_" + S + "\\.sav|" + M +
-                             "_added_((bus|line|trn|gen|fixed_shunt|switched_shunt|load|ind)_)?" + S + "(\\.sav)?|" + M +
-                             "_status_" + S + "\\.txt|" + M + "_oos_" + S + "\\.sav|" + M + "_solved_" + S +
+                             "_added_((bus|line|trn|gen|fixed_shunt|switched_shunt|load|ind)_)?" + S + "(\\.sav)?|" +
+                             M + "_status_" + S + "\\.txt|" + M + "_oos_" + S + "\\.sav|" + M + "_solved_" + S +
                              "_([0-9]+|final_solved)\\.sav|" + M + "_unsolved_lf\\.txt");
     std::vector<std::string> stale;
     for (const std::string& name : common::folder_entries(text_of(folder))) {

@@ -26,6 +26,7 @@ void remove_stale_main_case_outputs(const RunState& run, const std::string& main
 
 // Every file of a pair's results folder that the pair writes under its own names. A main case
 // file of the run is never removed by any of these.
-void remove_stale_pair_outputs(const RunState& run, const py::str& folder, const std::string& main_case_name, const std::string& small_case_name);
+void remove_stale_pair_outputs(const RunState& run, const py::str& folder, const std::string& main_case_name,
+                               const std::string& small_case_name);
 
 }  // namespace gridfold::driver

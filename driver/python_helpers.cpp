@@ -17,7 +17,9 @@ void set_package_name(const std::string& name) { package_name() = name; }
 py::module_ sibling(const char* module) {
     const std::string& package = package_name();
     if (package.empty()) return py::module_::import(module);
-    return py::module_::import("importlib").attr("import_module")(std::string(".") + module, package).cast<py::module_>();
+    return py::module_::import("importlib")
+        .attr("import_module")(std::string(".") + module, package)
+        .cast<py::module_>();
 }
 
 py::object sibling_attr(const char* module, const char* name) { return sibling(module).attr(name); }

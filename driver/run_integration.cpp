@@ -23,8 +23,11 @@ namespace {
 // A setting no software row supplied: the run cannot go on past the step that needs it.
 [[noreturn]] void raise_unassigned(const RunState& run, const char* name, const char* description) {
     std::string hint;
-    if (run.lists.reader && py::hasattr(run.lists.reader, "sheet_dict") && py::len(run.lists.reader.attr("sheet_dict")) == 0)
-        hint = " (the workbook has no control sheet: a sheet with the labels SHEET NAME, SHEET TYPE and SHEET RUN ENABLED)";
+    if (run.lists.reader && py::hasattr(run.lists.reader, "sheet_dict") &&
+        py::len(run.lists.reader.attr("sheet_dict")) == 0)
+        hint =
+            " (the workbook has no control sheet: a sheet with the labels SHEET NAME, SHEET TYPE and SHEET RUN "
+            "ENABLED)";
     PyErr_SetString(PyExc_UnboundLocalError,
                     (std::string(name) + " was never assigned: no software (SOFT_INPUT) row of " + run.lists.workbook +
                      " has the attribute description '" + description + "'" + hint)
@@ -52,8 +55,8 @@ py::int_ bus_capacity(const RunState& run) {
         return py::int_(py::module_::import("builtins").attr("int")(nbus));
     } catch (py::error_already_set& err) {
         if (!err.matches(PyExc_ValueError) && !err.matches(PyExc_TypeError) && !err.matches(PyExc_OverflowError)) throw;
-        throw py::value_error("nbus: the 'psse_init' value " + py::repr(nbus).cast<std::string>() + " of " + run.lists.workbook +
-                              " is not a whole number of buses (" + text_of(err.value()) + ")");
+        throw py::value_error("nbus: the 'psse_init' value " + py::repr(nbus).cast<std::string>() + " of " +
+                              run.lists.workbook + " is not a whole number of buses (" + text_of(err.value()) + ")");
     }
 }
 
@@ -88,11 +91,13 @@ void start_engine_on_main_case(const RunState& run, const MainCaseState& mc) {
     try {
         open_case_or_raise(run, mc.main_case_path);
     } catch (std::runtime_error&) {
-        const auto buses = static_cast<long long>(py::len(read_case_data(run, mc.main_case_path).attr("pssbus")[py::str("NUM")]));
+        const auto buses =
+            static_cast<long long>(py::len(read_case_data(run, mc.main_case_path).attr("pssbus")[py::str("NUM")]));
         if (buses <= capacity) throw;
-        throw py::value_error("main case '" + text_of(mc.main_case_path) + "' has " + std::to_string(buses) +
-                              " buses, more than psse_init " + std::to_string(capacity) + " of " + run.lists.workbook +
-                              " allows: give psse_init at least the buses of the main case and its small cases together");
+        throw py::value_error(
+            "main case '" + text_of(mc.main_case_path) + "' has " + std::to_string(buses) +
+            " buses, more than psse_init " + std::to_string(capacity) + " of " + run.lists.workbook +
+            " allows: give psse_init at least the buses of the main case and its small cases together");
     }
 }
 
@@ -121,7 +126,8 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
     SmallCaseState sc;
     sc.jjj = jjj;
     sc.row = py::reinterpret_borrow<py::object>(row);
-    sc.record = py::dict(run.record_pairs[static_cast<std::size_t>(mc.position * static_cast<long>(py::len(run.lists.small_case_dict)) + jjj)]);
+    sc.record = py::dict(run.record_pairs[static_cast<std::size_t>(
+        mc.position * static_cast<long>(py::len(run.lists.small_case_dict)) + jjj)]);
     const double started = monotonic_seconds();
 
     // The buses of the main case as it stands, including every small case added so far.
@@ -147,8 +153,7 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
     small_case.attr("pssbus") =
         network::remove_internal_psse_buses(small_case.attr("pssbus"), small_case.attr("pssbus"));
     py::list left_out = leave_out_connecting_bus_elements(sc);
-    py::tuple renumbered =
-        network::renumber_buses(small_case, small_case.attr("pssbus"), mcbus, sc.connecting_bus);
+    py::tuple renumbered = network::renumber_buses(small_case, small_case.attr("pssbus"), mcbus, sc.connecting_bus);
     if (py::len(renumbered) != 2) throw py::value_error("renumber_buses must return (case data, renumber map)");
     small_case = renumbered[0];
     py::object renumber_map = renumbered[1];
@@ -166,13 +171,13 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
     // The first small case of a main case starts the engine afresh on the main case file.
     if (jjj == 0) start_engine_on_main_case(run, mc);
 
-    psseng.attr("create_progress_output")(py::arg("islct") = 2,
-                                          py::arg("filarg") = join_path({sc.directory_to_save_files, py::str("progress.txt")}));
+    psseng.attr("create_progress_output")(
+        py::arg("islct") = 2, py::arg("filarg") = join_path({sc.directory_to_save_files, py::str("progress.txt")}));
 
     // Every adder, in table order.
     warn_switched_shunts_not_added(run, sc);
-    py::tuple adder_args = py::make_tuple(small_case, py::str(mc.main_case_name), py::str(sc.small_case_name),
-                                          sc.directory_to_save_files);
+    py::tuple adder_args =
+        py::make_tuple(small_case, py::str(mc.main_case_name), py::str(sc.small_case_name), sc.directory_to_save_files);
     py::dict report_sections;
     for (const Adder& adder : kAdders) report_sections[adder.section] = psseng.attr(adder.method)(*adder_args);
     sc.refused = record_elements(sc.record, report_sections, left_out);
@@ -186,11 +191,13 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
     // Added case and status report; the elements left out get a section of their own.
     const std::string& M = mc.main_case_name;
     const std::string& S = sc.small_case_name;
-    const py::str added_case(study::saved_case_path(text_of(join_path({sc.directory_to_save_files, py::str(M + "_added_" + S)}))));
+    const py::str added_case(
+        study::saved_case_path(text_of(join_path({sc.directory_to_save_files, py::str(M + "_added_" + S)}))));
     save_case_or_raise(run, added_case);
     if (py::len(left_out) > 0) {
         py::object section = ordered_dict();
-        for (py::handle element : left_out) section[element["key"]] = py::str("left out, models the grid at the connecting bus");
+        for (py::handle element : left_out)
+            section[element["key"]] = py::str("left out, models the grid at the connecting bus");
         report_sections["Left_Out_At_Connecting_Bus"] = section;
     }
     const py::str status_file = join_path({sc.directory_to_save_files, py::str(M + "_status_" + S + ".txt")});
@@ -198,7 +205,8 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
     sc.record["status_report"] = absolute_path(status_file);
     // The engine gives a name without extension its ".sav".
     const bool has_extension = !common::path_extension(text_of(added_case)).empty();
-    py::list(sc.record["saved_cases"]).append(absolute_path(has_extension ? added_case : py::str(text_of(added_case) + ".sav")));
+    py::list(sc.record["saved_cases"])
+        .append(absolute_path(has_extension ? added_case : py::str(text_of(added_case) + ".sav")));
 
     solve_small_case(run, mc, sc);
     sc.record["seconds"] = monotonic_seconds() - started;
@@ -210,7 +218,8 @@ py::str make_working_copy(const RunState& run, const MainCaseState& mc) {
     if (run.options.remove_earlier_outputs) {
         for (const py::str& leftover : leftover_working_copies(run, mc.main_case_path)) {
             common::remove_file(text_of(leftover));
-            py::print("removed " + text_of(absolute_path(leftover)) + ", a working copy left by an earlier run that was stopped");
+            py::print("removed " + text_of(absolute_path(leftover)) +
+                      ", a working copy left by an earlier run that was stopped");
         }
     }
     try {
@@ -219,9 +228,9 @@ py::str make_working_copy(const RunState& run, const MainCaseState& mc) {
         return py::str(sibling_attr("gridfold_misc", "copy_and_rename")(mc.main_case_path));
     } catch (py::error_already_set& err) {
         if (!err.matches(PyExc_PermissionError)) throw;
-        const std::string message = "cannot write the working copy of main case '" + text_of(mc.main_case_path) +
-                                    "' beside it: its folder is not writable (the main case itself is only read): " +
-                                    text_of(err.value());
+        const std::string message =
+            "cannot write the working copy of main case '" + text_of(mc.main_case_path) +
+            "' beside it: its folder is not writable (the main case itself is only read): " + text_of(err.value());
         py::raise_from(err, PyExc_PermissionError, message.c_str());
         throw py::error_already_set();
     }
@@ -235,7 +244,8 @@ void run_main_case(RunState& run, TempFiles& temp_files, long position, py::hand
     const double started = monotonic_seconds();
     mc.main_case_name = cut_at_sav(text_of(row["filename"]));
     mc.main_case_path = main_case_file(row);
-    run.position = "main case " + mc.main_case_name + " (" + run.lists.main_rows[static_cast<std::size_t>(position)] + ")";
+    run.position =
+        "main case " + mc.main_case_name + " (" + run.lists.main_rows[static_cast<std::size_t>(position)] + ")";
 
     remove_stale_main_case_outputs(run, mc.main_case_name);
     mc.temp_mc_filepath = make_working_copy(run, mc);
@@ -259,8 +269,8 @@ void run_main_case(RunState& run, TempFiles& temp_files, long position, py::hand
         finish_main_case(run, mc);
         run_dispatch_checks(run, mc);
     } catch (py::error_already_set& err) {
-        mc.record["error"] = first_line(py::type::of(err.value()).attr("__name__").cast<std::string>() + ": " +
-                                        text_of(err.value()));
+        mc.record["error"] =
+            first_line(py::type::of(err.value()).attr("__name__").cast<std::string>() + ": " + text_of(err.value()));
         mc.record["seconds"] = monotonic_seconds() - started;
         throw;
     } catch (std::exception& err) {
@@ -268,8 +278,9 @@ void run_main_case(RunState& run, TempFiles& temp_files, long position, py::hand
         mc.record["seconds"] = monotonic_seconds() - started;
         throw;
     }
-    if (mc.last_case) mc.record["solved_case"] = absolute_path(final_solved_case_path(
-        py::str(small_case_dict[mc.last_sc_accessed]["parent_path"]), mc.main_case_name));
+    if (mc.last_case)
+        mc.record["solved_case"] = absolute_path(
+            final_solved_case_path(py::str(small_case_dict[mc.last_sc_accessed]["parent_path"]), mc.main_case_name));
     mc.record["seconds"] = monotonic_seconds() - started;
 }
 
@@ -309,11 +320,13 @@ void rewrite_rows(RunState& run) {
 }
 
 std::string engine_text(const RunState& run) {
-    py::object path = run.lists.settings.contains("psse_path") ? py::object(run.lists.settings["psse_path"]) : py::none();
+    py::object path =
+        run.lists.settings.contains("psse_path") ? py::object(run.lists.settings["psse_path"]) : py::none();
     if (path.is_none()) return "";
     py::object embedded = py::module_::import("gridfold").attr("EMBEDDED_ENGINE_PATH");
     py::str resolved = absolute_path(resolve_input_path(py::str(path)));
-    if (common::canonical_path(text_of(resolved)) == common::canonical_path(common::path_text(embedded))) return "embedded";
+    if (common::canonical_path(text_of(resolved)) == common::canonical_path(common::path_text(embedded)))
+        return "embedded";
     return text_of(resolved);
 }
 
@@ -329,15 +342,15 @@ void start_record(RunState& run) {
     for (py::handle main_key : run.lists.main_case_dict) {
         py::object main_row = run.lists.main_case_dict[main_key];
         const std::string main_name = cut_at_sav(text_of(main_row["filename"]));
-        run.record_main_cases.append(
-            new_main_case_entry(main_name, absolute_path(main_case_file(main_row)), run.lists.main_rows[static_cast<std::size_t>(m++)]));
+        run.record_main_cases.append(new_main_case_entry(main_name, absolute_path(main_case_file(main_row)),
+                                                         run.lists.main_rows[static_cast<std::size_t>(m++)]));
         long s = 0;
         for (py::handle key : run.lists.small_case_dict) {
             py::object row = run.lists.small_case_dict[key];
-            run.record_pairs.append(new_pair_entry(main_name, cut_at_sav(text_of(row["filename"])),
-                                                   absolute_path(small_case_file(row)),
-                                                   run.lists.small_rows[static_cast<std::size_t>(s++)], row["connecting_bus"],
-                                                   absolute_path(results_folder(row, main_name))));
+            run.record_pairs.append(
+                new_pair_entry(main_name, cut_at_sav(text_of(row["filename"])), absolute_path(small_case_file(row)),
+                               run.lists.small_rows[static_cast<std::size_t>(s++)], row["connecting_bus"],
+                               absolute_path(results_folder(row, main_name))));
         }
     }
     run.record["main_cases"] = run.record_main_cases;
@@ -383,7 +396,8 @@ void run_integration(py::object file_path, py::object file_name, RunOptions opti
     TempFiles temp_files;
     try {
         long position = 0;
-        for (py::handle key : run.lists.main_case_dict) run_main_case(run, temp_files, position++, run.lists.main_case_dict[key]);
+        for (py::handle key : run.lists.main_case_dict)
+            run_main_case(run, temp_files, position++, run.lists.main_case_dict[key]);
     } catch (py::error_already_set& err) {
         temp_files.delete_all_quietly();  // the error goes on to the caller
         finish_record(run, started);

@@ -36,7 +36,8 @@ void write_renumber_maps(const py::str& folder, const std::string& main_case_nam
     // Both texts are made before either file is written: a map that JSON cannot hold
     // leaves neither file behind.
     py::str json_text = py::module_::import("json").attr("dumps")(renumber_map, py::arg("indent") = 4);
-    write_text_file(join_path({folder, py::str(main_case_name + "_renumber_map.txt")}), py::str(lines), WriteMode::Replace);
+    write_text_file(join_path({folder, py::str(main_case_name + "_renumber_map.txt")}), py::str(lines),
+                    WriteMode::Replace);
     write_text_file(join_path({folder, py::str(main_case_name + "_renumber_map.json")}), json_text, WriteMode::Replace);
 }
 

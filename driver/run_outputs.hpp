@@ -24,7 +24,7 @@ void write_renumber_maps(const py::str& folder, const std::string& main_case_nam
 
 // The temporary main-case copies of a run, deleted when the run ends.
 class TempFiles {
-  public:
+public:
     void add(const py::str& path) { paths_.push_back(path); }
     // Deletes every listed file once; a file already gone is no error. Raises the first
     // file-system error after trying every file.
@@ -33,7 +33,7 @@ class TempFiles {
     // caller, so failures here are not raised.
     void delete_all_quietly() noexcept;
 
-  private:
+private:
     std::vector<py::str> paths_;
 };
 

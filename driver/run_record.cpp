@@ -51,7 +51,8 @@ py::list ids_of_status_key(const std::string& key) {
 }  // namespace
 
 std::string partial_outcome(long solved) {
-    return "solved up to connection " + std::to_string(solved) + " (connection " + std::to_string(solved + 1) + " failed)";
+    return "solved up to connection " + std::to_string(solved) + " (connection " + std::to_string(solved + 1) +
+           " failed)";
 }
 
 std::string refused_outcome(long refused) {
@@ -160,8 +161,8 @@ std::string local_time_text() {
 double monotonic_seconds() { return py::module_::import("time").attr("monotonic")().cast<double>(); }
 
 void write_run_record(py::handle record, const py::str& path) {
-    py::str text = py::module_::import("json").attr("dumps")(record, py::arg("indent") = 2,
-                                                              py::arg("ensure_ascii") = false);
+    py::str text =
+        py::module_::import("json").attr("dumps")(record, py::arg("indent") = 2, py::arg("ensure_ascii") = false);
     common::make_folders(common::parent_folder(common::absolute_path(common::path_text(path))));
     // UTF-8 with "\n" line ends on every platform: the record is read back by tools, not people.
     common::write_bytes_whole(path, (text + py::str("\n")).attr("encode")("utf-8").cast<std::string>());

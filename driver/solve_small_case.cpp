@@ -30,7 +30,6 @@ bool is_unsolved(py::handle solved_status) {
     return truth == 1;
 }
 
-
 // The bus numbers (column "NUM") of the small case's bus table, as a list.
 py::list small_case_bus_numbers(const SmallCaseState& sc) {
     return py::list(sc.small_case.attr("pssbus")[py::str("NUM")]);
@@ -45,9 +44,11 @@ void log_unsolved(MainCaseState& mc, const SmallCaseState& sc, const std::string
     sc.record["unsolved_log"] = absolute_path(pair_log);
 
     const std::string parent = text_of(sc.parent_path);
-    const bool new_directory = std::find(mc.directory_list.begin(), mc.directory_list.end(), parent) == mc.directory_list.end();
+    const bool new_directory =
+        std::find(mc.directory_list.begin(), mc.directory_list.end(), parent) == mc.directory_list.end();
     if (new_directory) mc.directory_list.push_back(parent);
-    write_text_file(join_path({sc.parent_path, log_name}), py::str(line), new_directory ? WriteMode::Replace : WriteMode::Append);
+    write_text_file(join_path({sc.parent_path, log_name}), py::str(line),
+                    new_directory ? WriteMode::Replace : WriteMode::Append);
 }
 
 // The connections as the solving strategy brings them back: each distinct link of three or
@@ -74,8 +75,9 @@ py::list connection_entries(py::handle ordered, long solved, const std::string& 
         if (buses.size() == 3) entry["third_bus"] = buses[2];
         entry["id"] = ckt;
         entry["solved"] = index <= solved;
-        entry["saved_case"] = index <= solved ? py::object(absolute_path(py::str(sav_file_name + "_" + std::to_string(index) + ".sav")))
-                                              : py::object(py::none());
+        entry["saved_case"] =
+            index <= solved ? py::object(absolute_path(py::str(sav_file_name + "_" + std::to_string(index) + ".sav")))
+                            : py::object(py::none());
         entries.append(entry);
     }
     return entries;
@@ -138,8 +140,8 @@ void solve_small_case(RunState& run, MainCaseState& mc, const SmallCaseState& sc
     // Nothing more for a small case whose base case does not solve.
     if (!base_solved) {
         log_unsolved(mc, sc,
-                     "unsolved: " + sc.small_case_name + " -> last_solve_success:none, also check if the original " + M +
-                         " was solved.\n");
+                     "unsolved: " + sc.small_case_name + " -> last_solve_success:none, also check if the original " +
+                         M + " was solved.\n");
         set_outcome(sc.record, kBaseCaseUnsolved, kExitUnsolved);
         return;
     }
@@ -174,16 +176,19 @@ void solve_small_case(RunState& run, MainCaseState& mc, const SmallCaseState& sc
         }
         if (py::len(cut_off) == 0) mc.solved_plants.push_back({S, sc.small_case, sc.connecting_bus, R, sc.record});
     } else {
-        set_outcome(sc.record, solved_count > 0 || py::len(connections) > 0 ? partial_outcome(solved_count) : kNotSolved,
+        set_outcome(sc.record,
+                    solved_count > 0 || py::len(connections) > 0 ? partial_outcome(solved_count) : kNotSolved,
                     kExitUnsolved);
         if (!sav_case_returned.is_none()) sc.record["last_solved_case"] = absolute_path(py::str(sav_case_returned));
     }
-    record_connection_voltages(run, sc, sav_file_name, network_solved ? static_cast<long>(py::len(connections)) : solved_count);
+    record_connection_voltages(run, sc, sav_file_name,
+                               network_solved ? static_cast<long>(py::len(connections)) : solved_count);
     if (!network_solved) {
         // The next small case starts from the last solved case.
         open_case_or_raise(run, py::str(sav_case_returned));
-        log_unsolved(mc, sc, "unsolved generating system: " + sc.small_case_name + " -> last_solve_success:" +
-                                 text_of(sav_case_returned) + "\n");
+        log_unsolved(mc, sc,
+                     "unsolved generating system: " + sc.small_case_name +
+                         " -> last_solve_success:" + text_of(sav_case_returned) + "\n");
     }
     const long last_position = static_cast<long>(py::len(run.lists.small_case_dict)) - 1;
     if (network_solved && sc.jjj == last_position) {

@@ -59,7 +59,8 @@ py::object exclude_connecting_bus(py::handle small_case, py::object scbus, py::h
             is_column(key_value[1]) ? without_row(key_value[1], index_to_remove) : py::object(key_value[1]);
     }
     const py::object own_table = py::getattr(small_case, "pssbus", py::none());
-    if (is_mapping(own_table) && own_table.contains(py::str("IERR"))) table[py::str("IERR")] = own_table[py::str("IERR")];
+    if (is_mapping(own_table) && own_table.contains(py::str("IERR")))
+        table[py::str("IERR")] = own_table[py::str("IERR")];
     return table;
 }
 

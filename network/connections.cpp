@@ -17,8 +17,8 @@ ConnectionRecord to_record(py::handle record, const std::string& what, std::size
     const py::sequence entries = py::reinterpret_borrow<py::sequence>(record);
     const std::size_t size = entries.size();
     if ((length != 0 && size != length) || size == 0)
-        throw py::value_error(what + " " + std::string(py::repr(record)) + " has " + std::to_string(size) +
-                              " entries" + (length != 0 ? ", not " + std::to_string(length) : std::string()));
+        throw py::value_error(what + " " + std::string(py::repr(record)) + " has " + std::to_string(size) + " entries" +
+                              (length != 0 ? ", not " + std::to_string(length) : std::string()));
     const py::object ckt = entries[size - 1];
     if (!PyUnicode_Check(ckt.ptr()))
         throw py::type_error(what + " " + std::string(py::repr(record)) +
@@ -127,8 +127,7 @@ void bind_connections(py::module_& m) {
           "Walks the engine's branches and three-winding transformers at each bus of `scbus_numbers` and\n"
           "returns (branches, tx3s): the records whose other buses are in `scbus_numbers` (0 allowed for\n"
           "transformer buses), found from each end.");
-    m.def("organize_connections", &organize_connections_of, py::arg("main_bus"), py::arg("branches"),
-          py::arg("tx3s"),
+    m.def("organize_connections", &organize_connections_of, py::arg("main_bus"), py::arg("branches"), py::arg("tx3s"),
           "The distinct connections reachable from `main_bus`, in breadth-first order.");
     m.def("enforce_topological_order", &enforce_topological_order_of, py::arg("connections"), py::arg("main_bus"),
           "Each record with its nonzero buses sorted nearest to `main_bus` first.");

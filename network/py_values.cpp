@@ -37,8 +37,7 @@ py::object table_column(py::handle table, const char* key, const std::string& ta
         throw py::type_error(table_name + " is " + std::string(py::repr(py::type::of(table))) +
                              ", not a table mapping column keys to columns");
     const py::str column_key(key);
-    if (!table.contains(column_key))
-        throw py::key_error(table_name + " has no column '" + std::string(key) + "'");
+    if (!table.contains(column_key)) throw py::key_error(table_name + " has no column '" + std::string(key) + "'");
     return table[column_key];
 }
 

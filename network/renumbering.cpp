@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <array>
-#include <string>
-#include <vector>
 #include <functional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "bindings.hpp"
 #include "operations.hpp"
@@ -24,14 +24,12 @@ namespace {
 
 // The (section, column) pairs that hold bus numbers; renumbering and validation walk them in order.
 constexpr std::array<std::pair<const char*, const char*>, 30> kBusNumberFields{{
-    {"pssbus", "NUM"},     {"psslod", "NUM"},     {"pssfsh", "NUM"},     {"pssgen", "NUM"},
-    {"pssgen", "IREG"},    {"psswsh", "NUM"},     {"psswsh", "SWREM"},   {"psssub", "NUM"},
-    {"pssind", "NUM"},     {"pssald", "NUM"},     {"psstrn", "CONBUS"},  {"pssabx", "FRMBUS"},
-    {"pssabx", "TOBUS"},   {"pssmsl", "FRMBUS"},  {"pssmsl", "TOBUS"},   {"pssmsl", "DUMBUS"},
-    {"pssmsl", "METBUS"},  {"pssbrn", "FRMBUS"},  {"pssbrn", "TOBUS"},   {"pssbrn", "METBUS"},
-    {"pss3wt", "BUS1ST"},  {"pss3wt", "BUS2ND"},  {"pss3wt", "BUS3RD"},  {"pss3wt", "NMETER"},
-    {"casbrn", "FRMBUS"},  {"casbrn", "TOBUS"},   {"casbrn", "METBUS"},  {"castrn", "BUSNUM"},
-    {"castrn", "METBUS"},  {"castrn", "CONBUS"},
+    {"pssbus", "NUM"},    {"psslod", "NUM"},    {"pssfsh", "NUM"},    {"pssgen", "NUM"},    {"pssgen", "IREG"},
+    {"psswsh", "NUM"},    {"psswsh", "SWREM"},  {"psssub", "NUM"},    {"pssind", "NUM"},    {"pssald", "NUM"},
+    {"psstrn", "CONBUS"}, {"pssabx", "FRMBUS"}, {"pssabx", "TOBUS"},  {"pssmsl", "FRMBUS"}, {"pssmsl", "TOBUS"},
+    {"pssmsl", "DUMBUS"}, {"pssmsl", "METBUS"}, {"pssbrn", "FRMBUS"}, {"pssbrn", "TOBUS"},  {"pssbrn", "METBUS"},
+    {"pss3wt", "BUS1ST"}, {"pss3wt", "BUS2ND"}, {"pss3wt", "BUS3RD"}, {"pss3wt", "NMETER"}, {"casbrn", "FRMBUS"},
+    {"casbrn", "TOBUS"},  {"casbrn", "METBUS"}, {"castrn", "BUSNUM"}, {"castrn", "METBUS"}, {"castrn", "CONBUS"},
 }};
 
 // Bus numbers of the records that group the network or join it through converters: area
@@ -40,10 +38,20 @@ constexpr std::array<std::pair<const char*, const char*>, 30> kBusNumberFields{{
 // case keeps every reference consistent. A case object without these tables (one read by
 // another engine) is left as it is: they are not part of the validation's walk.
 constexpr std::array<std::pair<const char*, const char*>, 14> kDeviceBusNumberFields{{
-    {"pssare", "ISW"},     {"pss2dc", "RECBUS"},  {"pss2dc", "INVBUS"},  {"pss2dc", "CTLBUS"},
-    {"pssvsc", "BUS1"},    {"pssvsc", "BUS2"},    {"pssvsc", "VSREG"},   {"pssmdc", "CNVBUS"},
-    {"pssmdc", "DCBUS"},   {"pssmdc", "VCONV"},   {"pssfac", "FRMBUS"},  {"pssfac", "TOBUS"},
-    {"pssfac", "FCREG"},   {"pssgne", "BUSES"},
+    {"pssare", "ISW"},
+    {"pss2dc", "RECBUS"},
+    {"pss2dc", "INVBUS"},
+    {"pss2dc", "CTLBUS"},
+    {"pssvsc", "BUS1"},
+    {"pssvsc", "BUS2"},
+    {"pssvsc", "VSREG"},
+    {"pssmdc", "CNVBUS"},
+    {"pssmdc", "DCBUS"},
+    {"pssmdc", "VCONV"},
+    {"pssfac", "FRMBUS"},
+    {"pssfac", "TOBUS"},
+    {"pssfac", "FCREG"},
+    {"pssgne", "BUSES"},
 }};
 
 // The renumber map as a dict, whatever mapping the caller passed.
@@ -140,8 +148,8 @@ py::object renumber_field(py::handle bus_renumber_map, py::object small_case, co
     try {
         py::setattr(small_case, section.c_str(), updated_section);
     } catch (py::error_already_set& error) {
-        throw py::attribute_error("cannot replace section '" + section + "' of the case data object: " +
-                                  std::string(py::str(error.value())));
+        throw py::attribute_error("cannot replace section '" + section +
+                                  "' of the case data object: " + std::string(py::str(error.value())));
     }
     return small_case;
 }
@@ -157,8 +165,7 @@ public:
     void check_and_report(py::handle value, const std::string& path) {
         if (is_list_of_lists(value)) {
             Py_ssize_t position = 0;
-            for (py::handle inner : value)
-                check_and_report(inner, path + "[" + std::to_string(position++) + "]");
+            for (py::handle inner : value) check_and_report(inner, path + "[" + std::to_string(position++) + "]");
         } else if (PyList_Check(value.ptr())) {
             Py_ssize_t position = 0;
             for (py::handle element : value) {
@@ -202,8 +209,8 @@ bool validate_bus_renumbering(py::handle small_case, py::handle bus_renumber_map
     bool all_updated = true;
     for (const auto& [section, field] : kBusNumberFields) {
         const py::object section_data = py::getattr(small_case, section, py::dict());
-        const bool usable = is_mapping(section_data) && py::len(section_data) != 0 &&
-                            section_data.contains(py::str(field));
+        const bool usable =
+            is_mapping(section_data) && py::len(section_data) != 0 && section_data.contains(py::str(field));
         if (!usable) {
             py::print(std::string("Field '") + field + "' not found in section '" + section + "'.");
             all_updated = false;
@@ -219,10 +226,10 @@ bool validate_bus_renumbering(py::handle small_case, py::handle bus_renumber_map
 }  // namespace
 
 py::tuple renumber_buses(py::object small_case, py::handle scbus, py::handle mcbus, py::handle connecting_bus) {
-    const std::vector<BusNumber> main_buses =
-        to_bus_numbers(table_column(mcbus, "NUM", "the main case's bus table"), "the main case's bus table column 'NUM'");
-    const std::vector<BusNumber> small_buses =
-        to_bus_numbers(table_column(scbus, "NUM", "the small case's bus table"), "the small case's bus table column 'NUM'");
+    const std::vector<BusNumber> main_buses = to_bus_numbers(table_column(mcbus, "NUM", "the main case's bus table"),
+                                                             "the main case's bus table column 'NUM'");
+    const std::vector<BusNumber> small_buses = to_bus_numbers(table_column(scbus, "NUM", "the small case's bus table"),
+                                                              "the small case's bus table column 'NUM'");
     const std::optional<BusNumber> connecting = to_optional_bus_number(connecting_bus, "connecting_bus");
 
     const std::vector<BusRenumbering> choices = choose_new_bus_numbers(main_buses, small_buses, connecting);
@@ -324,13 +331,12 @@ void bind_renumbering(py::module_& m) {
           "Gives the small case's buses that the main case also uses (the connecting bus excepted) new numbers\n"
           "from 900000 up, rewrites every bus-number column and checks the result.\n"
           "Returns (small_case, bus_renumber_map) with plain integers in the map.");
-    m.def("renumber_field", &renumber_field, py::arg("bus_renumber_map"), py::arg("small_case"),
-          py::arg("section"), py::arg("field"),
+    m.def("renumber_field", &renumber_field, py::arg("bus_renumber_map"), py::arg("small_case"), py::arg("section"),
+          py::arg("field"),
           "Replaces one section of the case data object by a copy whose column `field` is renumbered.");
     m.def("renumber_value", &renumber_value, py::arg("bus_renumber_map"), py::arg("val"),
           "Maps every bus number of a column value; lists, lists of lists, tuples and arrays keep their kind.");
-    m.def("validate_bus_renumbering", &validate_bus_renumbering, py::arg("small_case"),
-          py::arg("bus_renumber_map"),
+    m.def("validate_bus_renumbering", &validate_bus_renumbering, py::arg("small_case"), py::arg("bus_renumber_map"),
           "Prints a line for every missing bus-number column and every element still holding an old number;\n"
           "True when there was none.");
     m.def("convert_np_types", &convert_np_types, py::arg("data"),

@@ -3,12 +3,12 @@
 #include <string>
 
 #include "bindings.hpp"
-#include "study/case_copy.hpp"
 #include "common/files.hpp"
 #include "common/paths.hpp"
 #include "common/python_files.hpp"
 #include "operations.hpp"
 #include "py_values.hpp"
+#include "study/case_copy.hpp"
 
 namespace gridfold::network {
 
@@ -50,8 +50,8 @@ void write_status_report(py::handle filename, const py::kwargs& sections) {
     for (auto [name, section] : sections) {
         try {
             if (!PyDict_Check(section.ptr()))
-                throw py::type_error("status report " + text_of(path) + ": section '" + text_of(name) +
-                                     "' is " + std::string(py::repr(section)) + ", not a dict");
+                throw py::type_error("status report " + text_of(path) + ": section '" + text_of(name) + "' is " +
+                                     std::string(py::repr(section)) + ", not a dict");
             std::string block = text_of(name) + ":\n";
             bool first_line = true;
             format_dict(section, kIndentStep, block, first_line);
@@ -69,9 +69,9 @@ py::str copy_and_rename(py::handle source_file) {
     const std::filesystem::path source(common::resolve_path_ignoring_case(given));
     try {
         // The copy lies in the source's actual folder, under a name built from the name given.
-        const std::filesystem::path target = free_copy_path(
-            source.parent_path(), std::filesystem::path(given).filename().string(),
-            [](const std::filesystem::path& candidate) { return std::filesystem::exists(candidate); });
+        const std::filesystem::path target =
+            free_copy_path(source.parent_path(), std::filesystem::path(given).filename().string(),
+                           [](const std::filesystem::path& candidate) { return std::filesystem::exists(candidate); });
         common::copy_file_whole(source, target);
         return py::str(target.string());
     } catch (const std::filesystem::filesystem_error& error) {
@@ -87,8 +87,8 @@ void bind_report_and_copies(py::module_& m) {
           "Copies the file beside itself as <stem>_copy<ext>, or <stem>_copy_<n><ext> for the first n free,\n"
           "and returns the new path.");
     m.def(
-        "resolve_path_ignoring_case",
-        [](const std::string& path) { return common::resolve_path_ignoring_case(path); }, py::arg("path"),
+        "resolve_path_ignoring_case", [](const std::string& path) { return common::resolve_path_ignoring_case(path); },
+        py::arg("path"),
         "The path as it exists on disk, each component matched ignoring letter case (the exact name first,\n"
         "then the others in sorted order); the path itself when nothing matches.");
 }

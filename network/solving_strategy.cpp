@@ -4,9 +4,9 @@
 
 #include "bindings.hpp"
 #include "common/solve_calls.hpp"
-#include "study/connection_order.hpp"
 #include "operations.hpp"
 #include "py_values.hpp"
+#include "study/connection_order.hpp"
 
 namespace gridfold::network {
 
@@ -101,8 +101,7 @@ void reconnect_link(const py::object& psseng, const py::sequence& link) {
             const int nonzero = PyObject_IsTrue(code.ptr());
             if (nonzero < 0) throw py::error_already_set();
             if (nonzero == 1) break;
-            psseng.attr("change_machine_data")(py::arg("ibus") = bus, py::arg("id") = next[1],
-                                               py::arg("intgar1") = 0);
+            psseng.attr("change_machine_data")(py::arg("ibus") = bus, py::arg("id") = next[1], py::arg("intgar1") = 0);
         }
         psseng.attr("change_bus_data")(py::arg("ibus") = bus, py::arg("inode") = 0, py::arg("realar2") = voltage,
                                        py::arg("realar3") = angle);

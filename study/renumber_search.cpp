@@ -8,8 +8,8 @@ namespace gridfold::study {
 namespace {
 
 std::string exhausted_message(BusNumber bus, BusNumber first_colliding_bus) {
-    return "bus renumbering: no free bus number is left from " + std::to_string(kFirstNewBusNumber) +
-           " to " + std::to_string(kLastNewBusNumber) + " for bus " + std::to_string(bus) +
+    return "bus renumbering: no free bus number is left from " + std::to_string(kFirstNewBusNumber) + " to " +
+           std::to_string(kLastNewBusNumber) + " for bus " + std::to_string(bus) +
            " of the small case whose first colliding bus is " + std::to_string(first_colliding_bus) +
            "; the main case, the small case and the numbers already given use all of them";
 }
@@ -48,8 +48,8 @@ std::vector<BusRenumbering> choose_new_bus_numbers(const std::vector<BusNumber>&
             new_number = new_number == kLastNewBusNumber ? kFirstNewBusNumber : new_number + 1;
         }
         given.insert(new_number);
-        const auto earlier = std::find_if(result.begin(), result.end(),
-                                          [&](const BusRenumbering& r) { return r.old_number == bus; });
+        const auto earlier =
+            std::find_if(result.begin(), result.end(), [&](const BusRenumbering& r) { return r.old_number == bus; });
         if (earlier != result.end()) {
             earlier->new_number = new_number;
         } else {

@@ -61,7 +61,7 @@ py::object area(const Args& a) {
 
 // zone_data and owner_data: a number and a name.
 template <class T>
-py::object named_number(const Args& a, std::vector<T> pf::Network::*records, const char* name_key) {
+py::object named_number(const Args& a, std::vector<T> pf::Network::* records, const char* name_key) {
     auto& wc = pf::working_case();
     if (!wc.initialised) return py::int_(pf::kNotInitialised);
     const int number = a.integer32("i");
@@ -79,19 +79,27 @@ py::object named_number(const Args& a, std::vector<T> pf::Network::*records, con
         }));
 }
 
-const std::vector<std::string> kTwoTerminalInts{
-    "MDC control mode 0 blocked, 1 power, 2 current (0)", "IPR rectifier bus", "NBR rectifier bridges (0)",
-    "IPI inverter bus", "NBI inverter bridges (0)", "ICR rectifier tap-controlling bus (0)",
-    "ICI inverter tap-controlling bus (0)", "IFR rectifier transformer winding 1 bus (0)",
-    "ITR rectifier transformer winding 2 bus (0)", "IFI inverter transformer winding 1 bus (0)",
-    "ITI inverter transformer winding 2 bus (0)", "CCCITMX iteration limit (20)",
-    "NDR node of ICR (0)", "NDI node of ICI (0)"};
+const std::vector<std::string> kTwoTerminalInts{"MDC control mode 0 blocked, 1 power, 2 current (0)",
+                                                "IPR rectifier bus",
+                                                "NBR rectifier bridges (0)",
+                                                "IPI inverter bus",
+                                                "NBI inverter bridges (0)",
+                                                "ICR rectifier tap-controlling bus (0)",
+                                                "ICI inverter tap-controlling bus (0)",
+                                                "IFR rectifier transformer winding 1 bus (0)",
+                                                "ITR rectifier transformer winding 2 bus (0)",
+                                                "IFI inverter transformer winding 1 bus (0)",
+                                                "ITI inverter transformer winding 2 bus (0)",
+                                                "CCCITMX iteration limit (20)",
+                                                "NDR node of ICR (0)",
+                                                "NDI node of ICI (0)"};
 const std::vector<std::string> kTwoTerminalReals{
-    "SETVL MW or A (0)", "VSCHD kV (0)", "VCMOD kV (0)", "RDC ohms (0)", "DELTI (0)", "RCOMP ohms (0)",
-    "DCVMIN kV (0)", "ANMXR degrees (0)", "ANMNR degrees (0)", "RCR ohms (0)", "XCR ohms (0)", "EBASR kV (0)",
-    "TRR (1)", "TAPR (1)", "TMXR (1.5)", "TMNR (0.51)", "STPR (0.00625)", "ANMXI degrees (0)",
-    "ANMNI degrees (0)", "RCI ohms (0)", "XCI ohms (0)", "EBASI kV (0)", "TRI (1)", "TAPI (1)", "TMXI (1.5)",
-    "TMNI (0.51)", "STPI (0.00625)", "XCAPR ohms (0)", "XCAPI ohms (0)", "CCCACC (1)"};
+    "SETVL MW or A (0)", "VSCHD kV (0)",   "VCMOD kV (0)",      "RDC ohms (0)",      "DELTI (0)",
+    "RCOMP ohms (0)",    "DCVMIN kV (0)",  "ANMXR degrees (0)", "ANMNR degrees (0)", "RCR ohms (0)",
+    "XCR ohms (0)",      "EBASR kV (0)",   "TRR (1)",           "TAPR (1)",          "TMXR (1.5)",
+    "TMNR (0.51)",       "STPR (0.00625)", "ANMXI degrees (0)", "ANMNI degrees (0)", "RCI ohms (0)",
+    "XCI ohms (0)",      "EBASI kV (0)",   "TRI (1)",           "TAPI (1)",          "TMXI (1.5)",
+    "TMNI (0.51)",       "STPI (0.00625)", "XCAPR ohms (0)",    "XCAPI ohms (0)",    "CCCACC (1)"};
 
 py::object two_terminal_dc(const Args& a) {
     auto& wc = pf::working_case();
@@ -107,11 +115,11 @@ py::object two_terminal_dc(const Args& a) {
             pf::DcConverter& i = d.inverter;
             a.set_array("intgar", {&d.mdc, &r.bus, &r.nb, &i.bus, &i.nb, &r.ic, &i.ic, &r.if_bus, &r.it_bus, &i.if_bus,
                                    &i.it_bus, &d.cccitmx, &r.nd, &i.nd});
-            a.set_array("realar", {&d.setvl,    &d.vschd_kv, &d.vcmod_kv, &d.rdc_ohm,   &d.delti,    &d.rcomp_ohm,
-                                   &d.dcvmin_kv, &r.anmx_deg, &r.anmn_deg, &r.rc_ohm,    &r.xc_ohm,   &r.ebas_kv,
-                                   &r.tr,        &r.tap,      &r.tmx,      &r.tmn,       &r.stp,      &i.anmx_deg,
-                                   &i.anmn_deg,  &i.rc_ohm,   &i.xc_ohm,   &i.ebas_kv,   &i.tr,       &i.tap,
-                                   &i.tmx,       &i.tmn,      &i.stp,      &r.xcap_ohm,  &i.xcap_ohm, &d.cccacc});
+            a.set_array("realar", {&d.setvl,     &d.vschd_kv, &d.vcmod_kv, &d.rdc_ohm,  &d.delti,    &d.rcomp_ohm,
+                                   &d.dcvmin_kv, &r.anmx_deg, &r.anmn_deg, &r.rc_ohm,   &r.xc_ohm,   &r.ebas_kv,
+                                   &r.tr,        &r.tap,      &r.tmx,      &r.tmn,      &r.stp,      &i.anmx_deg,
+                                   &i.anmn_deg,  &i.rc_ohm,   &i.xc_ohm,   &i.ebas_kv,  &i.tr,       &i.tap,
+                                   &i.tmx,       &i.tmn,      &i.stp,      &r.xcap_ohm, &i.xcap_ohm, &d.cccacc});
             a.set("meter", d.meter);
             a.set("idr", r.id);
             a.set("idi", i.id);
@@ -156,8 +164,7 @@ py::object vsc_converter(const Args& a) {
         a.set_array("intgar", {&c.type, &c.mode, &c.vsreg, &c.nreg});
         a.set_array("realar", {&c.dcset, &c.acset, &c.aloss_kw, &c.bloss_kw_per_a, &c.minloss_kw, &c.smax_mva,
                                &c.imax_a, &c.pwf, &c.maxq_mvar, &c.minq_mvar, &c.rmpct});
-        if (int code = pf::check_vsc_converter(wc.network, line, static_cast<int>(which) - 1, c))
-            return py::int_(code);
+        if (int code = pf::check_vsc_converter(wc.network, line, static_cast<int>(which) - 1, c)) return py::int_(code);
         line.converters[which - 1] = c;
         wc.network.structure_changed();  // the solution's voltage controls include the converters'
         return py::int_(pf::kOk);
@@ -200,20 +207,22 @@ void bind_areas_dc_facts(py::module_& m) {
                .text("arname", std::nullopt, "area name, up to 12 characters ('')")
                .reports_errors(),
            area, "Adds an area, or changes the values passed.");
-    define(m,
-           Signature("zone_data")
-               .required_int("i", "zone number 1..9999")
-               .text("zoname", std::nullopt, "zone name, up to 12 characters ('')")
-               .reports_errors(),
-           [](const Args& a) { return named_number(a, &pf::Network::zones, "zoname"); },
-           "Adds a zone, or changes its name.");
-    define(m,
-           Signature("owner_data")
-               .required_int("i", "owner number 1..9999")
-               .text("owname", std::nullopt, "owner name, up to 12 characters ('')")
-               .reports_errors(),
-           [](const Args& a) { return named_number(a, &pf::Network::owners, "owname"); },
-           "Adds an owner, or changes its name.");
+    define(
+        m,
+        Signature("zone_data")
+            .required_int("i", "zone number 1..9999")
+            .text("zoname", std::nullopt, "zone name, up to 12 characters ('')")
+            .reports_errors(),
+        [](const Args& a) { return named_number(a, &pf::Network::zones, "zoname"); },
+        "Adds a zone, or changes its name.");
+    define(
+        m,
+        Signature("owner_data")
+            .required_int("i", "owner number 1..9999")
+            .text("owname", std::nullopt, "owner name, up to 12 characters ('')")
+            .reports_errors(),
+        [](const Args& a) { return named_number(a, &pf::Network::owners, "owname"); },
+        "Adds an owner, or changes its name.");
     define(m,
            Signature("two_terminal_dc_line_data")
                .required_text("name", "dc line name, up to 12 characters")
@@ -238,9 +247,9 @@ void bind_areas_dc_facts(py::module_& m) {
                .integer("ibus", std::nullopt, "ac bus of the converter, 0 unused")
                .integers("intgar", {"TYPE 0 out, 1 dc voltage, 2 MW (1)", "MODE 1 ac voltage, 2 power factor (1)",
                                     "VSREG regulated bus, 0 own (0)", "NREG node of VSREG (0)"})
-               .reals("realar", {"DCSET kV or MW (0)", "ACSET pu or power factor (1)", "ALOSS kW (0)",
-                                 "BLOSS kW/A (0)", "MINLOSS kW (0)", "SMAX MVA (0)", "IMAX A (0)", "PWF (1)",
-                                 "MAXQ Mvar (9999)", "MINQ Mvar (-9999)", "RMPCT percent (100)"})
+               .reals("realar", {"DCSET kV or MW (0)", "ACSET pu or power factor (1)", "ALOSS kW (0)", "BLOSS kW/A (0)",
+                                 "MINLOSS kW (0)", "SMAX MVA (0)", "IMAX A (0)", "PWF (1)", "MAXQ Mvar (9999)",
+                                 "MINQ Mvar (-9999)", "RMPCT percent (100)"})
                .reports_errors(),
            vsc_converter, "Changes a converter of an existing VSC dc line.");
     define(m,

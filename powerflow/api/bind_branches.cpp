@@ -38,8 +38,8 @@ Signature branch_signature(const std::string& function) {
     return line_key(function)
         .integers("intgar", {"ST status (1)", "METBUS metered end bus (ibus)", "O1 (from-bus owner)", "O2 (0)",
                              "O3 (0)", "O4 (0)"})
-        .reals("realar", {"R pu (0)", "X pu (0.0001)", "B pu (0)", "GI pu (0)", "BI pu (0)", "GJ pu (0)",
-                          "BJ pu (0)", "LEN (0)", "F1 (1)", "F2 (1)", "F3 (1)", "F4 (1)"})
+        .reals("realar", {"R pu (0)", "X pu (0.0001)", "B pu (0)", "GI pu (0)", "BI pu (0)", "GJ pu (0)", "BJ pu (0)",
+                          "LEN (0)", "F1 (1)", "F2 (1)", "F3 (1)", "F4 (1)"})
         .reals("ratings", kRatingDocs)
         .text("namear", std::nullopt, "branch name ('')")
         .reports_errors();
@@ -94,15 +94,18 @@ Signature two_winding_signature() {
         .required_int("ibus", "winding 1 bus")
         .required_int("jbus", "winding 2 bus")
         .text("ckt", std::string("1"), "circuit identifier")
-        .integers("intgar", {"STAT (1)", "METBUS metered end bus (ibus)", "O1 (ibus owner)", "O2 (0)", "O3 (0)",
-                             "O4 (0)", "NTP1 tap positions (33)", "TAB1 correction table (0)",
-                             "winding 1 side: only 1 (winding 1 at ibus) is accepted", "CONT1 controlled bus (0)",
-                             "NODE1 (0)", "SICOD: -1 or 1, not used", "COD1 control mode -5..5 (0)",
-                             "CW 1-3 (1)", "CZ 1-3 (1)", "CM 1-2 (1)"})
-        .reals("realari", {"R1-2 (0)", "X1-2 (0.0001)", "SBASE1-2 MVA (system base)", "WINDV1 (1)",
-                           "NOMV1 kV (0)", "ANG1 degrees (0)", "WINDV2 (1)", "NOMV2 kV (0)", "F1 (1)", "F2 (1)",
-                           "F3 (1)", "F4 (1)", "MAG1 (0)", "MAG2 (0)", "RMA1 (1.1)", "RMI1 (0.9)", "VMA1 (1.1)",
-                           "VMI1 (0.9)", "CR1 pu (0)", "CX1 pu (0)", "CNXA1 degrees (0)"})
+        .integers("intgar",
+                  {"STAT (1)", "METBUS metered end bus (ibus)", "O1 (ibus owner)", "O2 (0)", "O3 (0)", "O4 (0)",
+                   "NTP1 tap positions (33)", "TAB1 correction table (0)",
+                   "winding 1 side: only 1 (winding 1 at ibus) is accepted", "CONT1 controlled bus (0)", "NODE1 (0)",
+                   "SICOD: -1 or 1, not used", "COD1 control mode -5..5 (0)", "CW 1-3 (1)", "CZ 1-3 (1)", "CM 1-2 (1)"})
+        .reals("realari", {"R1-2 (0)",   "X1-2 (0.0001)", "SBASE1-2 MVA (system base)",
+                           "WINDV1 (1)", "NOMV1 kV (0)",  "ANG1 degrees (0)",
+                           "WINDV2 (1)", "NOMV2 kV (0)",  "F1 (1)",
+                           "F2 (1)",     "F3 (1)",        "F4 (1)",
+                           "MAG1 (0)",   "MAG2 (0)",      "RMA1 (1.1)",
+                           "RMI1 (0.9)", "VMA1 (1.1)",    "VMI1 (0.9)",
+                           "CR1 pu (0)", "CX1 pu (0)",    "CNXA1 degrees (0)"})
         .reals("ratings", kRatingDocs)
         .text("namear", std::nullopt, "transformer name ('')")
         .text("vgrpar", std::nullopt, "vector group ('')")
@@ -116,8 +119,8 @@ py::object impedance_result(int code, const pf::Network& net, const pf::Transfor
         // Each impedance is referred to the first winding of its pair (1-2: 1, 2-3: 2, 3-1: 3).
         auto add = [&](double r, double x, double sbase, int w) {
             const pf::Bus* bus = net.bus(t->buses[w]);
-            auto z = pf::impedance_on_system_base(r, x, sbase, t->cz, net.system.sbase_mva,
-                                                  t->windings[w].nomv_kv, bus ? bus->base_kv : 0.0);
+            auto z = pf::impedance_on_system_base(r, x, sbase, t->cz, net.system.sbase_mva, t->windings[w].nomv_kv,
+                                                  bus ? bus->base_kv : 0.0);
             values.push_back(z ? z->real() : 0.0);
             values.push_back(z ? z->imag() : 0.0);
         };
@@ -144,8 +147,8 @@ py::object two_winding(const Args& a) {
         // intgar9 (the winding 1 side) and intgar12 (SICOD) are checked above and not stored.
         a.set_array("intgar", {&w1.ntp, &w1.tab, nullptr, &w1.cont, &w1.node, nullptr, &w1.cod, &t.cw, &t.cz, &t.cm},
                     7);
-        a.set_array("realari", {&t.r12, &t.x12, &t.sbase12_mva, &w1.windv, &w1.nomv_kv, &w1.ang_deg, &w2.windv,
-                                &w2.nomv_kv});
+        a.set_array("realari",
+                    {&t.r12, &t.x12, &t.sbase12_mva, &w1.windv, &w1.nomv_kv, &w1.ang_deg, &w2.windv, &w2.nomv_kv});
         a.set_array("realari", {&t.mag1, &t.mag2}, 13);
         set_control_band(a, w1, 15);
         set_ratings(a, w1.ratings);
@@ -165,13 +168,13 @@ Signature three_winding_signature() {
         .required_int("jbus", "winding 2 bus")
         .required_int("kbus", "winding 3 bus")
         .text("ckt", std::string("1"), "circuit identifier")
-        .integers("intgar", {"O1 (ibus owner)", "O2 (0)", "O3 (0)", "O4 (0)", "CW 1-3 (1)", "CZ 1-3 (1)",
-                             "CM 1-2 (1)", "STAT 0-4 (1)", "NMETR non-metered end bus (jbus)", "not used",
-                             "not used", "ZCOD 0/1 (0)"})
-        .reals("realari", {"R1-2 (0)", "X1-2 (0.0001)", "R2-3 (0)", "X2-3 (0.0001)", "R3-1 (0)",
-                           "X3-1 (0.0001)", "SBASE1-2 MVA (system base)", "SBASE2-3 MVA", "SBASE3-1 MVA",
-                           "MAG1 (0)", "MAG2 (0)", "F1 (1)", "F2 (1)", "F3 (1)", "F4 (1)",
-                           "VMSTAR star point voltage pu (1)", "ANSTAR star point angle degrees (0)"})
+        .integers("intgar",
+                  {"O1 (ibus owner)", "O2 (0)", "O3 (0)", "O4 (0)", "CW 1-3 (1)", "CZ 1-3 (1)", "CM 1-2 (1)",
+                   "STAT 0-4 (1)", "NMETR non-metered end bus (jbus)", "not used", "not used", "ZCOD 0/1 (0)"})
+        .reals("realari", {"R1-2 (0)", "X1-2 (0.0001)", "R2-3 (0)", "X2-3 (0.0001)", "R3-1 (0)", "X3-1 (0.0001)",
+                           "SBASE1-2 MVA (system base)", "SBASE2-3 MVA", "SBASE3-1 MVA", "MAG1 (0)", "MAG2 (0)",
+                           "F1 (1)", "F2 (1)", "F3 (1)", "F4 (1)", "VMSTAR star point voltage pu (1)",
+                           "ANSTAR star point angle degrees (0)"})
         .text("namear", std::nullopt, "transformer name ('')")
         .text("vgrpar", std::nullopt, "vector group ('')")
         .reports_errors();
@@ -194,8 +197,8 @@ py::object three_winding(const Args& a) {
         a.set("vgrpar", t.vecgrp);
     };
     const int i = a.integer32("ibus"), j = a.integer32("jbus"), k = a.integer32("kbus");
-    int code = pf::set_three_winding(wc.network, i, j, k, a.text("ckt"), pf::EditMode::kCreateOrChange, apply,
-                                     wc.bus_limit);
+    int code =
+        pf::set_three_winding(wc.network, i, j, k, a.text("ckt"), pf::EditMode::kCreateOrChange, apply, wc.bus_limit);
     const pf::Transformer* t = nullptr;
     if (!code) {
         t = &wc.network.transformers[*pf::find_transformer(wc.network, i, j, k, a.text("ckt"))];

@@ -33,10 +33,12 @@ py::object edit_bus(const Args& a, pf::EditMode mode) {
 }  // namespace
 
 void bind_buses(py::module_& m) {
-    define(m, bus_signature("bus_data_4"), [](const Args& a) { return edit_bus(a, pf::EditMode::kCreateOrChange); },
-           "Adds a bus, or changes the values passed of an existing one.");
-    define(m, bus_signature("bus_chng_4"), [](const Args& a) { return edit_bus(a, pf::EditMode::kChangeOnly); },
-           "Changes the values passed of an existing bus.");
+    define(
+        m, bus_signature("bus_data_4"), [](const Args& a) { return edit_bus(a, pf::EditMode::kCreateOrChange); },
+        "Adds a bus, or changes the values passed of an existing one.");
+    define(
+        m, bus_signature("bus_chng_4"), [](const Args& a) { return edit_bus(a, pf::EditMode::kChangeOnly); },
+        "Changes the values passed of an existing bus.");
 }
 
 }  // namespace gridfold::api

@@ -82,7 +82,8 @@ PYBIND11_MODULE(caspy, m) {
     body["__module__"] = "caspy";
     body["__doc__"] =
         "Savecase(path): the element tables of a saved case file: pssbus, pssgen, psslod, pssfsh, psswsh, "
-        "pssind, casbrn (cas_nbrn), castrn (cas_ntrn), pssbrn, psstrn, pss3wt, pssabx, pssald, pssmsl, psssub, and pssare, psszon, pssown, pss2dc, pssvsc, pssmdc, pssfac, pssgne. "
+        "pssind, casbrn (cas_nbrn), castrn (cas_ntrn), pssbrn, psstrn, pss3wt, pssabx, pssald, pssmsl, psssub, and "
+        "pssare, psszon, pssown, pss2dc, pssvsc, pssmdc, pssfac, pssgne. "
         "The file is read and checked whole when the object is made; each table is made when first read. "
         "Raises OSError for a file that cannot be read and ValueError naming the line for one that is not a case.";
     py::object savecase = builtins.attr("type")("Savecase", py::make_tuple(builtins.attr("object")), body);

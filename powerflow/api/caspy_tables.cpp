@@ -14,10 +14,10 @@
 #include <complex>
 #include <cstdint>
 #include <cstring>
-#include <string_view>
-#include <utility>
 #include <numeric>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "core/model/units.hpp"
 
@@ -127,9 +127,8 @@ public:
                               [&] { return PyComplex_FromDoubles(value.real(), value.imag()); });
     }
     PyObject* of(const std::string& value) {
-        return texts_.get(value, [&] {
-            return PyUnicode_DecodeUTF8(value.data(), static_cast<Py_ssize_t>(value.size()), nullptr);
-        });
+        return texts_.get(
+            value, [&] { return PyUnicode_DecodeUTF8(value.data(), static_cast<Py_ssize_t>(value.size()), nullptr); });
     }
     // Lists and other objects built for one cell are never shared.
     PyObject* of(py::object value) { return value.release().ptr(); }
@@ -194,7 +193,6 @@ private:
     std::size_t rows_;
     py::dict dict_;
 };
-
 
 py::dict bus_table(CellObjects& cells, const pf::Network& net) {
     std::vector<const pf::Bus*> buses;
@@ -334,21 +332,31 @@ py::dict induction_table(CellObjects& cells, const pf::Network& net) {
         .scalar("PCODE", [&](auto r) { return at(r).pcode; });
     struct RealColumn {
         const char* key;
-        double pf::InductionMachine::*field;
+        double pf::InductionMachine::* field;
     };
-    static const RealColumn reals[] = {
-        {"MBASE", &pf::InductionMachine::mbase_mva}, {"RATEKV", &pf::InductionMachine::ratekv},
-        {"PSET", &pf::InductionMachine::pset_mw},    {"H", &pf::InductionMachine::h},
-        {"A", &pf::InductionMachine::a},             {"B", &pf::InductionMachine::b},
-        {"D", &pf::InductionMachine::d},             {"E", &pf::InductionMachine::e},
-        {"RA", &pf::InductionMachine::ra},           {"XA", &pf::InductionMachine::xa},
-        {"XM", &pf::InductionMachine::xm},           {"R1", &pf::InductionMachine::r1},
-        {"X1", &pf::InductionMachine::x1},           {"R2", &pf::InductionMachine::r2},
-        {"X2", &pf::InductionMachine::x2},           {"X3", &pf::InductionMachine::x3},
-        {"E1", &pf::InductionMachine::e1},           {"SE1", &pf::InductionMachine::se1},
-        {"E2", &pf::InductionMachine::e2},           {"SE2", &pf::InductionMachine::se2},
-        {"IA1", &pf::InductionMachine::ia1},         {"IA2", &pf::InductionMachine::ia2},
-        {"IAM", &pf::InductionMachine::xamult}};
+    static const RealColumn reals[] = {{"MBASE", &pf::InductionMachine::mbase_mva},
+                                       {"RATEKV", &pf::InductionMachine::ratekv},
+                                       {"PSET", &pf::InductionMachine::pset_mw},
+                                       {"H", &pf::InductionMachine::h},
+                                       {"A", &pf::InductionMachine::a},
+                                       {"B", &pf::InductionMachine::b},
+                                       {"D", &pf::InductionMachine::d},
+                                       {"E", &pf::InductionMachine::e},
+                                       {"RA", &pf::InductionMachine::ra},
+                                       {"XA", &pf::InductionMachine::xa},
+                                       {"XM", &pf::InductionMachine::xm},
+                                       {"R1", &pf::InductionMachine::r1},
+                                       {"X1", &pf::InductionMachine::x1},
+                                       {"R2", &pf::InductionMachine::r2},
+                                       {"X2", &pf::InductionMachine::x2},
+                                       {"X3", &pf::InductionMachine::x3},
+                                       {"E1", &pf::InductionMachine::e1},
+                                       {"SE1", &pf::InductionMachine::se1},
+                                       {"E2", &pf::InductionMachine::e2},
+                                       {"SE2", &pf::InductionMachine::se2},
+                                       {"IA1", &pf::InductionMachine::ia1},
+                                       {"IA2", &pf::InductionMachine::ia2},
+                                       {"IAM", &pf::InductionMachine::xamult}};
     for (const auto& column : reals) t.scalar(column.key, [&](auto r) { return at(r).*(column.field); });
     t.scalar("IMNAME", [&](auto r) { return at(r).name; });
     return t.done();
@@ -380,13 +388,11 @@ py::dict line_table(CellObjects& cells, const pf::Network& net, const std::vecto
 py::dict transformer_table(CellObjects& cells, const pf::Network& net, const std::vector<std::size_t>& order) {
     auto at = [&](std::size_t r) -> const pf::Transformer& { return net.transformers[order[r]]; };
     auto winding_used = [&](std::size_t r, std::size_t w) { return w == 0 || at(r).three_winding(); };
-    auto wint = [&](int pf::Winding::*field) {
+    auto wint = [&](int pf::Winding::* field) {
         return [&, field](std::size_t r, std::size_t w) { return winding_used(r, w) ? at(r).windings[w].*field : 0; };
     };
-    auto wreal = [&](double pf::Winding::*field) {
-        return [&, field](std::size_t r, std::size_t w) {
-            return winding_used(r, w) ? at(r).windings[w].*field : 0.0;
-        };
+    auto wreal = [&](double pf::Winding::* field) {
+        return [&, field](std::size_t r, std::size_t w) { return winding_used(r, w) ? at(r).windings[w].*field : 0.0; };
     };
     Table t(cells, order.size());
     t.nested("BUSNUM", 3, [&](auto r, auto w) { return at(r).buses[w]; })
@@ -420,7 +426,8 @@ py::dict transformer_table(CellObjects& cells, const pf::Network& net, const std
         .nested("CONBUS", 3, wint(&pf::Winding::cont))
         .nested("NOD", 3, wint(&pf::Winding::node))
         .nested("CNTL", 3, wint(&pf::Winding::cod))
-        .nested("WIND", 3, [&](auto r, auto w) { return w < 2 || at(r).three_winding() ? at(r).windings[w].windv : 0.0; })
+        .nested("WIND", 3,
+                [&](auto r, auto w) { return w < 2 || at(r).three_winding() ? at(r).windings[w].windv : 0.0; })
         .nested("NOMV", 3,
                 [&](auto r, auto w) { return w < 2 || at(r).three_winding() ? at(r).windings[w].nomv_kv : 0.0; })
         .nested("ANG", 3, wreal(&pf::Winding::ang_deg))
@@ -498,7 +505,8 @@ py::dict multi_section_table(CellObjects& cells, const pf::Network& net) {
     Table t(cells, lines.size());
     t.scalar("FRMBUS", [&](auto r) { return lines[r].from_bus; })
         .scalar("TOBUS", [&](auto r) { return lines[r].to_bus; })
-        .nested("DUMBUS", 9, [&](auto r, auto k) { return k < lines[r].dummy_buses.size() ? lines[r].dummy_buses[k] : 0; })
+        .nested("DUMBUS", 9,
+                [&](auto r, auto k) { return k < lines[r].dummy_buses.size() ? lines[r].dummy_buses[k] : 0; })
         .scalar("METBUS", [&](auto r) { return lines[r].met == 2 ? lines[r].to_bus : lines[r].from_bus; })
         .scalar("CKT", [&](auto r) { return lines[r].id; });
     return t.done();
@@ -553,10 +561,12 @@ void fill_grouping_tables(CellObjects& cells, py::dict target, const pf::Network
     target["pssmdc"] = Table(cells, mt.size())
                            .scalar("NAME", [&](auto r) { return mt[r].name; })
                            .scalar("MDC", [&](auto r) { return mt[r].mdc; })
-                           .lists("CNVBUS", [&](auto r) { return mt[r].converters.size(); },
-                                  [&](auto r, auto k) { return mt[r].converters[k].bus; })
-                           .lists("DCBUS", [&](auto r) { return mt[r].dc_buses.size(); },
-                                  [&](auto r, auto k) { return mt[r].dc_buses[k].ib; })
+                           .lists(
+                               "CNVBUS", [&](auto r) { return mt[r].converters.size(); },
+                               [&](auto r, auto k) { return mt[r].converters[k].bus; })
+                           .lists(
+                               "DCBUS", [&](auto r) { return mt[r].dc_buses.size(); },
+                               [&](auto r, auto k) { return mt[r].dc_buses[k].ib; })
                            .nested("VCONV", 2, [&](auto r, auto k) { return k == 0 ? mt[r].vconv : mt[r].vconvn; })
                            .done();
     const auto& facts = net.facts_devices;
@@ -568,12 +578,13 @@ void fill_grouping_tables(CellObjects& cells, py::dict target, const pf::Network
                            .scalar("FCREG", [&](auto r) { return facts[r].fcreg; })
                            .done();
     const auto& gne = net.gne_devices;
-    target["pssgne"] = Table(cells, gne.size())
-                           .scalar("NAME", [&](auto r) { return gne[r].name; })
-                           .scalar("MODEL", [&](auto r) { return gne[r].model; })
-                           .lists("BUSES", [&](auto r) { return gne[r].buses.size(); },
-                                  [&](auto r, auto k) { return gne[r].buses[k]; })
-                           .done();
+    target["pssgne"] =
+        Table(cells, gne.size())
+            .scalar("NAME", [&](auto r) { return gne[r].name; })
+            .scalar("MODEL", [&](auto r) { return gne[r].model; })
+            .lists(
+                "BUSES", [&](auto r) { return gne[r].buses.size(); }, [&](auto r, auto k) { return gne[r].buses[k]; })
+            .done();
 }
 
 // Substation nodes, one row each, in file order: the bus a node belongs to (NUM), its
@@ -628,9 +639,9 @@ void check_table_texts(const pf::Network& net) {
 
 const std::vector<std::string>& case_table_names() {
     static const std::vector<std::string> names{
-        "pssbus", "pssgen", "psslod", "pssfsh", "psswsh", "pssind", "casbrn", "cas_nbrn", "castrn", "cas_ntrn",
-        "pssbrn", "psstrn", "pss3wt", "pssabx", "pssald", "pssmsl", "psssub", "pssare", "psszon", "pssown",
-        "pss2dc", "pssvsc", "pssmdc", "pssfac", "pssgne"};
+        "pssbus",   "pssgen", "psslod", "pssfsh", "psswsh", "pssind", "casbrn", "cas_nbrn", "castrn",
+        "cas_ntrn", "pssbrn", "psstrn", "pss3wt", "pssabx", "pssald", "pssmsl", "psssub",   "pssare",
+        "psszon",   "pssown", "pss2dc", "pssvsc", "pssmdc", "pssfac", "pssgne"};
     return names;
 }
 

@@ -184,7 +184,8 @@ std::optional<ArgValue> convert(const Signature& sig, const Param& param, py::ha
         case ArgKind::kReal: {
             if (PyUnicode_Check(value.ptr()) || PyBytes_Check(value.ptr()) || !PyNumber_Check(value.ptr()) ||
                 PyComplex_Check(value.ptr()))
-                type_error(sig, param.name, "a real number is required, got " + std::string(py::str(py::type::of(value))));
+                type_error(sig, param.name,
+                           "a real number is required, got " + std::string(py::str(py::type::of(value))));
             double d = PyFloat_AsDouble(value.ptr());
             if (d == -1.0 && PyErr_Occurred()) {
                 // An integer too large for a double is an out-of-range value, refused by the
@@ -209,7 +210,8 @@ std::optional<ArgValue> convert(const Signature& sig, const Param& param, py::ha
             if (utf8 == nullptr) {
                 // A lone surrogate has no UTF-8 form: the value is not text the engine can hold.
                 PyErr_Clear();
-                type_error(sig, param.name, "a str that can be encoded as UTF-8 is required (it holds a lone surrogate)");
+                type_error(sig, param.name,
+                           "a str that can be encoded as UTF-8 is required (it holds a lone surrogate)");
             }
             std::string s(utf8, static_cast<std::size_t>(size));
             if (s == kDefaultText) return std::nullopt;

@@ -134,7 +134,6 @@ void set_owners(const Args& a, pf::Owners& owners, int first_int, const std::str
 Args parse_arguments(const Signature& signature, const py::args& args, const py::kwargs& kwargs);
 
 // Defines m.<function>(*args, **kwargs) bound through the signature.
-void define(py::module_& m, Signature signature, std::function<py::object(const Args&)> body,
-            const std::string& doc);
+void define(py::module_& m, Signature signature, std::function<py::object(const Args&)> body, const std::string& doc);
 
 }  // namespace gridfold::api

@@ -24,8 +24,8 @@ bool near(Complex a, Complex b, double tolerance = 1e-12) { return std::abs(a - 
 pf::Network buses(int n) {
     pf::Network net;
     for (int number = 1; number <= n; ++number) {
-        const int code = pf::set_bus(net, number, pf::EditMode::kCreateOrChange, [](pf::Bus& b) { b.base_kv = 230.0; },
-                                     1000);
+        const int code =
+            pf::set_bus(net, number, pf::EditMode::kCreateOrChange, [](pf::Bus& b) { b.base_kv = 230.0; }, 1000);
         REQUIRE(code == pf::kOk);
     }
     return net;
@@ -35,10 +35,13 @@ pf::Network buses(int n) {
 // merged: the context in which an element's hooks are checked on their own.
 struct Solved {
     explicit Solved(const pf::Network& net)
-        : problem_bus(net.buses.size()), solved(net.buses.size(), 1), merged(net.buses.size(), -1),
+        : problem_bus(net.buses.size()),
+          solved(net.buses.size(), 1),
+          merged(net.buses.size(), -1),
           power(Eigen::VectorXcd::Zero(static_cast<Eigen::Index>(net.buses.size()))),
           current(Eigen::VectorXcd::Zero(static_cast<Eigen::Index>(net.buses.size()))),
-          context(net, net.system.sbase_mva, problem_bus, solved, merged), injections{power, current} {
+          context(net, net.system.sbase_mva, problem_bus, solved, merged),
+          injections{power, current} {
         for (std::size_t i = 0; i < problem_bus.size(); ++i) problem_bus[i] = static_cast<int>(i);
     }
     // The admittance matrix the stamps sum to.
@@ -273,8 +276,8 @@ TEST("the network indexes the buses it adds and its revision rises across a repl
 
 TEST("the records kept beside the elements refuse missing buses, star points, bad codes and unmodelled modes") {
     pf::Network net = buses(3);
-    REQUIRE(pf::set_three_winding(net, 1, 2, 3, "1", pf::EditMode::kCreateOrChange, [](pf::Transformer&) {}, 1000) ==
-            pf::kOk);
+    REQUIRE(pf::set_three_winding(
+                net, 1, 2, 3, "1", pf::EditMode::kCreateOrChange, [](pf::Transformer&) {}, 1000) == pf::kOk);
     const int star = net.transformers[0].star_bus;
 
     pf::Area area;

@@ -33,10 +33,23 @@ struct Parts {
 
 TEST("normal and absolute paths are os.path's normpath and abspath") {
     const Normal cases[] = {
-        {"", "."},          {".", "."},       {"/", "/"},           {"//", "//"},          {"///", "/"},
-        {"//a/b", "//a/b"}, {"///a//b/", "/a/b"}, {"a/./b/../c", "a/c"}, {"../a", "../a"}, {"a/../..", ".."},
-        {"/../a", "/a"},    {"a/b/", "a/b"},  {"./", "."},          {"a//b", "a/b"},       {"/a/b/../../..", "/"},
-        {"..", ".."},       {"../../x/..", "../.."},
+        {"", "."},
+        {".", "."},
+        {"/", "/"},
+        {"//", "//"},
+        {"///", "/"},
+        {"//a/b", "//a/b"},
+        {"///a//b/", "/a/b"},
+        {"a/./b/../c", "a/c"},
+        {"../a", "../a"},
+        {"a/../..", ".."},
+        {"/../a", "/a"},
+        {"a/b/", "a/b"},
+        {"./", "."},
+        {"a//b", "a/b"},
+        {"/a/b/../../..", "/"},
+        {"..", ".."},
+        {"../../x/..", "../.."},
     };
     for (const Normal& c : cases) CHECK_EQ(normal_path(c.path), std::string(c.normal));
 
@@ -48,17 +61,26 @@ TEST("normal and absolute paths are os.path's normpath and abspath") {
 
 TEST("joined paths and their parts are os.path's join, splitext, dirname and basename") {
     const Join joins[] = {
-        {"a", "b", "a/b"}, {"a/", "b", "a/b"}, {"", "b", "b"},     {"a", "/b", "/b"},
+        {"a", "b", "a/b"}, {"a/", "b", "a/b"},   {"", "b", "b"},   {"a", "/b", "/b"},
         {"a", "", "a/"},   {"a//", "b", "a//b"}, {"/", "b", "/b"},
     };
     for (const Join& c : joins) CHECK_EQ(join_path(c.folder, c.name), std::string(c.joined));
 
     const Parts parts[] = {
-        {"a/b.sav", ".sav", "a", "b.sav"},  {"a.b/c", "", "a.b", "c"},         {"a/.bashrc", "", "a", ".bashrc"},
-        {"a/..x", "", "a", "..x"},          {"a/..x.y", ".y", "a", "..x.y"},   {"a.", ".", "", "a."},
-        {"x/y.tar.gz", ".gz", "x", "y.tar.gz"}, {"/", "", "/", ""},            {"", "", "", ""},
-        {"name_v1.2", ".2", "", "name_v1.2"}, {".a.b", ".b", "", ".a.b"},      {"a//", "", "a", ""},
-        {"//a//b//", "", "//a//b", ""},     {"/a", "", "/", "a"},
+        {"a/b.sav", ".sav", "a", "b.sav"},
+        {"a.b/c", "", "a.b", "c"},
+        {"a/.bashrc", "", "a", ".bashrc"},
+        {"a/..x", "", "a", "..x"},
+        {"a/..x.y", ".y", "a", "..x.y"},
+        {"a.", ".", "", "a."},
+        {"x/y.tar.gz", ".gz", "x", "y.tar.gz"},
+        {"/", "", "/", ""},
+        {"", "", "", ""},
+        {"name_v1.2", ".2", "", "name_v1.2"},
+        {".a.b", ".b", "", ".a.b"},
+        {"a//", "", "a", ""},
+        {"//a//b//", "", "//a//b", ""},
+        {"/a", "", "/", "a"},
     };
     for (const Parts& c : parts) {
         CHECK_EQ(path_extension(c.path), std::string(c.extension));

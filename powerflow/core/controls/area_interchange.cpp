@@ -1,7 +1,7 @@
 #include "core/controls/area_interchange.hpp"
 
-#include "core/solver/branch_model.hpp"
 #include "core/session/progress.hpp"
+#include "core/solver/branch_model.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -84,8 +84,8 @@ std::vector<double> area_exports(const Network& net, const DerivedProblem& d, co
     return exports;
 }
 
-void AreaInterchange::build(const Network& net, const DerivedProblem& d, InterchangeMode mode,
-                            const std::string& name, const Lines& say) {
+void AreaInterchange::build(const Network& net, const DerivedProblem& d, InterchangeMode mode, const std::string& name,
+                            const Lines& say) {
     slacks_.clear();
     moved_ = false;
     mode_ = mode;
@@ -101,12 +101,12 @@ void AreaInterchange::build(const Network& net, const DerivedProblem& d, Interch
                 if (net.machines[m].bus == area.isw && net.machines[m].status != 0) slack.machines.push_back(m);
         if (k >= 0 && d.problem.is_swing[k]) {
             say(format_line("%s area %d: slack bus %d is a swing bus, its interchange follows the other areas'",
-                       name.c_str(), area.number, area.isw));
+                            name.c_str(), area.number, area.isw));
             continue;
         }
         if (k < 0 || slack.machines.empty()) {
             say(format_line("%s area %d: slack bus %d has no machine in service, interchange not held", name.c_str(),
-                       area.number, area.isw));
+                            area.number, area.isw));
             continue;
         }
         slacks_.push_back(std::move(slack));
@@ -126,9 +126,10 @@ int AreaInterchange::adjust(const Network& net, const DerivedProblem& d, AcProbl
         if (slack.last_error_mw != 0.0 && std::abs(error) > 0.9 * std::abs(slack.last_error_mw)) {
             // Its moves are taken back: they did nothing for the schedule.
             slack.stopped = true;
-            say(format_line("%s area %d interchange %.2f MW does not follow slack bus %d, schedule %.2f MW not held, "
-                       "its moves taken back",
-                       name.c_str(), area.number, exports[slack.area], area.isw, area.pdes_mw));
+            say(
+                format_line("%s area %d interchange %.2f MW does not follow slack bus %d, schedule %.2f MW not held, "
+                            "its moves taken back",
+                            name.c_str(), area.number, exports[slack.area], area.isw, area.pdes_mw));
             const Complex back(-slack.moved_mw / p.base_mva, 0.0);
             scheduled[slack.bus] += back;
             p.s_power[slack.bus] += back;
@@ -144,7 +145,7 @@ int AreaInterchange::adjust(const Network& net, const DerivedProblem& d, AcProbl
         moved_ = true;
         ++moved;
         say(format_line("%s area %d interchange %.2f MW, schedule %.2f +- %.2f MW: slack bus %d moved by %+.2f MW",
-                   name.c_str(), area.number, exports[slack.area], area.pdes_mw, area.ptol_mw, area.isw, error));
+                        name.c_str(), area.number, exports[slack.area], area.pdes_mw, area.ptol_mw, area.isw, error));
     }
     return moved;
 }

@@ -44,8 +44,8 @@ public:
 
     // One round at converged voltages v: every area outside its band moves its slack bus's
     // scheduled injection in `scheduled` (and in the problem's). Returns the areas moved.
-    int adjust(const Network& network, const DerivedProblem& derived, AcProblem& problem,
-               Eigen::VectorXcd& scheduled, const Eigen::VectorXcd& v, const std::string& name, const Lines& say);
+    int adjust(const Network& network, const DerivedProblem& derived, AcProblem& problem, Eigen::VectorXcd& scheduled,
+               const Eigen::VectorXcd& v, const std::string& name, const Lines& say);
 
     // Adds each slack bus's total move to its machines' active power, shared by machine base.
     void write_back(Network& network) const;

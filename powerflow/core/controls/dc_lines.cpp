@@ -1,8 +1,8 @@
 #include "core/controls/dc_lines.hpp"
 
 #include "core/controls/vsc_dc_line.hpp"
-#include "core/solver/newton_raphson.hpp"
 #include "core/session/progress.hpp"
+#include "core/solver/newton_raphson.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -16,8 +16,9 @@ std::string state_text(const LccOperatingPoint& op, const TwoTerminalDcLine& lin
     if (op.mode == LccMode::blocked) return "blocked, " + op.why_blocked;
     std::string text;
     if (op.mode == LccMode::rectifier_alpha_min)
-        text = format_line("rectifier at its minimum firing angle %.2f deg, inverter takes current control at %.4g of the order",
-                      op.alpha_deg, 1.0 - line.delti);
+        text = format_line(
+            "rectifier at its minimum firing angle %.2f deg, inverter takes current control at %.4g of the order",
+            op.alpha_deg, 1.0 - line.delti);
     else if (op.rectifier_alpha_max)
         text = format_line("rectifier at its maximum firing angle %.2f deg", op.alpha_deg);
     else
@@ -96,8 +97,9 @@ void DcLines::build(const Network& net, const DerivedProblem& d, bool adjust_tap
             if (cc.line == static_cast<int>(l)) vsc.control[cc.converter] = cc.control;
         for (const ConverterControl& cc : d.converters_not_holding)
             if (cc.line == static_cast<int>(l))
-                say(format_line("%s %s converter at bus %d: the bus voltage is held already, the converter holds no voltage",
-                           name.c_str(), device.c_str(), line.converters[cc.converter].bus));
+                say(format_line(
+                    "%s %s converter at bus %d: the bus voltage is held already, the converter holds no voltage",
+                    name.c_str(), device.c_str(), line.converters[cc.converter].bus));
         vsc_.push_back(vsc);
     }
 }
@@ -117,12 +119,17 @@ bool DcLines::update(AcProblem& p, const Eigen::VectorXcd& v, Eigen::VectorXcd& 
         lcc.op = solve_lcc_line(line, std::abs(v[lcc.rectifier]), std::abs(v[lcc.inverter]), lcc.taps, adjust_taps_);
         std::vector<std::string> changes;
         const std::string state = state_text(lcc.op, line);
-        if (lcc.solved ? state != state_text(previous, line) : state != "rectifier controls current, inverter controls voltage")
+        if (lcc.solved ? state != state_text(previous, line)
+                       : state != "rectifier controls current, inverter controls voltage")
             changes.push_back(state);
-        if (lcc.taps.tap_r != before.tap_r) changes.push_back(format_line("rectifier tap %.5f -> %.5f", before.tap_r, lcc.taps.tap_r));
-        if (lcc.taps.tap_i != before.tap_i) changes.push_back(format_line("inverter tap %.5f -> %.5f", before.tap_i, lcc.taps.tap_i));
-        if (lcc.taps.held_r && !before.held_r) changes.push_back("rectifier tap held: its angle band is narrower than one step");
-        if (lcc.taps.held_i && !before.held_i) changes.push_back("inverter tap held: its angle band is narrower than one step");
+        if (lcc.taps.tap_r != before.tap_r)
+            changes.push_back(format_line("rectifier tap %.5f -> %.5f", before.tap_r, lcc.taps.tap_r));
+        if (lcc.taps.tap_i != before.tap_i)
+            changes.push_back(format_line("inverter tap %.5f -> %.5f", before.tap_i, lcc.taps.tap_i));
+        if (lcc.taps.held_r && !before.held_r)
+            changes.push_back("rectifier tap held: its angle band is narrower than one step");
+        if (lcc.taps.held_i && !before.held_i)
+            changes.push_back("inverter tap held: its angle band is narrower than one step");
         if (!changes.empty()) {
             std::string text = name + " two-terminal dc line '" + line.name + "': " + changes.front();
             for (std::size_t k = 1; k < changes.size(); ++k) text += "; " + changes[k];
@@ -170,9 +177,11 @@ bool DcLines::update(AcProblem& p, const Eigen::VectorXcd& v, Eigen::VectorXcd& 
                     // Reactive limits: the converter's own, and what its rating leaves beside P.
                     VoltageControl& vc = p.controls[vsc.control[k]];
                     const double rating = vsc_rating_mva(c, v_pu[k], vsc.base_kv[k]);
-                    const double room = std::isfinite(rating) ? std::sqrt(std::max(rating * rating - vsc.p_mw[k] * vsc.p_mw[k], 0.0))
-                                                              : rating;
-                    const double q_max = std::min(c.maxq_mvar, room) / base, q_min = std::max(c.minq_mvar, -room) / base;
+                    const double room = std::isfinite(rating)
+                                            ? std::sqrt(std::max(rating * rating - vsc.p_mw[k] * vsc.p_mw[k], 0.0))
+                                            : rating;
+                    const double q_max = std::min(c.maxq_mvar, room) / base,
+                                 q_min = std::max(c.minq_mvar, -room) / base;
                     if (std::abs(q_max - vc.q_max_pu) > tol_pu || std::abs(q_min - vc.q_min_pu) > tol_pu) moved = true;
                     vc.q_max_pu = std::max(q_max, q_min);
                     vc.q_min_pu = std::min(q_max, q_min);
@@ -192,17 +201,19 @@ void DcLines::report(const std::string& name, const Lines& say) const {
     for (const Lcc& lcc : lcc_) {
         const LccOperatingPoint& op = lcc.op;
         const auto& line = network_->two_terminal_dc_lines[lcc.line];
-        say(format_line("%s two-terminal dc line '%s': Id %.3f A, Vdr %.3f kV, Vdi %.3f kV, alpha %.3f deg, gamma %.3f deg, "
-                   "taps %.5f/%.5f, rectifier %.3f MW %.3f Mvar, inverter %.3f MW %.3f Mvar",
-                   name.c_str(), line.name.c_str(), op.id_ka * 1000.0, op.vdr_kv, op.vdi_kv, op.alpha_deg, op.gamma_deg,
-                   op.tap_r, op.tap_i, op.pr_mw, op.qr_mvar, op.pi_mw, op.qi_mvar));
+        say(format_line(
+            "%s two-terminal dc line '%s': Id %.3f A, Vdr %.3f kV, Vdi %.3f kV, alpha %.3f deg, gamma %.3f deg, "
+            "taps %.5f/%.5f, rectifier %.3f MW %.3f Mvar, inverter %.3f MW %.3f Mvar",
+            name.c_str(), line.name.c_str(), op.id_ka * 1000.0, op.vdr_kv, op.vdi_kv, op.alpha_deg, op.gamma_deg,
+            op.tap_r, op.tap_i, op.pr_mw, op.qr_mvar, op.pi_mw, op.qi_mvar));
     }
     for (const Vsc& vsc : vsc_) {
         const auto& line = network_->vsc_dc_lines[vsc.line];
-        say(format_line("%s VSC dc line '%s': Idc %.2f A, Vdc %.3f/%.3f kV, converter 1 %.3f MW %.3f Mvar, converter 2 "
-                   "%.3f MW %.3f Mvar (injected)",
-                   name.c_str(), line.name.c_str(), vsc.idc_ka * 1000.0, vsc.vdc_kv[0], vsc.vdc_kv[1], vsc.p_mw[0],
-                   vsc.q_mvar[0], vsc.p_mw[1], vsc.q_mvar[1]));
+        say(
+            format_line("%s VSC dc line '%s': Idc %.2f A, Vdc %.3f/%.3f kV, converter 1 %.3f MW %.3f Mvar, converter 2 "
+                        "%.3f MW %.3f Mvar (injected)",
+                        name.c_str(), line.name.c_str(), vsc.idc_ka * 1000.0, vsc.vdc_kv[0], vsc.vdc_kv[1], vsc.p_mw[0],
+                        vsc.q_mvar[0], vsc.p_mw[1], vsc.q_mvar[1]));
     }
 }
 

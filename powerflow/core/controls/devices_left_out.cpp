@@ -7,7 +7,9 @@ namespace gridfold::pf {
 
 void report_devices_left_out(const Network& net, const std::string& name,
                              const std::function<void(const std::string&)>& say) {
-    auto left_out = [&](const std::string& device) { say(name + " " + device + " not modelled, left out of the solution"); };
+    auto left_out = [&](const std::string& device) {
+        say(name + " " + device + " not modelled, left out of the solution");
+    };
     for (const auto& mtdc : net.multi_terminal_dc_lines)
         if (mtdc.mdc != 0) left_out("multi-terminal dc line '" + mtdc.name + "'");
     // A case file may hold FACTS modes the solution does not model (a data call refuses them).

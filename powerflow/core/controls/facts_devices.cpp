@@ -1,9 +1,9 @@
 #include "core/controls/facts_devices.hpp"
 
 #include "core/model/error_codes.hpp"
+#include "core/session/progress.hpp"
 #include "core/solver/network_to_problem.hpp"
 #include "core/solver/newton_raphson.hpp"
-#include "core/session/progress.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -45,19 +45,20 @@ void add_facts_devices(const Network& net, DerivedProblem& d, std::vector<uint8_
         if (!in_service(dev) || check_facts_mode(dev) != kOk) continue;
         const int from = problem_bus(dev.from_bus);
         if (from < 0) {
-            out.notes.push_back(format_line("FACTS device '%s': bus %d is not solved, device left out", dev.name.c_str(),
-                                       dev.from_bus));
+            out.notes.push_back(format_line("FACTS device '%s': bus %d is not solved, device left out",
+                                            dev.name.c_str(), dev.from_bus));
             continue;
         }
         if (dev.shmx_mva > 0.0) {
             const int reg = dev.fcreg != 0 ? problem_bus(dev.fcreg) : from;
             if (reg < 0) {
-                out.notes.push_back(format_line("FACTS device '%s': regulated bus %d is not solved, shunt element left out",
-                                           dev.name.c_str(), dev.fcreg));
+                out.notes.push_back(
+                    format_line("FACTS device '%s': regulated bus %d is not solved, shunt element left out",
+                                dev.name.c_str(), dev.fcreg));
             } else if (held[reg] || supplying[from]) {
-                out.notes.push_back(format_line("FACTS device '%s': bus %d is held by a machine, shunt element left out",
-                                           dev.name.c_str(), held[reg] ? net.buses[d.network_bus[reg]].number
-                                                                       : dev.from_bus));
+                out.notes.push_back(
+                    format_line("FACTS device '%s': bus %d is held by a machine, shunt element left out",
+                                dev.name.c_str(), held[reg] ? net.buses[d.network_bus[reg]].number : dev.from_bus));
             } else {
                 held[reg] = supplying[from] = 1;
                 VoltageControl vc;
@@ -81,7 +82,7 @@ void add_facts_devices(const Network& net, DerivedProblem& d, std::vector<uint8_
             const int to = problem_bus(dev.to_bus);
             if (to < 0) {
                 out.notes.push_back(format_line("FACTS device '%s': bus %d is not solved, series element left out",
-                                           dev.name.c_str(), dev.to_bus));
+                                                dev.name.c_str(), dev.to_bus));
                 continue;
             }
             FactsFlow f;
@@ -125,17 +126,16 @@ void FactsControls::build(const DerivedProblem& d, const std::string& name, cons
     for (const auto& note : d.facts.notes) say(name + " " + note);
 }
 
-int FactsControls::adjust(const Network& net, DerivedProblem& d, Eigen::VectorXcd& scheduled,
-                          const Eigen::VectorXcd& v, const std::vector<ControlState>& states, const std::string& name,
-                          const Lines& say) {
+int FactsControls::adjust(const Network& net, DerivedProblem& d, Eigen::VectorXcd& scheduled, const Eigen::VectorXcd& v,
+                          const std::vector<ControlState>& states, const std::string& name, const Lines& say) {
     AcProblem& p = d.problem;
     const double base = p.base_mva;
     int changed = 0;
     for (const FactsShunt& s : d.facts.shunts) {
         VoltageControl& vc = p.controls[s.control];
         const double limit = s.current_max_pu * std::abs(v[vc.gen_bus]);
-        const ControlState state = static_cast<std::size_t>(s.control) < states.size() ? states[s.control]
-                                                                                         : ControlState::regulating;
+        const ControlState state =
+            static_cast<std::size_t>(s.control) < states.size() ? states[s.control] : ControlState::regulating;
         const bool limited = state != ControlState::regulating;
         const double before = vc.q_max_pu;
         vc.q_max_pu = limit;
@@ -145,8 +145,8 @@ int FactsControls::adjust(const Network& net, DerivedProblem& d, Eigen::VectorXc
         if (!limited || std::abs(limit - before) <= kInjectionMovePu) continue;
         ++changed;
         say(format_line("%s FACTS device '%s': shunt current at its limit %.4f pu, %.2f Mvar at %.4f pu", name.c_str(),
-                   net.facts_devices[s.device].name.c_str(), s.current_max_pu,
-                   (state == ControlState::at_max ? limit : -limit) * base, std::abs(v[vc.gen_bus])));
+                        net.facts_devices[s.device].name.c_str(), s.current_max_pu,
+                        (state == ControlState::at_max ? limit : -limit) * base, std::abs(v[vc.gen_bus])));
     }
     for (FactsFlow& f : d.facts.flows) {
         const FactsDevice& dev = net.facts_devices[f.device];
@@ -167,7 +167,8 @@ int FactsControls::adjust(const Network& net, DerivedProblem& d, Eigen::VectorXc
                 worst = k;
             }
         // A flow held back by a limit that a secant step left below it moves back up toward it.
-        if (worst < 0 && f.limited >= 0 && f.scale < 1.0 && values[f.limited] / maxima[f.limited] < 1.0 - kLimitTolerance) {
+        if (worst < 0 && f.limited >= 0 && f.scale < 1.0 &&
+            values[f.limited] / maxima[f.limited] < 1.0 - kLimitTolerance) {
             worst = f.limited;
             over = values[worst] / maxima[worst];
         }
@@ -183,9 +184,9 @@ int FactsControls::adjust(const Network& net, DerivedProblem& d, Eigen::VectorXc
             f.scale = next;
             const char* limit_name = kLimitNames[worst];
             const Complex now = f.set_pu * f.scale * base;
-            say(format_line("%s FACTS device '%s': %s at its limit, flow set to %.2f MW %.2f Mvar (asked %.2f MW %.2f Mvar)",
-                       name.c_str(), dev.name.c_str(), limit_name, now.real(), now.imag(), dev.pdes_mw,
-                       dev.qdes_mvar));
+            say(format_line(
+                "%s FACTS device '%s': %s at its limit, flow set to %.2f MW %.2f Mvar (asked %.2f MW %.2f Mvar)",
+                name.c_str(), dev.name.c_str(), limit_name, now.real(), now.imag(), dev.pdes_mw, dev.qdes_mvar));
         }
         flow_injections(f, v[f.from], v[f.to]);
         if (std::abs(f.at_to - old_to) <= kInjectionMovePu && std::abs(f.at_from - old_from) <= kInjectionMovePu) {

@@ -84,9 +84,8 @@ public:
 
     // One round at converged voltages v with the controls' states; returns the devices whose
     // model changed (the scheduled injections `scheduled` and the problem are updated).
-    int adjust(const Network& network, DerivedProblem& derived, Eigen::VectorXcd& scheduled,
-               const Eigen::VectorXcd& v, const std::vector<ControlState>& states, const std::string& name,
-               const Lines& say);
+    int adjust(const Network& network, DerivedProblem& derived, Eigen::VectorXcd& scheduled, const Eigen::VectorXcd& v,
+               const std::vector<ControlState>& states, const std::string& name, const Lines& say);
 
     bool any_moved() const { return moved_; }
 

@@ -20,7 +20,8 @@ std::complex<double> correction_factor(const ImpedanceCorrection& table, double 
     auto factor = [](const CorrectionPoint& p) { return std::complex<double>(p.f_re, p.f_im); };
     if (t <= points.front().t) return factor(points.front());
     if (t >= points.back().t) return factor(points.back());
-    const auto upper = std::upper_bound(points.begin(), points.end(), t, [](double v, const auto& p) { return v < p.t; });
+    const auto upper =
+        std::upper_bound(points.begin(), points.end(), t, [](double v, const auto& p) { return v < p.t; });
     const auto lower = upper - 1;
     const double span = upper->t - lower->t;
     if (!(span > 0.0)) return factor(*upper);

@@ -31,8 +31,7 @@ const ImpedanceCorrection* correction_table(const Network& network, int number);
 std::complex<double> correction_factor(const ImpedanceCorrection& table, double t);
 
 // What winding w's table is read against at ratio `windv` (in WINDV units) and angle `ang_deg`.
-double correction_setting(const Network& network, const Transformer& transformer, int w, double windv,
-                          double ang_deg);
+double correction_setting(const Network& network, const Transformer& transformer, int w, double windv, double ang_deg);
 
 // Factor of winding w at its present settings: 1 without a table.
 std::complex<double> winding_correction(const Network& network, const Transformer& transformer, int w);

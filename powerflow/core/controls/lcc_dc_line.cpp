@@ -44,9 +44,13 @@ bool place_tap(const DcConverter& c, double v_pu, double needed_kv, double min_d
     const double cos_min = std::cos(min_deg * kDeg), cos_max = std::cos(max_deg * kDeg);
     double next = tap;
     // tap at which the angle would be exactly `deg`
-    auto tap_for = [&](double deg) { return c.nb * kBridge * v_pu * c.ebas_kv * c.tr * std::cos(deg * kDeg) / needed_kv; };
-    if (cos_angle > cos_min + 1e-12) next = round_tap(c, tap_for(min_deg), false);
-    else if (cos_angle < cos_max - 1e-12) next = round_tap(c, tap_for(max_deg), true);
+    auto tap_for = [&](double deg) {
+        return c.nb * kBridge * v_pu * c.ebas_kv * c.tr * std::cos(deg * kDeg) / needed_kv;
+    };
+    if (cos_angle > cos_min + 1e-12)
+        next = round_tap(c, tap_for(min_deg), false);
+    else if (cos_angle < cos_max - 1e-12)
+        next = round_tap(c, tap_for(max_deg), true);
     if (std::abs(next - tap) < 1e-12) return false;
     const int dir = next > tap ? 1 : -1;
     if (last_dir != 0 && dir != last_dir) {
@@ -179,7 +183,8 @@ std::optional<std::string> lcc_unsupported(const TwoTerminalDcLine& line) {
         if (c->xcap_ohm != 0.0) return std::string(end) + " is capacitor-commutated";
         if (c->if_bus != 0 || c->it_bus != 0) return std::string(end) + " is controlled by an ac transformer's tap";
         if (c->nb <= 0) return std::string(end) + " has no bridges";
-        if (!(c->ebas_kv > 0.0) || !(c->tr > 0.0) || !(c->tap > 0.0)) return std::string(end) + " has no base voltage or ratio";
+        if (!(c->ebas_kv > 0.0) || !(c->tr > 0.0) || !(c->tap > 0.0))
+            return std::string(end) + " has no base voltage or ratio";
     }
     if (!(line.vschd_kv > 0.0)) return "no scheduled dc voltage";
     if (!(line.delti >= 0.0 && line.delti < 1.0)) return "current margin DELTI outside 0..1";

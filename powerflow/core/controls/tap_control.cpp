@@ -1,9 +1,9 @@
 #include "core/controls/tap_control.hpp"
 
 #include "core/controls/impedance_correction.hpp"
-#include "core/solver/branch_model.hpp"
 #include "core/model/transformer_values.hpp"
 #include "core/session/progress.hpp"
+#include "core/solver/branch_model.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -43,14 +43,16 @@ Complex flow_into(const TapControl& c, const Eigen::VectorXcd& v, double ratio, 
 
 double value_at(const TapControl& c, const Eigen::VectorXcd& v, double ratio, double angle_deg) {
     switch (c.kind) {
-    case TapControl::Kind::voltage: {
-        if (c.compensation == Complex(0.0, 0.0)) return std::abs(v[c.watched]);
-        const TwoPortEntries e = entries(c, ratio, angle_deg);
-        const Complex delivered = -(e.tf * v[c.from] + e.tt * v[c.to]);
-        return std::abs(v[c.watched] - c.compensation * delivered);
-    }
-    case TapControl::Kind::reactive_flow: return flow_into(c, v, ratio, angle_deg).imag();
-    case TapControl::Kind::active_flow: return flow_into(c, v, ratio, angle_deg).real();
+        case TapControl::Kind::voltage: {
+            if (c.compensation == Complex(0.0, 0.0)) return std::abs(v[c.watched]);
+            const TwoPortEntries e = entries(c, ratio, angle_deg);
+            const Complex delivered = -(e.tf * v[c.from] + e.tt * v[c.to]);
+            return std::abs(v[c.watched] - c.compensation * delivered);
+        }
+        case TapControl::Kind::reactive_flow:
+            return flow_into(c, v, ratio, angle_deg).imag();
+        case TapControl::Kind::active_flow:
+            return flow_into(c, v, ratio, angle_deg).real();
     }
     return 0.0;
 }
@@ -82,7 +84,8 @@ long nearest_position(const TapControl& c, double s) {
 std::optional<double> next_position(const TapControl& c, double s, int dir) {
     const long last = std::lround((c.high - c.low) / c.step);
     const double k = (s - c.low) / c.step;
-    const long next = dir > 0 ? static_cast<long>(std::floor(k + 1e-9)) + 1 : static_cast<long>(std::ceil(k - 1e-9)) - 1;
+    const long next =
+        dir > 0 ? static_cast<long>(std::floor(k + 1e-9)) + 1 : static_cast<long>(std::ceil(k - 1e-9)) - 1;
     if (next < 0 || next > last) return std::nullopt;
     return c.low + static_cast<double>(next) * c.step;
 }
@@ -103,9 +106,12 @@ const char* setting_name(const TapControl& c) { return c.kind == TapControl::Kin
 
 std::string value_text(const TapControl& c, double value, double base_mva) {
     switch (c.kind) {
-    case TapControl::Kind::voltage: return format_line("bus voltage %.4f pu", value);
-    case TapControl::Kind::reactive_flow: return format_line("flow %.2f Mvar", value * base_mva);
-    case TapControl::Kind::active_flow: return format_line("flow %.2f MW", value * base_mva);
+        case TapControl::Kind::voltage:
+            return format_line("bus voltage %.4f pu", value);
+        case TapControl::Kind::reactive_flow:
+            return format_line("flow %.2f Mvar", value * base_mva);
+        case TapControl::Kind::active_flow:
+            return format_line("flow %.2f MW", value * base_mva);
     }
     return {};
 }
@@ -113,7 +119,7 @@ std::string value_text(const TapControl& c, double value, double base_mva) {
 std::string band_text(const TapControl& c, double base_mva) {
     if (c.kind == TapControl::Kind::voltage) return format_line("%.4f-%.4f pu", c.band_low, c.band_high);
     return format_line("%.2f-%.2f %s", c.band_low * base_mva, c.band_high * base_mva,
-                  c.kind == TapControl::Kind::active_flow ? "MW" : "Mvar");
+                       c.kind == TapControl::Kind::active_flow ? "MW" : "Mvar");
 }
 
 }  // namespace
@@ -172,7 +178,7 @@ void TapControls::build(const Network& net, const DerivedProblem& derived, const
             c.winding = w;
             c.label = tr.three_winding()
                           ? format_line("transformer %d-%d-%d '%s' winding %d", tr.buses[0], tr.buses[1], tr.buses[2],
-                                   tr.ckt.c_str(), w + 1)
+                                        tr.ckt.c_str(), w + 1)
                           : format_line("transformer %d-%d '%s'", tr.buses[0], tr.buses[1], tr.ckt.c_str());
             c.compensation = Complex(wd.cr_pu, wd.cx_pu);
             const WindingAdmittances wa = winding_admittances(net, tr, w, sbase);
@@ -181,9 +187,10 @@ void TapControls::build(const Network& net, const DerivedProblem& derived, const
             if (const ImpedanceCorrection* table = correction_table(net, wd.tab)) {
                 if (tr.three_winding() && tr.zcod == 1) {
                     // A bus-to-bus correction moves the star impedances of two windings at once.
-                    say(format_line("%s %s: impedance correction of bus-to-bus impedances (ZCOD 1) kept at the "
-                               "starting setting while the winding moves",
-                               name.c_str(), c.label.c_str()));
+                    say(
+                        format_line("%s %s: impedance correction of bus-to-bus impedances (ZCOD 1) kept at the "
+                                    "starting setting while the winding moves",
+                                    name.c_str(), c.label.c_str()));
                 } else if (const Complex f = winding_correction(net, tr, w); std::abs(f) > 0.0) {
                     c.table = table;
                     c.table_ratio_scale = correction_setting(net, tr, w, 1.0, 0.0);
@@ -204,32 +211,35 @@ void TapControls::build(const Network& net, const DerivedProblem& derived, const
             }
             if (!(c.step > 0.0)) {
                 say(format_line("%s %s: %s limits leave no room to move, not adjusted", name.c_str(), c.label.c_str(),
-                           setting_name(c)));
+                                setting_name(c)));
                 continue;
             }
             if (c.kind == TapControl::Kind::voltage) {
                 const int cont = std::abs(wd.cont);
                 if (cont == 0) {
                     say(format_line("%s %s: voltage control without a controlled bus, not adjusted", name.c_str(),
-                               c.label.c_str()));
+                                    c.label.c_str()));
                     continue;
                 }
                 c.watched = problem_bus(cont);
                 if (c.watched < 0) {
                     say(format_line("%s %s: controlled bus %d is not in service, not adjusted", name.c_str(),
-                               c.label.c_str(), cont));
+                                    c.label.c_str(), cont));
                     continue;
                 }
                 if (held[c.watched]) {
                     say(format_line("%s %s: bus %d is held by a machine, not adjusted", name.c_str(), c.label.c_str(),
-                               cont));
+                                    cont));
                     continue;
                 }
                 // A controlled bus that is one of the transformer's own buses tells its side;
                 // any other bus is placed by the sign of CONT (negative: on the winding's side).
-                if (cont == tr.buses[w]) c.watched_beyond = false;
-                else if (cont == tr.buses[0] || cont == tr.buses[1] || cont == tr.buses[2]) c.watched_beyond = true;
-                else c.watched_beyond = wd.cont > 0;
+                if (cont == tr.buses[w])
+                    c.watched_beyond = false;
+                else if (cont == tr.buses[0] || cont == tr.buses[1] || cont == tr.buses[2])
+                    c.watched_beyond = true;
+                else
+                    c.watched_beyond = wd.cont > 0;
             }
             c.continuous = settings.ratios == TapAdjustment::direct;
             controls_.push_back(std::move(c));
@@ -271,8 +281,10 @@ int TapControls::adjust(AcProblem& p, const Eigen::VectorXcd& v, const std::stri
                 }
                 if (std::abs(slope) > 1e-12) {
                     const double next = std::clamp(s - (value - middle) / slope, c.low, c.high);
-                    if (std::abs(next - s) > 1e-9 * std::max(1.0, std::abs(s))) target = next;
-                    else c.continuous = false;  // at a limit
+                    if (std::abs(next - s) > 1e-9 * std::max(1.0, std::abs(s)))
+                        target = next;
+                    else
+                        c.continuous = false;  // at a limit
                 } else {
                     c.continuous = false;
                 }
@@ -289,14 +301,15 @@ int TapControls::adjust(AcProblem& p, const Eigen::VectorXcd& v, const std::stri
                 // The last position overshot the band: it is narrower than one position.
                 c.held = true;
                 say(format_line("%s %s: band %s narrower than one %s position, held at %.5g", name.c_str(),
-                           c.label.c_str(), band_text(c, base).c_str(), setting_name(c), s));
+                                c.label.c_str(), band_text(c, base).c_str(), setting_name(c), s));
                 continue;
             }
             target = next_position(c, s, direction);
             if (!target) {
                 if (!c.limit_reported)
                     say(format_line("%s %s: %s at its limit %.5g, %s outside %s", name.c_str(), c.label.c_str(),
-                               setting_name(c), s, value_text(c, value, base).c_str(), band_text(c, base).c_str()));
+                                    setting_name(c), s, value_text(c, value, base).c_str(),
+                                    band_text(c, base).c_str()));
                 c.limit_reported = true;
                 continue;
             }
@@ -311,7 +324,7 @@ int TapControls::adjust(AcProblem& p, const Eigen::VectorXcd& v, const std::stri
         moved_ = true;
         ++moved;
         say(format_line("%s %s: %s %.5g -> %.5g, %s (band %s)", name.c_str(), c.label.c_str(), setting_name(c), s,
-                   *target, value_text(c, value, base).c_str(), band_text(c, base).c_str()));
+                        *target, value_text(c, value, base).c_str(), band_text(c, base).c_str()));
     }
     return moved;
 }
@@ -330,10 +343,11 @@ int TapControls::undo_last_round(AcProblem& p) {
 void TapControls::write_back(Network& net) const {
     for (const auto& c : controls_) {
         Winding& w = net.transformers[c.transformer].windings[c.winding];
-        if (c.kind == TapControl::Kind::active_flow) w.ang_deg = c.angle_deg;
-        else w.windv = c.ratio;
+        if (c.kind == TapControl::Kind::active_flow)
+            w.ang_deg = c.angle_deg;
+        else
+            w.windv = c.ratio;
     }
 }
-
 
 }  // namespace gridfold::pf

@@ -32,7 +32,7 @@ enum class TapAdjustment : int { locked = 0, stepping = 1, direct = 2 };
 
 struct TapControlSettings {
     TapAdjustment ratios = TapAdjustment::locked;  // voltage and reactive-flow windings
-    bool phase_shifters = false;                   // active-flow windings (same mode as ratios, stepping when locked)
+    bool phase_shifters = false;  // active-flow windings (same mode as ratios, stepping when locked)
 };
 
 // One winding under control.
@@ -40,37 +40,37 @@ struct TapControl {
     enum class Kind { voltage, reactive_flow, active_flow };
     Kind kind = Kind::voltage;
     std::size_t transformer = 0;  // index into Network::transformers
-    int winding = 0;              // 0-based
-    int from = -1;                // problem index of the winding's bus
-    int to = -1;                  // problem index of the other side (winding 2 bus, or the star point)
-    int watched = -1;             // voltage control: problem index of the controlled bus
-    bool watched_beyond = true;   // voltage control: the controlled bus lies beyond the winding
-    Complex compensation;         // voltage control: load drop compensation CR + jCX (pu on the system base)
-    Complex series;               // series and magnetising admittance of the winding (pu)
+    int winding = 0;  // 0-based
+    int from = -1;  // problem index of the winding's bus
+    int to = -1;  // problem index of the other side (winding 2 bus, or the star point)
+    int watched = -1;  // voltage control: problem index of the controlled bus
+    bool watched_beyond = true;  // voltage control: the controlled bus lies beyond the winding
+    Complex compensation;  // voltage control: load drop compensation CR + jCX (pu on the system base)
+    Complex series;  // series and magnetising admittance of the winding (pu)
     Complex magnetising;
     // Impedance correction table of the winding: the series impedance is nominal_impedance
     // times the table's factor at the present setting (ratio times table_ratio_scale, or angle).
     const ImpedanceCorrection* table = nullptr;
     Complex nominal_impedance;
     double table_ratio_scale = 1.0;
-    Complex tap_to = 1.0;         // ratio on the other side (pu): winding 2's, 1 at a star point,
-                                  // or the ratio of the winding a star point is merged with
-    double ratio_scale = 1.0;     // pu ratio per windv unit
-    double ratio = 1.0;           // present windv (ratio controls move it)
-    double angle_deg = 0.0;       // present phase angle (active-flow controls move it)
-    double low = 0.9, high = 1.1; // setting limits RMI..RMA
-    double step = 0.0;            // one position in setting units
-    double band_low = 0.0;        // watched quantity band: pu voltage, or pu power on the system base
+    Complex tap_to = 1.0;  // ratio on the other side (pu): winding 2's, 1 at a star point,
+                           // or the ratio of the winding a star point is merged with
+    double ratio_scale = 1.0;  // pu ratio per windv unit
+    double ratio = 1.0;  // present windv (ratio controls move it)
+    double angle_deg = 0.0;  // present phase angle (active-flow controls move it)
+    double low = 0.9, high = 1.1;  // setting limits RMI..RMA
+    double step = 0.0;  // one position in setting units
+    double band_low = 0.0;  // watched quantity band: pu voltage, or pu power on the system base
     double band_high = 0.0;
-    std::string label;            // "transformer 2001-2002 '1' winding 1" for progress lines
+    std::string label;  // "transformer 2001-2002 '1' winding 1" for progress lines
     // Adjustment state within one solution.
-    bool continuous = false;      // direct mode: still solving the setting continuously
+    bool continuous = false;  // direct mode: still solving the setting continuously
     int continuous_rounds = 0;
-    bool have_previous = false;   // previous (setting, value) for the secant
+    bool have_previous = false;  // previous (setting, value) for the secant
     double previous_setting = 0.0;
     double previous_value = 0.0;
-    int last_direction = 0;       // sign of the last move
-    bool held = false;            // band narrower than one position: stays where it is
+    int last_direction = 0;  // sign of the last move
+    bool held = false;  // band narrower than one position: stays where it is
     bool limit_reported = false;
 
     double setting() const { return kind == Kind::active_flow ? angle_deg : ratio; }

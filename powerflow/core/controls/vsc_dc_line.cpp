@@ -39,7 +39,8 @@ std::optional<std::string> vsc_unsupported(const VscDcLine& line) {
     const VscConverter& v = a.type == 1 ? a : b;
     if (!(v.dcset > 0.0)) return "no dc voltage scheduled";
     for (const VscConverter* c : {&a, &b})
-        if (c->mode == 2 && !(std::abs(c->acset) > 0.0 && std::abs(c->acset) <= 1.0)) return "power factor outside 0..1";
+        if (c->mode == 2 && !(std::abs(c->acset) > 0.0 && std::abs(c->acset) <= 1.0))
+            return "power factor outside 0..1";
     return {};
 }
 

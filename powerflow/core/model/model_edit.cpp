@@ -181,8 +181,8 @@ int set_load(Network& net, int bus, std::string_view id, EditMode mode, const Ap
             l.owner = b.owner;
         },
         [](const Network& n, Load& l) {
-            for (double* power : {&l.pl_mw, &l.ql_mvar, &l.ip_mw, &l.iq_mvar, &l.yp_mw, &l.yq_mvar, &l.dgenp_mw,
-                                  &l.dgenq_mvar})
+            for (double* power :
+                 {&l.pl_mw, &l.ql_mvar, &l.ip_mw, &l.iq_mvar, &l.yp_mw, &l.yq_mvar, &l.dgenp_mw, &l.dgenq_mvar})
                 *power = round_to_15_digits(*power);
             int r = check_load(n, l);
             if (!r) l.name = *normalize_name(l.name, kMaxNameLength);
@@ -263,8 +263,7 @@ int set_branch(Network& net, int from, int to, std::string_view ckt, EditMode mo
     return kOk;
 }
 
-int set_two_winding(Network& net, int i, int j, std::string_view ckt, EditMode mode,
-                    const Apply<Transformer>& apply) {
+int set_two_winding(Network& net, int i, int j, std::string_view ckt, EditMode mode, const Apply<Transformer>& apply) {
     if (!valid_bus_number(i) || !valid_bus_number(j)) return kInvalidBusNumber;
     if (!net.bus(i) || !net.bus(j)) return kBusNotFound;
     if (i == j) return kInvalidBusNumber;
@@ -354,8 +353,7 @@ int set_three_winding_winding(Network& net, int i, int j, int k, std::string_vie
     return kOk;
 }
 
-int set_switched_shunt(Network& net, int bus, std::string_view id, EditMode mode,
-                       const Apply<SwitchedShunt>& apply) {
+int set_switched_shunt(Network& net, int bus, std::string_view id, EditMode mode, const Apply<SwitchedShunt>& apply) {
     return set_bus_element(
         net, net.switched_shunts, bus, id, mode, apply, find_switched_shunt, [](SwitchedShunt&, const Bus&) {},
         [](const Network& n, SwitchedShunt& s) {

@@ -47,8 +47,7 @@ int set_plant(Network& net, int bus, EditMode mode, const Apply<Plant>& apply);
 int set_machine(Network& net, int bus, std::string_view id, EditMode mode, const Apply<Machine>& apply);
 // A line given in the stored element's reverse orientation is changed as seen from `from`.
 int set_branch(Network& net, int from, int to, std::string_view ckt, EditMode mode, const Apply<Branch>& apply);
-int set_two_winding(Network& net, int i, int j, std::string_view ckt, EditMode mode,
-                    const Apply<Transformer>& apply);
+int set_two_winding(Network& net, int i, int j, std::string_view ckt, EditMode mode, const Apply<Transformer>& apply);
 // Three-winding transformer data other than the per-winding data; a new one gets its star
 // point bus (numbered from kFirstStarPointBus up).
 int set_three_winding(Network& net, int i, int j, int k, std::string_view ckt, EditMode mode,
@@ -56,8 +55,7 @@ int set_three_winding(Network& net, int i, int j, int k, std::string_view ckt, E
 // Data of winding 1, 2 or 3 of an existing three-winding transformer.
 int set_three_winding_winding(Network& net, int i, int j, int k, std::string_view ckt, int winding,
                               const Apply<Winding>& apply);
-int set_switched_shunt(Network& net, int bus, std::string_view id, EditMode mode,
-                       const Apply<SwitchedShunt>& apply);
+int set_switched_shunt(Network& net, int bus, std::string_view id, EditMode mode, const Apply<SwitchedShunt>& apply);
 int set_induction_machine(Network& net, int bus, std::string_view id, EditMode mode,
                           const Apply<InductionMachine>& apply);
 

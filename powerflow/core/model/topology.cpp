@@ -19,9 +19,7 @@ bool in_service_bus(const Network& net, int number) {
     return bus && bus->ide != kIsolatedBus;
 }
 
-bool touches(const Transformer& t, int bus) {
-    return std::find(t.buses.begin(), t.buses.end(), bus) != t.buses.end();
-}
+bool touches(const Transformer& t, int bus) { return std::find(t.buses.begin(), t.buses.end(), bus) != t.buses.end(); }
 
 bool line_listed(const Branch& b, int bus, WalkFilter filter) {
     return (b.from_bus == bus || b.to_bus == bus) && (filter == WalkFilter::kAll || b.status != 0);
@@ -126,8 +124,7 @@ BranchStep next_branch(const Network& net, BranchWalk& walk, int bus) {
     }
     while (walk.next_transformer < net.transformers.size()) {
         const Transformer& t = net.transformers[walk.next_transformer++];
-        if (two_winding_listed(t, bus, walk.filter))
-            return {kOk, t.buses[0] == bus ? t.buses[1] : t.buses[0], t.ckt};
+        if (two_winding_listed(t, bus, walk.filter)) return {kOk, t.buses[0] == bus ? t.buses[1] : t.buses[0], t.ckt};
     }
     return {kNoMoreElements, 0, ""};
 }

@@ -5,8 +5,7 @@
 namespace gridfold::pf {
 
 std::optional<std::complex<double>> impedance_on_system_base(double r, double x, double sbase_mva, int cz,
-                                                             double system_sbase_mva, double nomv_kv,
-                                                             double bus_kv) {
+                                                             double system_sbase_mva, double nomv_kv, double bus_kv) {
     double r_w = r, x_w = x;
     if (cz == 1) return r == 0.0 && x == 0.0 ? std::nullopt : std::optional(std::complex<double>(r, x));
     if (cz == 3) {
@@ -25,9 +24,12 @@ double winding_ratio_scale(const Network& net, const Transformer& t, int w) {
     const Bus* bus = net.bus(t.buses[w]);
     const double base = bus && bus->base_kv > 0.0 ? bus->base_kv : 0.0;
     switch (t.cw) {
-        case 2: return 1.0 / (base > 0.0 ? base : 1.0);
-        case 3: return base <= 0.0 || t.windings[w].nomv_kv <= 0.0 ? 1.0 : t.windings[w].nomv_kv / base;
-        default: return 1.0;
+        case 2:
+            return 1.0 / (base > 0.0 ? base : 1.0);
+        case 3:
+            return base <= 0.0 || t.windings[w].nomv_kv <= 0.0 ? 1.0 : t.windings[w].nomv_kv / base;
+        default:
+            return 1.0;
     }
 }
 

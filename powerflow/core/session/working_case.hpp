@@ -9,9 +9,9 @@
 #include <string_view>
 
 #include "core/model/network.hpp"
+#include "core/model/topology.hpp"
 #include "core/session/progress.hpp"
 #include "core/solver/solution.hpp"
-#include "core/model/topology.hpp"
 
 namespace gridfold::pf {
 

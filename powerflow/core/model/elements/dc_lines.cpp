@@ -45,8 +45,8 @@ int check_vsc_dc_line(const VscDcLine& d) {
 int check_vsc_converter(const Network& net, const VscDcLine& line, int which, const VscConverter& c) {
     if (!bus_reference_ok(net, c.bus, true) || !bus_reference_ok(net, c.vsreg, true)) return kBusNotFound;
     if (c.type < 0 || c.type > 2 || c.mode < 1 || c.mode > 2) return kInvalidCode;
-    if (!finite({c.dcset, c.acset, c.aloss_kw, c.bloss_kw_per_a, c.minloss_kw, c.smax_mva, c.imax_a, c.pwf,
-                 c.maxq_mvar, c.minq_mvar, c.rmpct}))
+    if (!finite({c.dcset, c.acset, c.aloss_kw, c.bloss_kw_per_a, c.minloss_kw, c.smax_mva, c.imax_a, c.pwf, c.maxq_mvar,
+                 c.minq_mvar, c.rmpct}))
         return kInvalidValue;
     if (c.minq_mvar > c.maxq_mvar) return kInvalidValue;
     if (c.mode == 2 && !(std::abs(c.acset) > 0.0 && std::abs(c.acset) <= 1.0)) return kInvalidValue;

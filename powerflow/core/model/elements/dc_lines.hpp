@@ -107,35 +107,35 @@ struct MtdcConverter {
     double tpmx = 1.5;
     double tpmn = 0.51;
     double tstp = 0.00625;
-    double setvl = 0.0;         // current (A) or power (MW) demand; dc voltage (kV) for the voltage-controlling converter
-    double dcpf = 1.0;          // participation factor
-    double marg = 0.0;          // rectifier margin, per unit
-    int cnvcod = 1;             // dc network number
+    double setvl = 0.0;  // current (A) or power (MW) demand; dc voltage (kV) for the voltage-controlling converter
+    double dcpf = 1.0;  // participation factor
+    double marg = 0.0;  // rectifier margin, per unit
+    int cnvcod = 1;  // dc network number
 };
 struct MtdcBus {
-    int idc = 0;                // dc bus number, 1..NDCBS
-    int ib = 0;                 // ac converter bus, 0 = none
+    int idc = 0;  // dc bus number, 1..NDCBS
+    int ib = 0;  // ac converter bus, 0 = none
     int area = 1;
     int zone = 1;
-    std::string name;           // up to 12 characters
-    int idc2 = 0;               // second dc bus of the converter, 0 = ground
-    double rgrnd_ohm = 0.0;     // resistance to ground, ohms
+    std::string name;  // up to 12 characters
+    int idc2 = 0;  // second dc bus of the converter, 0 = ground
+    double rgrnd_ohm = 0.0;  // resistance to ground, ohms
     int owner = 1;
 };
 struct MtdcLink {
     int idc = 0;
     int jdc = 0;
-    std::string ckt = "1";      // 1 character
-    int met = 1;                // metered end: 1 idc, 2 jdc
-    double rdc_ohm = 0.0;       // resistance, ohms
-    double ldc_mh = 0.0;        // inductance, mH
+    std::string ckt = "1";  // 1 character
+    int met = 1;  // metered end: 1 idc, 2 jdc
+    double rdc_ohm = 0.0;  // resistance, ohms
+    double ldc_mh = 0.0;  // inductance, mH
 };
 struct MultiTerminalDcLine {
-    std::string name;           // up to 12 characters
-    int mdc = 0;                // 0 blocked, 1 power, 2 current
-    int vconv = 0;              // bus of the converter that controls the dc voltage
-    double vcmod_kv = 0.0;      // mode switch voltage, kV
-    int vconvn = 0;             // bus of the standby voltage-controlling converter
+    std::string name;  // up to 12 characters
+    int mdc = 0;  // 0 blocked, 1 power, 2 current
+    int vconv = 0;  // bus of the converter that controls the dc voltage
+    double vcmod_kv = 0.0;  // mode switch voltage, kV
+    int vconvn = 0;  // bus of the standby voltage-controlling converter
     std::vector<MtdcConverter> converters;
     std::vector<MtdcBus> dc_buses;
     std::vector<MtdcLink> links;

@@ -13,8 +13,8 @@ int check_induction_machine(const Network&, const InductionMachine& m) {
         !in_range(m.bcode, 1, 2) || !in_range(m.pcode, 1, 2) || !in_range(m.area, 1, 9999) ||
         !in_range(m.zone, 1, 9999) || !in_range(m.owner, 1, 9999))
         return kInvalidCode;
-    if (!finite({m.mbase_mva, m.ratekv, m.pset_mw, m.h, m.a, m.b, m.d, m.e, m.ra, m.xa, m.xm, m.r1, m.x1, m.r2,
-                 m.x2, m.x3, m.e1, m.se1, m.e2, m.se2, m.ia1, m.ia2, m.xamult}))
+    if (!finite({m.mbase_mva, m.ratekv, m.pset_mw, m.h,  m.a,  m.b,   m.d,  m.e,   m.ra,  m.xa,  m.xm,    m.r1,
+                 m.x1,        m.r2,     m.x2,      m.x3, m.e1, m.se1, m.e2, m.se2, m.ia1, m.ia2, m.xamult}))
         return kInvalidValue;
     if (!within(m.mbase_mva, kMinBaseMva, kMaxBaseMva) || !zero_or_within(m.ratekv, kMinVoltageKv, kMaxVoltageKv) ||
         !magnitude_within(m.pset_mw, kMaxEnteredPowerMw) ||

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "core/model/network.hpp"
 #include "core/model/identifiers.hpp"
 #include "core/model/model_edit.hpp"
+#include "core/model/network.hpp"
 #include "core/model/units.hpp"
 
 namespace gridfold::pf {
@@ -21,8 +21,8 @@ int check_machine(const Network& net, const Machine& m) {
     if (!find_plant(net, m.bus)) return kPlantMissing;
     if (!flag(m.status) || !in_range(m.wmod, 0, 4) || !in_range(m.baslod, 0, 3)) return kInvalidCode;
     if (int r = check_owners(m.owners)) return r;
-    if (!finite({m.pg_mw, m.qg_mvar, m.qt_mvar, m.qb_mvar, m.pt_mw, m.pb_mw, m.mbase_mva, m.zr_pu, m.zx_pu,
-                 m.rt_pu, m.xt_pu, m.gtap_pu, m.wpf}))
+    if (!finite({m.pg_mw, m.qg_mvar, m.qt_mvar, m.qb_mvar, m.pt_mw, m.pb_mw, m.mbase_mva, m.zr_pu, m.zx_pu, m.rt_pu,
+                 m.xt_pu, m.gtap_pu, m.wpf}))
         return kInvalidValue;
     if (!within(m.mbase_mva, kMinBaseMva, kMaxBaseMva) || !within(m.gtap_pu, kMinRatioPu, kMaxRatioPu))
         return kInvalidValue;

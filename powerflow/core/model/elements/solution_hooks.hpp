@@ -56,7 +56,10 @@ class SolutionContext {
 public:
     SolutionContext(const Network& network, double sbase_mva, const std::vector<int>& problem_bus,
                     const std::vector<uint8_t>& solved, const std::vector<int>& merged_winding)
-        : network(network), sbase_mva(sbase_mva), problem_bus_(problem_bus), solved_(solved),
+        : network(network),
+          sbase_mva(sbase_mva),
+          problem_bus_(problem_bus),
+          solved_(solved),
           merged_winding_(merged_winding) {}
 
     const Network& network;

@@ -14,8 +14,7 @@ int check_switched_shunt(const Network& net, const SwitchedShunt& s) {
         if (block.n < 0 || !flag(block.s)) return kInvalidCode;
         if (!magnitude_within(block.b_mvar, kMaxEnteredPowerMw)) return kInvalidValue;
     }
-    if (!normalize_name(s.rmidnt, kMaxNameLength) || !normalize_name(s.name, kMaxNameLength))
-        return kInvalidIdentifier;
+    if (!normalize_name(s.rmidnt, kMaxNameLength) || !normalize_name(s.name, kMaxNameLength)) return kInvalidIdentifier;
     return kOk;
 }
 

@@ -18,8 +18,8 @@ constexpr double kDeg = 3.14159265358979323846 / 180.0;
 int check_winding(const Network& net, const Winding& w, int cw) {
     if (!finite({w.windv, w.nomv_kv, w.ang_deg, w.rma, w.rmi, w.vma, w.vmi, w.cr_pu, w.cx_pu, w.cnxa_deg}))
         return kInvalidValue;
-    const bool ratio_ok = cw == 2 ? within(w.windv, kMinVoltageKv, kMaxVoltageKv)
-                                  : within(w.windv, kMinRatioPu, kMaxRatioPu);
+    const bool ratio_ok =
+        cw == 2 ? within(w.windv, kMinVoltageKv, kMaxVoltageKv) : within(w.windv, kMinRatioPu, kMaxRatioPu);
     if (!ratio_ok || !zero_or_within(w.nomv_kv, kMinVoltageKv, kMaxVoltageKv) ||
         !magnitude_within(w.ang_deg, kMaxPhaseShiftDeg))
         return kInvalidValue;
@@ -56,11 +56,10 @@ int check_transformer(const Network& net, const Transformer& t) {
     if (!in_range(t.status, 0, three ? 4 : 1)) return kInvalidCode;
     if (t.metbus != t.buses[0] && t.metbus != t.buses[1] && !(three && t.metbus == t.buses[2]))
         return kInvalidBusNumber;
-    if (!in_range(t.cw, 1, 3) || !in_range(t.cz, 1, 3) || !in_range(t.cm, 1, 2) || !flag(t.zcod))
-        return kInvalidCode;
+    if (!in_range(t.cw, 1, 3) || !in_range(t.cz, 1, 3) || !in_range(t.cm, 1, 2) || !flag(t.zcod)) return kInvalidCode;
     if (int r = check_owners(t.owners)) return r;
-    if (!finite({t.mag1, t.mag2, t.r12, t.x12, t.sbase12_mva, t.r23, t.x23, t.sbase23_mva, t.r31, t.x31,
-                 t.sbase31_mva}))
+    if (!finite(
+            {t.mag1, t.mag2, t.r12, t.x12, t.sbase12_mva, t.r23, t.x23, t.sbase23_mva, t.r31, t.x31, t.sbase31_mva}))
         return kInvalidValue;
     auto base_ok = [](double mva) { return within(mva, kMinBaseMva, kMaxBaseMva); };
     if (!base_ok(t.sbase12_mva) || (three && (!base_ok(t.sbase23_mva) || !base_ok(t.sbase31_mva))))
@@ -73,9 +72,9 @@ int check_transformer(const Network& net, const Transformer& t) {
     if (!impedance_ok(t.r12, t.x12, t.sbase12_mva)) return kInvalidValue;
     if (three && (!impedance_ok(t.r23, t.x23, t.sbase23_mva) || !impedance_ok(t.r31, t.x31, t.sbase31_mva)))
         return kInvalidValue;
-    const bool magnetising_ok = t.cm == 2 ? magnitude_within(t.mag1, kMaxNoLoadLossW) &&
-                                                magnitude_within(t.mag2, kMaxAdmittancePu)
-                                          : all_within({t.mag1, t.mag2}, kMaxAdmittancePu);
+    const bool magnetising_ok =
+        t.cm == 2 ? magnitude_within(t.mag1, kMaxNoLoadLossW) && magnitude_within(t.mag2, kMaxAdmittancePu)
+                  : all_within({t.mag1, t.mag2}, kMaxAdmittancePu);
     if (!magnetising_ok) return kInvalidValue;
     for (int w = 0; w < 3; ++w)
         if (int r = check_winding(net, t.windings[w], t.cw)) return r;

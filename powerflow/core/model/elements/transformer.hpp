@@ -117,7 +117,6 @@ struct WindingAdmittances {
     Complex series;
     Complex magnetising;
 };
-WindingAdmittances winding_admittances(const Network& network, const Transformer& transformer, int w,
-                                       double sbase_mva);
+WindingAdmittances winding_admittances(const Network& network, const Transformer& transformer, int w, double sbase_mva);
 
 }  // namespace gridfold::pf
