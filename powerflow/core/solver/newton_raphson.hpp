@@ -103,16 +103,20 @@ private:
     double mismatch(const AcProblem& problem, const Eigen::VectorXcd& v, Eigen::VectorXd& f, Eigen::VectorXcd& current,
                     int& worst_bus, bool& worst_is_q) const;
     bool apply_var_limits(AcProblem& problem, Eigen::VectorXcd& v, const Eigen::VectorXcd& current);
-    void apply_step(Eigen::VectorXcd& v, const Eigen::VectorXcd& from, const Eigen::VectorXd& dx, double mu) const;
+    // Magnitudes and angles of the iterate v, taken once per iteration: the Jacobian, the
+    // trial steps and the step itself all start from them.
+    void take_polar(const Eigen::VectorXcd& v);
+    // v = the iterate taken by take_polar moved by mu * dx.
+    void apply_step(Eigen::VectorXcd& v, const Eigen::VectorXd& dx, double mu) const;
 
-    // Squared mismatch norm at v_from + mu * dx, infinite when the voltages are not sane.
-    double trial_norm(const AcProblem& problem, const Eigen::VectorXcd& v_from, const Eigen::VectorXd& dx, double mu,
-                      double ceiling);
-    // Step length along dx from v_from, whose squared mismatch norm is norm0, for the step control.
-    double step_length(const AcProblem& problem, const Eigen::VectorXcd& v_from, const Eigen::VectorXd& dx, double mu,
-                       double norm0, const NewtonSettings& settings);
+    // Squared mismatch norm at the iterate + mu * dx, infinite when the voltages are not sane.
+    double trial_norm(const AcProblem& problem, const Eigen::VectorXd& dx, double mu, double ceiling);
+    // Step length along dx from the iterate, whose squared mismatch norm is norm0, for the step control.
+    double step_length(const AcProblem& problem, const Eigen::VectorXd& dx, double mu, double norm0,
+                       const NewtonSettings& settings);
 
     std::vector<ControlState> states_;
+    std::vector<double> magnitude_, angle_;  // polar form of the iterate (take_polar)
     Eigen::VectorXcd trial_v_, trial_current_;
     Eigen::VectorXd trial_f_;
     Eigen::VectorXcd converged_current_;
