@@ -53,6 +53,9 @@ Network read_raw(std::string_view text, const RawReadOptions& options, std::vect
 // the version cannot hold. Throws RawFault: line -1 for a case the version cannot
 // represent, line 0 for a value that is not finite.
 std::string write_raw(const Network& net, int version, std::vector<std::string>& notes);
+class TextBuffer;
+// The same into `out`, emptied first (its storage is kept for the next case).
+void write_raw(const Network& net, int version, std::vector<std::string>& notes, TextBuffer& out);
 
 // One line naming the count of every kind of record the network holds ("9 buses, 3 loads,
 // 1 fixed shunt, ..."); kinds with no record are left out, buses never.

@@ -197,21 +197,24 @@ LuStatus GilbertPeierlsLU::refactorise(const Matrix& a) {
         }
         const double pivot = x[k];
         x[k] = 0.0;
+        // One pass scales the column of L, clears the workspace and finds the column's largest
+        // entry for the pivot check; a refused pivot leaves x_ cleared, and the values written
+        // into L are discarded with the factorisation.
+        const bool usable = std::abs(pivot) > 0.0 && std::isfinite(pivot);
+        const double inverse = 1.0 / pivot;
         double largest = 0.0;
-        for (int p = lp_[k] + 1; p < lp_[k + 1]; ++p) largest = std::max(largest, std::abs(x[li_[p]]));
-        if (!(std::abs(pivot) > 0.0) || !std::isfinite(pivot) || !std::isfinite(largest) ||
-            std::abs(pivot) < kRefactorPivotFloor * largest) {
-            for (int p = lp_[k] + 1; p < lp_[k + 1]; ++p) x[li_[p]] = 0.0;
+        for (int p = lp_[k] + 1; p < lp_[k + 1]; ++p) {
+            const int i = li_[p];
+            const double xi = x[i];
+            largest = std::max(largest, std::abs(xi));
+            lx_[p] = xi * inverse;
+            x[i] = 0.0;
+        }
+        if (!usable || !std::isfinite(largest) || std::abs(pivot) < kRefactorPivotFloor * largest) {
             factorised_ = false;
             return LuStatus::pivot_too_small;
         }
         ux_[diagonal] = pivot;
-        const double inverse = 1.0 / pivot;
-        for (int p = lp_[k] + 1; p < lp_[k + 1]; ++p) {
-            const int i = li_[p];
-            lx_[p] = x[i] * inverse;
-            x[i] = 0.0;
-        }
     }
     return LuStatus::ok;
 }
