@@ -26,6 +26,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from collections import OrderedDict
 from dataclasses import dataclass, field
@@ -324,9 +325,27 @@ def _dask_client(jobs, scheduler):
             yield client
         return
     import logging
-    with distributed.LocalCluster(n_workers=jobs, threads_per_worker=1, processes=True, dashboard_address=":0",
-                                  silence_logs=logging.ERROR) as cluster, distributed.Client(cluster) as client:
+    # The worker processes start with Ctrl-C ignored: the terminal sends it to the whole process
+    # group, and a worker that takes it dies printing tracebacks while this process is stopping the
+    # units in order. The units themselves take Ctrl-C again (see _unit_main).
+    with _sigint_ignored_in_children():
+        cluster = distributed.LocalCluster(n_workers=jobs, threads_per_worker=1, processes=True,
+                                           dashboard_address=":0", silence_logs=logging.ERROR)
+    with cluster, distributed.Client(cluster) as client:
         yield client
+
+
+@contextlib.contextmanager
+def _sigint_ignored_in_children():
+    """Ignore SIGINT while child processes are started, so that they inherit the ignoring."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
 
 
 def _run_on_dask(workbook, units, jobs, scheduler, on_result):

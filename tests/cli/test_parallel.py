@@ -317,6 +317,7 @@ def test_ctrl_c_stops_every_worker_and_removes_the_temporary_copies(serial, tmp_
     stdout, stderr = run.communicate(timeout=120)
     assert run.returncode == 130, stdout[-2000:] + stderr
     assert "interrupted" in stderr
+    assert "Traceback" not in stdout + stderr, stdout[-3000:] + stderr[-3000:]
     _wait_for(lambda: not _unit_processes(workbook), limit=30)
     assert temporary_copies(folder) == []
 
