@@ -111,8 +111,61 @@ void NewtonRaphson::check_admittance_pattern(const AcProblem& p) {
     pattern_valid_ = false;
 }
 
+void NewtonRaphson::carry_column_order() {
+    carried_order_.clear();
+    std::vector<int> previous_bus;
+    previous_bus.swap(previous_bus_);
+    const std::vector<int>& order = linear_.column_order();
+    if (previous_bus.empty() || column_key_.empty() || order.size() != column_key_.size()) return;
+    int previous_n = 0;
+    for (const int b : previous_bus) previous_n = std::max(previous_n, b + 1);
+    for (const int key : column_key_) previous_n = std::max(previous_n, key / 2 + 1);
+    std::vector<int> now_of_previous(previous_n, -1);
+    for (int k = 0; k < static_cast<int>(previous_bus.size()); ++k)
+        if (previous_bus[k] >= 0) now_of_previous[previous_bus[k]] = k;
+    const int dim = n_p_ + n_q_;
+    std::vector<uint8_t> taken(dim, 0);
+    std::vector<int> carried;
+    carried.reserve(dim);
+    for (const int old_column : order) {
+        const int key = column_key_[old_column];
+        const int bus = now_of_previous[key / 2];
+        if (bus < 0) continue;
+        const int column = key % 2 == 0 ? p_index_[bus] : vm_index_[bus] < 0 ? -1 : n_p_ + vm_index_[bus];
+        if (column < 0 || taken[column]) continue;
+        taken[column] = 1;
+        carried.push_back(column);
+    }
+    const int fresh = dim - static_cast<int>(carried.size());
+    if (fresh > std::max(8, dim / 100)) return;  // too much is new: a new ordering serves better
+    for (int c = 0; c < dim; ++c)
+        if (!taken[c]) carried.push_back(c);
+    carried_order_.swap(carried);
+}
+
+bool NewtonRaphson::analyse_and_factorise() {
+    const double columns = std::max(1.0, static_cast<double>(jacobian_.cols()));
+    if (!carried_order_.empty()) {
+        linear_.analyse(jacobian_, carried_order_);
+        carried_order_.clear();
+        // Orders carried over one after another may drift from a good one: they are kept while
+        // their fill per column stays within 5 % of the last minimum degree ordering's.
+        if (linear_.factorise(jacobian_) == LinearStatus::ok &&
+            static_cast<double>(linear_.factor_nonzeros()) <= 1.05 * ordered_fill_per_column_ * columns + 1000)
+            return true;
+    }
+    linear_.analyse(jacobian_);
+    if (linear_.factorise(jacobian_) != LinearStatus::ok) return false;
+    ordered_fill_per_column_ = static_cast<double>(linear_.factor_nonzeros()) / columns;
+    return true;
+}
+
 void NewtonRaphson::build_pattern(const AcProblem& p) {
-    if (pattern_valid_) return;
+    if (pattern_valid_) {
+        previous_bus_.clear();  // the pattern stays: nothing to carry over
+        return;
+    }
+    carry_column_order();
     const auto& y = p.ybus;
     const int nnz = static_cast<int>(y.nonZeros());
     // Each Jacobian entry is tagged with a unique number, so that after assembly the
@@ -166,6 +219,11 @@ void NewtonRaphson::build_pattern(const AcProblem& p) {
         const int* at = std::lower_bound(begin, end, row);
         pos_control_[c] = static_cast<int>(at - jacobian_.innerIndexPtr());
         control_only_[c] = values[pos_control_[c]] == 0.0;
+    }
+    column_key_.assign(dim, -1);
+    for (int i = 0; i < p.n; ++i) {
+        if (p_index_[i] >= 0) column_key_[p_index_[i]] = 2 * i;
+        if (vm_index_[i] >= 0) column_key_[n_p_ + vm_index_[i]] = 2 * i + 1;
     }
     d_angle_.assign(nnz, Complex());
     d_magnitude_.assign(nnz, Complex());
@@ -352,6 +410,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     keep_structure_ = s.var_limit_iteration >= 0 && !p.controls.empty();
     check_admittance_pattern(p);
     build_indices(p);
+    if (pattern_valid_) previous_bus_.clear();  // the pattern stays: nothing to carry over
     for (int it = 0;; ++it) {
         if (!square_) {
             result.outcome = NewtonOutcome::diverged;
@@ -415,9 +474,8 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
         take_polar(v);
         fill_jacobian(p, v, current);
         if (!analysed_) {
-            linear_.analyse(jacobian_);
             analysed_ = true;
-            if (linear_.factorise(jacobian_) != LinearStatus::ok) {
+            if (!analyse_and_factorise()) {
                 result.outcome = NewtonOutcome::diverged;
                 break;
             }
