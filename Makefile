@@ -13,10 +13,12 @@ BUILD_REQUIREMENTS := "scikit-build-core>=0.10" "pybind11>=2.13" "cmeel-eigen>=3
 
 .PHONY: demo test lint bench sanitize clean
 
-$(VENV)/.build-requirements:
-	$(PYTHON) -m venv $(VENV)
-	$(PIP) install --upgrade pip
-	$(PIP) install $(BUILD_REQUIREMENTS)
+# A virtual environment with the build requirements, in the folder the target names
+# (.venv for every target, .venv-sanitize for sanitize).
+%/.build-requirements:
+	$(PYTHON) -m venv $*
+	$*/bin/python -m pip --quiet --disable-pip-version-check install --upgrade pip
+	$*/bin/python -m pip --quiet --disable-pip-version-check install $(BUILD_REQUIREMENTS)
 	touch $@
 
 demo: $(VENV)/.build-requirements
@@ -54,12 +56,6 @@ SAN_FLAGS  := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-
 # libstdc++ is preloaded too: the sanitizer runtime finds the C++ exception functions it wraps
 # only in libraries loaded before it starts (extensions of other packages throw exceptions too).
 SAN_RUNTIME = $$($${CXX:-c++} -print-file-name=libasan.so) $$($${CXX:-c++} -print-file-name=libstdc++.so)
-
-$(SAN_VENV)/.build-requirements:
-	$(PYTHON) -m venv $(SAN_VENV)
-	$(SAN_PIP) install --upgrade pip
-	$(SAN_PIP) install $(BUILD_REQUIREMENTS)
-	touch $@
 
 sanitize: $(SAN_VENV)/.build-requirements
 	CMAKE_BUILD_PARALLEL_LEVEL=$${CMAKE_BUILD_PARALLEL_LEVEL:-2} $(SAN_PIP) install --no-build-isolation \

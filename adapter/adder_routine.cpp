@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "adder_table.hpp"
+#include "common/paths.hpp"
+#include "common/python_files.hpp"
+#include "study/case_copy.hpp"
 
 namespace gridfold::engine {
 
@@ -167,13 +170,8 @@ py::dict add_elements(PsseEngine& engine, const ElementTable& table, const py::o
     py::dict status;
     walk_rows(engine, table, small_case, &status);
     // Reached only when every row was read: a fault in the table leaves nothing saved.
-    py::object os_path = py::module_::import("os").attr("path");
-    py::object path = os_path.attr("join")(directory_to_save_files, save_name);
-    // A name the engine would read as having an extension of its own ("solar_v1.2") gets
-    // ".sav" written out, so that every saved case ends in ".sav".
-    if (!py::str(py::tuple(os_path.attr("splitext")(path))[1]).cast<std::string>().empty())
-        path = py::str(path.cast<std::string>() + ".sav");
-    engine.psspy.attr("save")(path);
+    const std::string path = common::join_path(common::path_text(directory_to_save_files), save_name);
+    engine.psspy.attr("save")(py::str(study::saved_case_path(path)));
     return status;
 }
 

@@ -169,6 +169,7 @@ struct CallRule {
 // One element kind: its table in the case data object and the calls that add a row.
 struct ElementTable {
     std::string method;           // the adder's name, used in error messages
+    std::string elements;         // what it adds, as its docstring names them ("buses")
     std::string table;            // attribute of the case data object
     std::string count_attribute;  // row count attribute; empty: the length of the NUM column
     std::string infix;            // save name: main case name + infix + small case name
@@ -183,6 +184,9 @@ struct ElementTable {
 py::dict add_elements(PsseEngine& engine, const ElementTable& table, const py::object& small_case,
                       const py::object& main_case_name, const py::object& small_case_name,
                       const py::object& directory_to_save_files);
+
+// The adders' tables (PSSE_ENGINE.add_*), in the order a small case is added.
+const std::vector<const ElementTable*>& adder_tables();
 
 // Makes the table's calls for every row, records nothing and saves nothing.
 void change_elements(PsseEngine& engine, const ElementTable& table, const py::object& small_case);

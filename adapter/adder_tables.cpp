@@ -14,6 +14,7 @@ using Result = CallRule::Result;
 // Buses: one bus_data_4 call per row, for every engine version.
 const ElementTable kBuses{
     .method = "add_buses",
+    .elements = "buses",
     .table = "pssbus",
     .count_attribute = "",
     .infix = "_added_bus_",
@@ -44,6 +45,7 @@ const ElementTable kBuses{
 // Line branches: the same 34 keywords for both entry points.
 const ElementTable kLineBranches{
     .method = "add_line_branch",
+    .elements = "line branches",
     .table = "casbrn",
     .count_attribute = "cas_nbrn",
     .infix = "_added_line_",
@@ -79,6 +81,7 @@ const ElementTable kLineBranches{
 // and impedance-code slots are passed as 0 up to version 34 (compared with the integer 34).
 const ElementTable kTransformers{
     .method = "add_trn_branch",
+    .elements = "two- and three-winding transformers",
     .table = "castrn",
     .count_attribute = "cas_ntrn",
     .infix = "_added_trn_",
@@ -198,6 +201,7 @@ const ElementTable kTransformers{
 // machine call also takes the base-load flag and the machine name (27 keywords, else 25).
 const ElementTable kGenerators{
     .method = "add_gen",
+    .elements = "plants and machines",
     .table = "pssgen",
     .count_attribute = "",
     .infix = "_added_gen_",
@@ -277,6 +281,7 @@ const ElementTable kGeneratorChanges{
 // Fixed shunts: the same five keywords for both entry points.
 const ElementTable kFixedShunts{
     .method = "add_fixed_shunt",
+    .elements = "fixed shunts",
     .table = "pssfsh",
     .count_attribute = "",
     .infix = "_added_fixed_shunt_",
@@ -301,6 +306,7 @@ const ElementTable kFixedShunts{
 // "Switched Shunt ", so that the report never shows a switched shunt as a fixed one.
 const ElementTable kSwitchedShunts{
     .method = "add_switched_shunt",
+    .elements = "switched shunts",
     .table = "psswsh",
     .count_attribute = "",
     .infix = "_added_switched_shunt_",
@@ -336,6 +342,7 @@ const ElementTable kSwitchedShunts{
 // 34.0, the oldest version an engine starts with, so that no load is left out.
 const ElementTable kLoads{
     .method = "add_load",
+    .elements = "loads",
     .table = "psslod",
     .count_attribute = "",
     .infix = "_added_load_",
@@ -371,6 +378,7 @@ const ElementTable kLoads{
 // per-machine keys say "Induction Machine ", so that the report never shows one as a load.
 const ElementTable kInductionMachines{
     .method = "add_induction_machine",
+    .elements = "induction machines",
     .table = "pssind",
     .count_attribute = "",
     .infix = "_added_ind_",
@@ -421,56 +429,12 @@ const ElementTable kInductionMachines{
 
 }  // namespace
 
-py::dict PsseEngine::add_buses(const py::object& small_case, const py::object& main_case_name,
-                               const py::object& small_case_name, const py::object& directory_to_save_files) {
-    return add_elements(*this, kBuses, small_case, main_case_name, small_case_name, directory_to_save_files);
-}
-
-py::dict PsseEngine::add_line_branch(const py::object& small_case, const py::object& main_case_name,
-                                     const py::object& small_case_name,
-                                     const py::object& directory_to_save_files) {
-    return add_elements(*this, kLineBranches, small_case, main_case_name, small_case_name,
-                        directory_to_save_files);
-}
-
-py::dict PsseEngine::add_trn_branch(const py::object& small_case, const py::object& main_case_name,
-                                    const py::object& small_case_name,
-                                    const py::object& directory_to_save_files) {
-    return add_elements(*this, kTransformers, small_case, main_case_name, small_case_name,
-                        directory_to_save_files);
-}
-
-py::dict PsseEngine::add_gen(const py::object& small_case, const py::object& main_case_name,
-                             const py::object& small_case_name, const py::object& directory_to_save_files) {
-    return add_elements(*this, kGenerators, small_case, main_case_name, small_case_name, directory_to_save_files);
+const std::vector<const ElementTable*>& adder_tables() {
+    static const std::vector<const ElementTable*> tables = {&kBuses,      &kLineBranches,   &kTransformers, &kGenerators,
+                                                            &kFixedShunts, &kSwitchedShunts, &kLoads,        &kInductionMachines};
+    return tables;
 }
 
 void PsseEngine::modify_gen(const py::object& small_case) { change_elements(*this, kGeneratorChanges, small_case); }
-
-py::dict PsseEngine::add_fixed_shunt(const py::object& small_case, const py::object& main_case_name,
-                                     const py::object& small_case_name,
-                                     const py::object& directory_to_save_files) {
-    return add_elements(*this, kFixedShunts, small_case, main_case_name, small_case_name,
-                        directory_to_save_files);
-}
-
-py::dict PsseEngine::add_switched_shunt(const py::object& small_case, const py::object& main_case_name,
-                                        const py::object& small_case_name,
-                                        const py::object& directory_to_save_files) {
-    return add_elements(*this, kSwitchedShunts, small_case, main_case_name, small_case_name,
-                        directory_to_save_files);
-}
-
-py::dict PsseEngine::add_load(const py::object& small_case, const py::object& main_case_name,
-                              const py::object& small_case_name, const py::object& directory_to_save_files) {
-    return add_elements(*this, kLoads, small_case, main_case_name, small_case_name, directory_to_save_files);
-}
-
-py::dict PsseEngine::add_induction_machine(const py::object& small_case, const py::object& main_case_name,
-                                           const py::object& small_case_name,
-                                           const py::object& directory_to_save_files) {
-    return add_elements(*this, kInductionMachines, small_case, main_case_name, small_case_name,
-                        directory_to_save_files);
-}
 
 }  // namespace gridfold::engine

@@ -1,10 +1,17 @@
 """Power-flow engine adapter: PSSE_ENGINE, gridfold's only door to the engine API."""
 from types import ModuleType
-from typing import Any, Optional, Tuple
+from typing import Any, Optional, Protocol, Tuple
 
 #: Status code recorded for an element whose kind the engine version cannot add (switched
 #: shunts below version 34.4); no engine call is made for it.
 NO_ENGINE_CALL_FOR_VERSION: int
+
+class _Adder(Protocol):
+    """An adder of PSSE_ENGINE: copies one element kind of the small case into the working case,
+    saves it in directory_to_save_files and returns its status dictionary."""
+
+    def __call__(self, small_case: Any, main_case_name: Any, small_case_name: Any,
+                 directory_to_save_files: str) -> dict: ...
 
 class PSSE_ENGINE:
     psse_path: str
@@ -44,20 +51,12 @@ class PSSE_ENGINE:
     def reconnect_buses(self, bus_numbers: Any) -> None: ...
     def change_machine_data(self, **kwargs: Any) -> int: ...
     # adders: each returns its status dictionary (total key first, then one code per element)
-    def add_buses(self, small_case: Any, main_case_name: Any, small_case_name: Any,
-                  directory_to_save_files: str) -> dict: ...
-    def add_line_branch(self, small_case: Any, main_case_name: Any, small_case_name: Any,
-                        directory_to_save_files: str) -> dict: ...
-    def add_trn_branch(self, small_case: Any, main_case_name: Any, small_case_name: Any,
-                       directory_to_save_files: str) -> dict: ...
-    def add_gen(self, small_case: Any, main_case_name: Any, small_case_name: Any,
-                directory_to_save_files: str) -> dict: ...
-    def add_fixed_shunt(self, small_case: Any, main_case_name: Any, small_case_name: Any,
-                        directory_to_save_files: str) -> dict: ...
-    def add_switched_shunt(self, small_case: Any, main_case_name: Any, small_case_name: Any,
-                           directory_to_save_files: str) -> dict: ...
-    def add_load(self, small_case: Any, main_case_name: Any, small_case_name: Any,
-                 directory_to_save_files: str) -> dict: ...
-    def add_induction_machine(self, small_case: Any, main_case_name: Any, small_case_name: Any,
-                              directory_to_save_files: str) -> dict: ...
+    add_buses: _Adder
+    add_line_branch: _Adder
+    add_trn_branch: _Adder
+    add_gen: _Adder
+    add_fixed_shunt: _Adder
+    add_switched_shunt: _Adder
+    add_load: _Adder
+    add_induction_machine: _Adder
     def modify_gen(self, small_case: Any) -> None: ...

@@ -9,17 +9,6 @@
 namespace py = pybind11;
 using gridfold::engine::PsseEngine;
 
-namespace {
-
-// The four arguments every adder takes, by position or by name.
-template <class Method>
-void def_adder(py::class_<PsseEngine>& cls, const char* name, Method method, const char* doc) {
-    cls.def(name, method, py::arg("small_case"), py::arg("main_case_name"), py::arg("small_case_name"),
-            py::arg("directory_to_save_files"), doc);
-}
-
-}  // namespace
-
 PYBIND11_MODULE(gridfold_ps, m) {
     m.doc() = "Power-flow engine adapter: PSSE_ENGINE, gridfold's only door to the engine API.";
     gridfold::common::clear_console();
@@ -75,17 +64,16 @@ PYBIND11_MODULE(gridfold_ps, m) {
         .def("modify_gen", &PsseEngine::modify_gen, py::arg("small_case"),
              "Rewrites reactive output and limits of the small case's machines in the working case.");
 
-    def_adder(cls, "add_buses", &PsseEngine::add_buses, "Adds the small case's buses; returns the status.");
-    def_adder(cls, "add_line_branch", &PsseEngine::add_line_branch,
-              "Adds the small case's line branches; returns the status.");
-    def_adder(cls, "add_trn_branch", &PsseEngine::add_trn_branch,
-              "Adds the small case's two- and three-winding transformers; returns the status.");
-    def_adder(cls, "add_gen", &PsseEngine::add_gen, "Adds the small case's plants and machines; returns the status.");
-    def_adder(cls, "add_fixed_shunt", &PsseEngine::add_fixed_shunt,
-              "Adds the small case's fixed shunts; returns the status.");
-    def_adder(cls, "add_switched_shunt", &PsseEngine::add_switched_shunt,
-              "Adds the small case's switched shunts; returns the status.");
-    def_adder(cls, "add_load", &PsseEngine::add_load, "Adds the small case's loads; returns the status.");
-    def_adder(cls, "add_induction_machine", &PsseEngine::add_induction_machine,
-              "Adds the small case's induction machines; returns the status.");
+    // The adders, one per table, each taking its four arguments by position or by name.
+    for (const gridfold::engine::ElementTable* table : gridfold::engine::adder_tables()) {
+        cls.def(
+            table->method.c_str(),
+            [table](PsseEngine& engine, const py::object& small_case, const py::object& main_case_name,
+                    const py::object& small_case_name, const py::object& directory_to_save_files) {
+                return gridfold::engine::add_elements(engine, *table, small_case, main_case_name, small_case_name,
+                                                      directory_to_save_files);
+            },
+            py::arg("small_case"), py::arg("main_case_name"), py::arg("small_case_name"),
+            py::arg("directory_to_save_files"), ("Adds the small case's " + table->elements + "; returns the status.").c_str());
+    }
 }

@@ -52,25 +52,9 @@ public:
     void reconnect_buses(const py::object& bus_numbers);
     py::object change_machine_data(const py::kwargs& kwargs);
 
-    // The adders (adder_tables.cpp): copy one element kind of a small case into the
-    // working case, save it, and return the status dictionary.
-    py::dict add_buses(const py::object& small_case, const py::object& main_case_name,
-                       const py::object& small_case_name, const py::object& directory_to_save_files);
-    py::dict add_line_branch(const py::object& small_case, const py::object& main_case_name,
-                             const py::object& small_case_name, const py::object& directory_to_save_files);
-    py::dict add_trn_branch(const py::object& small_case, const py::object& main_case_name,
-                            const py::object& small_case_name, const py::object& directory_to_save_files);
-    py::dict add_gen(const py::object& small_case, const py::object& main_case_name,
-                     const py::object& small_case_name, const py::object& directory_to_save_files);
-    py::dict add_fixed_shunt(const py::object& small_case, const py::object& main_case_name,
-                             const py::object& small_case_name, const py::object& directory_to_save_files);
-    py::dict add_switched_shunt(const py::object& small_case, const py::object& main_case_name,
-                                const py::object& small_case_name, const py::object& directory_to_save_files);
-    py::dict add_load(const py::object& small_case, const py::object& main_case_name,
-                      const py::object& small_case_name, const py::object& directory_to_save_files);
-    py::dict add_induction_machine(const py::object& small_case, const py::object& main_case_name,
-                                   const py::object& small_case_name,
-                                   const py::object& directory_to_save_files);
+    // The adders (add_buses, ...) are bound from their tables (adder_tables.cpp): each copies
+    // one element kind of a small case into the working case, saves it and returns the
+    // status dictionary.
     // Rewrites reactive output and limits of the small case's machines in the working case.
     void modify_gen(const py::object& small_case);
 

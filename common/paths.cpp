@@ -63,4 +63,71 @@ std::string resolve_path_ignoring_case(const std::string& path) {
     return path;  // nothing matches: the caller's own path appears in its error
 }
 
+std::string join_path(std::string_view folder, std::string_view name) {
+    if (name.starts_with('/') || folder.empty()) return std::string(name);
+    std::string joined(folder);
+    if (!joined.ends_with('/')) joined += '/';
+    joined += name;
+    return joined;
+}
+
+std::string normal_path(std::string_view path) {
+    if (path.empty()) return ".";
+    // Two leading slashes may mean something of their own to the system and are kept;
+    // one, or three and more, become one.
+    const std::size_t leading = !path.starts_with('/') ? 0 : path.starts_with("//") && !path.starts_with("///") ? 2 : 1;
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view part = path.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".") continue;
+        if (part != ".." || (leading == 0 && parts.empty()) || (!parts.empty() && parts.back() == ".."))
+            parts.push_back(part);
+        else if (!parts.empty())
+            parts.pop_back();
+    }
+    std::string normal(leading, '/');
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) normal += '/';
+        normal += parts[i];
+    }
+    return normal.empty() ? "." : normal;
+}
+
+std::string absolute_path(std::string_view path) {
+    if (path.starts_with('/')) return normal_path(path);
+    return normal_path(join_path(fs::current_path().string(), path));
+}
+
+std::string parent_folder(std::string_view path) {
+    std::string_view head = path.substr(0, path.rfind('/') + 1);
+    if (head.find_first_not_of('/') != std::string_view::npos)
+        head = head.substr(0, head.find_last_not_of('/') + 1);
+    return std::string(head);
+}
+
+std::string base_name(std::string_view path) { return std::string(path.substr(path.rfind('/') + 1)); }
+
+std::string path_extension(std::string_view path) {
+    const std::size_t name_start = path.rfind('/') + 1;
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || dot < name_start) return "";
+    // A name made of leading dots and what follows ("..bashrc") has no extension.
+    if (path.find_first_not_of('.', name_start) >= dot) return "";
+    return std::string(path.substr(dot));
+}
+
+std::string canonical_path(std::string_view path) {
+    // ".." is taken back on the disk, after the links before it are resolved, as realpath
+    // does: a lexical normal form first would step back from the link, not from its target.
+    std::error_code ec;
+    const fs::path given = path.starts_with('/') ? fs::path(path) : fs::current_path() / path;
+    const fs::path resolved = fs::weakly_canonical(given, ec);
+    std::string text = ec ? normal_path(given.string()) : resolved.string();
+    while (text.size() > 1 && text.ends_with('/')) text.pop_back();
+    return text;
+}
+
 }  // namespace gridfold::common

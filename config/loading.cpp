@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/paths.hpp"
+#include "common/python_files.hpp"
 #include "read_config_file.hpp"
 
 namespace gridfold::config {
@@ -49,7 +50,7 @@ ReadConfigFile::ReadConfigFile(py::object file_path_arg, py::object file_name_ar
 
 std::string ReadConfigFile::workbook_path() const {
     if (file_path.is_none()) return py::str(file_name).cast<std::string>();
-    return py::module_::import("os").attr("path").attr("join")(file_path, file_name).cast<std::string>();
+    return common::join_path(common::path_text(file_path), common::path_text(file_name));
 }
 
 void ReadConfigFile::load_and_process_file() {

@@ -161,6 +161,22 @@ bool takes_part(py::handle row, py::handle key, const RowLocator& where) {
     return false;
 }
 
+// The rows of `data` that take part, as entries made by `fill` in an ordered dict keyed "0",
+// "1", ...; the name of each row taken goes to `row_names`.
+template <typename Fill>
+py::object enabled_rows(py::handle data, const RowLocator& rows, std::vector<std::string>& row_names, const Fill& fill) {
+    py::object entries = ordered_dict();
+    for (py::handle key : data) {
+        py::object row = data[key];
+        if (!takes_part(row, key, rows)) continue;
+        py::dict entry;
+        fill(row, key, entry);
+        row_names.push_back(rows.row_name(key));
+        entries[py::str(std::to_string(py::len(entries)))] = entry;
+    }
+    return entries;
+}
+
 }  // namespace
 
 CaseLists build_case_lists(py::object file_path, py::object file_name) {
@@ -189,33 +205,19 @@ CaseLists build_case_lists(py::object file_path, py::object file_name) {
         }
     }
 
-    // Enabled main cases, numbered from "0".
+    // Enabled main cases and small cases, each numbered from "0".
     const RowLocator main_rows(reader, lists.workbook, "MAIN_INPUT");
-    lists.main_case_dict = ordered_dict();
-    for (py::handle key : maindata) {
-        py::object row = maindata[key];
-        if (!takes_part(row, key, main_rows)) continue;
-        py::dict entry;
+    lists.main_case_dict = enabled_rows(maindata, main_rows, lists.main_rows, [&](py::handle row, py::handle key, py::dict& entry) {
         entry["filepath"] = text_cell(row, key, "snapshot filepath", main_rows);
         entry["filename"] = file_name_cell(row, key, "snapshot filename", main_rows);
-        lists.main_rows.push_back(main_rows.row_name(key));
-        lists.main_case_dict[py::str(std::to_string(py::len(lists.main_case_dict)))] = entry;
-    }
-
-    // Enabled small cases, numbered from "0".
+    });
     const RowLocator case_rows(reader, lists.workbook, "CASE_INPUT");
-    lists.small_case_dict = ordered_dict();
-    for (py::handle key : casedata) {
-        py::object row = casedata[key];
-        if (!takes_part(row, key, case_rows)) continue;
-        py::dict entry;
+    lists.small_case_dict = enabled_rows(casedata, case_rows, lists.small_rows, [&](py::handle row, py::handle key, py::dict& entry) {
         entry["filepath"] = text_cell(row, key, "filepath of case to be added", case_rows);
         entry["filename"] = file_name_cell(row, key, "name of case to be added", case_rows);
-        lists.small_rows.push_back(case_rows.row_name(key));
         entry["connecting_bus"] = bus_number_cell(row, key, "connecting bus number", case_rows);
         entry["parent_path"] = text_cell(row, key, "parent_path", case_rows);
-        lists.small_case_dict[py::str(std::to_string(py::len(lists.small_case_dict)))] = entry;
-    }
+    });
     return lists;
 }
 

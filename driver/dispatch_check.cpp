@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <vector>
@@ -218,7 +219,6 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
     const py::str final_case = join_path({plant.directory, py::str(M + "_solved_" + S + "_final_solved.sav")});
     const py::str before_case = join_path({plant.directory, py::str(M + "_solved_" + S + "_0.sav")});
     const py::str dispatched_case = join_path({plant.directory, py::str(M + "_dispatched_" + S + ".sav")});
-    py::object abspath = py::module_::import("os.path").attr("abspath");
     const int cb = as_int(plant.connecting_bus);
 
     py::dict result;
@@ -276,8 +276,8 @@ py::dict dispatch_check(RunState& run, const MainCaseState& mc, const SolvedPlan
         }
 
         result["solved"] = solved;
-        result["dispatched_case"] = abspath(dispatched_case);
-        py::list(plant.record["saved_cases"]).append(abspath(dispatched_case));
+        result["dispatched_case"] = absolute_path(dispatched_case);
+        py::list(plant.record["saved_cases"]).append(absolute_path(dispatched_case));
         result["machines"] = machines;
         result["scheduled_mw"] = scheduled_mw;
         result["connecting_bus_voltage_before_pu"] = optional_value(vm_before[cb]);
@@ -340,10 +340,10 @@ void record_connection_voltages(const RunState& run, const SmallCaseState& sc, c
     bus_list.append(sc.connecting_bus);
     for (int bus : plant_buses(sc.small_case)) bus_list.append(bus);
     py::list steps;
-    py::module_ os_path = py::module_::import("os.path");
     for (long step = 0; step <= solved_count; ++step) {
         py::str path(text_of(solved_case_prefix) + "_" + std::to_string(step) + ".sav");
-        if (!py::bool_(os_path.attr("isfile")(path))) break;
+        std::error_code missing;
+        if (!std::filesystem::is_regular_file(path.cast<std::string>(), missing)) break;
         py::object table = run.psseng.attr("get_case_data")(path).attr("pssbus");
         std::map<long, double> vm;
         py::list numbers(table[py::str("NUM")]), magnitudes(table[py::str("VM")]), types(table[py::str("IDE")]);
@@ -356,7 +356,7 @@ void record_connection_voltages(const RunState& run, const SmallCaseState& sc, c
         }
         py::dict entry;
         entry["step"] = step;
-        entry["case"] = os_path.attr("abspath")(path);
+        entry["case"] = absolute_path(path);
         entry["vm_pu"] = values;
         steps.append(entry);
     }

@@ -1,4 +1,5 @@
 // Checked engine calls used by the driver for the cases it opens and saves itself.
+#include "common/paths.hpp"
 #include "python_helpers.hpp"
 #include "run_state.hpp"
 
@@ -15,10 +16,7 @@ long error_code(py::handle result) {
 
 }  // namespace
 
-std::string normalised_path(const py::str& path) {
-    py::object os_path = py::module_::import("os").attr("path");
-    return text_of(os_path.attr("normcase")(os_path.attr("realpath")(path)));
-}
+std::string normalised_path(const py::str& path) { return common::canonical_path(path.cast<std::string>()); }
 
 void open_case_or_raise(const RunState& run, const py::str& path) {
     const long ierr = error_code(run.psseng.attr("open_case")(py::arg("sfile") = path));

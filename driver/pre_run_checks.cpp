@@ -1,10 +1,14 @@
 #include "pre_run_checks.hpp"
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
+#include <system_error>
 
+#include "common/paths.hpp"
+#include "common/python_files.hpp"
 #include "python_helpers.hpp"
 #include "run_outputs.hpp"
 
@@ -12,15 +16,18 @@ namespace gridfold::driver {
 
 namespace {
 
+bool is_file(const py::str& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(text_of(path), ec);
+}
+
 py::str case_file(py::handle row) {
     const std::string name = cut_at_sav(text_of(row["filename"]));
-    py::str path = resolve_input_path(join_path({row["filepath"], py::str(name + ".sav")}));
-    return py::module_::import("os").attr("path").attr("abspath")(path);
+    return absolute_path(resolve_input_path(join_path({row["filepath"], py::str(name + ".sav")})));
 }
 
 std::set<long long> bus_numbers_of(const RunState& run, const py::str& path, const std::string& what) {
-    py::object os_path = py::module_::import("os").attr("path");
-    if (!os_path.attr("isfile")(path).cast<bool>()) {
+    if (!is_file(path)) {
         throw py::value_error(what + " file not found: '" + text_of(path) + "' (workbook '" + run.lists.workbook + "')");
     }
     std::set<long long> numbers;
@@ -45,19 +52,17 @@ std::string regex_quoted(const std::string& text) {
 // Removes the files `names` of `folder`, except a main case file of the run (which may lie
 // anywhere, even under a name the run writes), and says which.
 void remove_files(const RunState& run, const py::str& folder, const std::vector<std::string>& names) {
-    py::module_ os = py::module_::import("os");
     std::string listed;
     std::size_t removed = 0;
     for (const std::string& name : names) {
         const py::str path = join_path({folder, py::str(name)});
         if (run.main_case_files.count(normalised_path(path)) != 0) continue;
-        os.attr("remove")(path);
+        common::remove_file(text_of(path));
         listed += (listed.empty() ? "" : ", ") + name;
         ++removed;
     }
     if (removed == 0) return;
-    py::print("removed " + std::to_string(removed) + " file(s) an earlier run left in " +
-              text_of(py::module_::import("os").attr("path").attr("abspath")(folder)) + ": " +
+    py::print("removed " + std::to_string(removed) + " file(s) an earlier run left in " + text_of(absolute_path(folder)) + ": " +
               listed);
 }
 
@@ -108,41 +113,38 @@ void check_before_run(const RunState& run) {
 }
 
 std::vector<py::str> leftover_working_copies(const RunState& run, const py::str& main_case_path) {
-    py::module_ os = py::module_::import("os");
-    py::object os_path = os.attr("path");
-    const py::str folder = os_path.attr("dirname")(main_case_path);
-    py::tuple split = os_path.attr("splitext")(os_path.attr("basename")(main_case_path));
-    const std::string stem = text_of(split[0]);
-    const std::string extension = text_of(split[1]);
+    const std::string path = text_of(main_case_path);
+    const py::str folder(common::parent_folder(path));
+    const std::string name = common::base_name(path);
+    const std::string extension = common::path_extension(name);
+    const std::string stem = name.substr(0, name.size() - extension.size());
     const std::regex copy_name(regex_quoted(stem) + "_copy(_[0-9]+)?" + regex_quoted(extension));
     std::vector<py::str> found;
-    py::str listed_folder = text_of(folder).empty() ? py::str(".") : folder;
-    for (py::handle name : py::list(os.attr("listdir")(listed_folder))) {
-        if (!std::regex_match(text_of(name), copy_name)) continue;
-        const py::str path = join_path({folder, py::reinterpret_borrow<py::str>(name)});
-        if (run.main_case_files.count(normalised_path(path)) == 0) found.push_back(path);
+    for (const std::string& entry : common::folder_entries(text_of(folder).empty() ? "." : text_of(folder))) {
+        if (!std::regex_match(entry, copy_name)) continue;
+        const py::str copy = join_path({folder, py::str(entry)});
+        if (run.main_case_files.count(normalised_path(copy)) == 0) found.push_back(copy);
     }
     return found;
 }
 
 void remove_stale_main_case_outputs(const RunState& run, const std::string& main_case_name) {
     if (!run.options.remove_earlier_outputs) return;
-    py::object os_path = py::module_::import("os").attr("path");
     std::set<std::string> done;
     for (py::handle key : run.lists.small_case_dict) {
         const py::str parent(run.lists.small_case_dict[key]["parent_path"]);
         if (!done.insert(normalised_path(parent)).second) continue;
         std::vector<std::string> stale;
         for (const std::string& name : {main_case_name + "_solved.sav", main_case_name + "_unsolved_lf.txt"}) {
-            if (os_path.attr("isfile")(join_path({parent, py::str(name)})).cast<bool>()) stale.push_back(name);
+            if (is_file(join_path({parent, py::str(name)}))) stale.push_back(name);
         }
         remove_files(run, parent, stale);
     }
 }
 
 void remove_stale_pair_outputs(const RunState& run, const py::str& folder, const std::string& main_case_name, const std::string& small_case_name) {
-    py::module_ os = py::module_::import("os");
-    if (!os.attr("path").attr("isdir")(folder).cast<bool>()) return;
+    std::error_code ec;
+    if (!std::filesystem::is_directory(text_of(folder), ec)) return;
     const std::string M = regex_quoted(main_case_name);
     const std::string S = regex_quoted(small_case_name);
     // The names the pair writes: maps, progress, the adders' cases, status report, the
@@ -154,10 +156,8 @@ void remove_stale_pair_outputs(const RunState& run, const py::str& folder, const
                              "_status_" + S + "\\.txt|" + M + "_oos_" + S + "\\.sav|" + M + "_solved_" + S +
                              "_([0-9]+|final_solved)\\.sav|" + M + "_unsolved_lf\\.txt");
     std::vector<std::string> stale;
-    for (py::handle name : py::list(os.attr("listdir")(folder))) {
-        const std::string text = text_of(name);
-        if (std::regex_match(text, written) && os.attr("path").attr("isfile")(join_path({folder, py::str(text)})).cast<bool>())
-            stale.push_back(text);
+    for (const std::string& name : common::folder_entries(text_of(folder))) {
+        if (std::regex_match(name, written) && is_file(join_path({folder, py::str(name)}))) stale.push_back(name);
     }
     std::sort(stale.begin(), stale.end());
     remove_files(run, folder, stale);

@@ -1,6 +1,7 @@
 #include "python_helpers.hpp"
 
 #include "common/paths.hpp"
+#include "common/python_files.hpp"
 
 namespace gridfold::driver {
 
@@ -22,11 +23,16 @@ py::module_ sibling(const char* module) {
 py::object sibling_attr(const char* module, const char* name) { return sibling(module).attr(name); }
 
 py::str join_path(std::initializer_list<py::object> parts) {
-    py::tuple args(parts.size());
-    std::size_t i = 0;
-    for (const py::object& part : parts) args[i++] = part;
-    return py::module_::import("os").attr("path").attr("join")(*args);
+    std::string joined;
+    bool first = true;
+    for (const py::object& part : parts) {
+        joined = first ? common::path_text(part) : common::join_path(joined, common::path_text(part));
+        first = false;
+    }
+    return py::str(joined);
 }
+
+py::str absolute_path(const py::str& path) { return py::str(common::absolute_path(path.cast<std::string>())); }
 
 std::string text_of(py::handle value) { return py::str(value).cast<std::string>(); }
 

@@ -1,4 +1,4 @@
-// Small wrappers over Python facilities that the driver uses throughout: path joins,
+// Small helpers the driver uses throughout: paths (made in C++ the way os.path makes them),
 // sibling modules of the package, text conversion and ordered maps.
 #pragma once
 
@@ -21,8 +21,11 @@ py::module_ sibling(const char* module);
 // is used.
 py::object sibling_attr(const char* module, const char* name);
 
-// os.path.join of the parts.
+// os.path.join of the parts (each a str or os.PathLike).
 py::str join_path(std::initializer_list<py::object> parts);
+
+// os.path.abspath of a path.
+py::str absolute_path(const py::str& path);
 
 // The interpreter's text form of a value (str()).
 std::string text_of(py::handle value);

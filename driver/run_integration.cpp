@@ -5,6 +5,8 @@
 #include "run_integration.hpp"
 
 #include "adders.hpp"
+#include "common/paths.hpp"
+#include "common/python_files.hpp"
 #include "dispatch_check.hpp"
 #include "network/operations.hpp"
 #include "pre_run_checks.hpp"
@@ -12,6 +14,7 @@
 #include "run_outputs.hpp"
 #include "run_record.hpp"
 #include "run_state.hpp"
+#include "study/case_copy.hpp"
 
 namespace gridfold::driver {
 
@@ -56,8 +59,6 @@ py::int_ bus_capacity(const RunState& run) {
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 
-py::str absolute(const py::str& path) { return py::module_::import("os").attr("path").attr("abspath")(path); }
-
 py::str main_case_file(py::handle row) {
     const std::string name = cut_at_sav(text_of(row["filename"]));
     return resolve_input_path(join_path({row["filepath"], py::str(name + ".sav")}));
@@ -71,15 +72,6 @@ py::str small_case_file(py::handle row) {
 py::str results_folder(py::handle small_row, const std::string& main_case_name) {
     return join_path({py::str(small_row["parent_path"]), py::str(cut_at_sav(text_of(small_row["filename"]))),
                       py::str(main_case_name)});
-}
-
-// A case name the engine would read as having an extension of its own ("solar_v1.2") gets
-// ".sav" written out, so that every saved case ends in ".sav".
-py::str saved_case_name(const std::string& path_without_extension) {
-    py::str path(path_without_extension);
-    py::object parts = py::module_::import("os").attr("path").attr("splitext")(path);
-    if (text_of(py::tuple(parts)[1]).empty()) return path;
-    return py::str(path_without_extension + ".sav");
 }
 
 // The engine started afresh and the main case file opened in it. A capacity the engine
@@ -168,7 +160,7 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
     // Results folder and renumber maps.
     sc.parent_path = py::str(row["parent_path"]);
     sc.directory_to_save_files = results_folder(row, mc.main_case_name);
-    py::module_::import("os").attr("makedirs")(sc.directory_to_save_files, py::arg("exist_ok") = true);
+    common::make_folders(text_of(sc.directory_to_save_files));
     write_renumber_maps(sc.directory_to_save_files, mc.main_case_name, renumber_map);
 
     // The first small case of a main case starts the engine afresh on the main case file.
@@ -194,7 +186,7 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
     // Added case and status report; the elements left out get a section of their own.
     const std::string& M = mc.main_case_name;
     const std::string& S = sc.small_case_name;
-    const py::str added_case = saved_case_name(text_of(join_path({sc.directory_to_save_files, py::str(M + "_added_" + S)})));
+    const py::str added_case(study::saved_case_path(text_of(join_path({sc.directory_to_save_files, py::str(M + "_added_" + S)}))));
     save_case_or_raise(run, added_case);
     if (py::len(left_out) > 0) {
         py::object section = ordered_dict();
@@ -203,10 +195,10 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
     }
     const py::str status_file = join_path({sc.directory_to_save_files, py::str(M + "_status_" + S + ".txt")});
     network::write_status_report(status_file, py::reinterpret_borrow<py::kwargs>(report_sections));
-    sc.record["status_report"] = absolute(status_file);
+    sc.record["status_report"] = absolute_path(status_file);
     // The engine gives a name without extension its ".sav".
-    const bool has_extension = !text_of(py::tuple(py::module_::import("os").attr("path").attr("splitext")(added_case))[1]).empty();
-    py::list(sc.record["saved_cases"]).append(absolute(has_extension ? added_case : py::str(text_of(added_case) + ".sav")));
+    const bool has_extension = !common::path_extension(text_of(added_case)).empty();
+    py::list(sc.record["saved_cases"]).append(absolute_path(has_extension ? added_case : py::str(text_of(added_case) + ".sav")));
 
     solve_small_case(run, mc, sc);
     sc.record["seconds"] = monotonic_seconds() - started;
@@ -215,11 +207,10 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
 // The main case's working copy, made beside it. A copy left there by a run that was stopped
 // is removed first, so that the folder does not fill with copies.
 py::str make_working_copy(const RunState& run, const MainCaseState& mc) {
-    py::module_ os = py::module_::import("os");
     if (run.options.remove_earlier_outputs) {
         for (const py::str& leftover : leftover_working_copies(run, mc.main_case_path)) {
-            os.attr("remove")(leftover);
-            py::print("removed " + text_of(absolute(leftover)) + ", a working copy left by an earlier run that was stopped");
+            common::remove_file(text_of(leftover));
+            py::print("removed " + text_of(absolute_path(leftover)) + ", a working copy left by an earlier run that was stopped");
         }
     }
     try {
@@ -277,7 +268,7 @@ void run_main_case(RunState& run, TempFiles& temp_files, long position, py::hand
         mc.record["seconds"] = monotonic_seconds() - started;
         throw;
     }
-    if (mc.last_case) mc.record["solved_case"] = absolute(final_solved_case_path(
+    if (mc.last_case) mc.record["solved_case"] = absolute_path(final_solved_case_path(
         py::str(small_case_dict[mc.last_sc_accessed]["parent_path"]), mc.main_case_name));
     mc.record["seconds"] = monotonic_seconds() - started;
 }
@@ -320,19 +311,16 @@ void rewrite_rows(RunState& run) {
 std::string engine_text(const RunState& run) {
     py::object path = run.lists.settings.contains("psse_path") ? py::object(run.lists.settings["psse_path"]) : py::none();
     if (path.is_none()) return "";
-    py::object os_path = py::module_::import("os").attr("path");
     py::object embedded = py::module_::import("gridfold").attr("EMBEDDED_ENGINE_PATH");
-    py::str resolved = absolute(resolve_input_path(py::str(path)));
-    if (text_of(os_path.attr("normcase")(os_path.attr("realpath")(resolved))) ==
-        text_of(os_path.attr("normcase")(os_path.attr("realpath")(embedded))))
-        return "embedded";
+    py::str resolved = absolute_path(resolve_input_path(py::str(path)));
+    if (common::canonical_path(text_of(resolved)) == common::canonical_path(common::path_text(embedded))) return "embedded";
     return text_of(resolved);
 }
 
 void start_record(RunState& run) {
     run.record["format"] = 1;
     run.record["gridfold_version"] = py::module_::import("gridfold").attr("__version__");
-    run.record["workbook"] = absolute(py::str(run.lists.workbook));
+    run.record["workbook"] = absolute_path(py::str(run.lists.workbook));
     run.record["engine"] = engine_text(run);
     run.record["started"] = local_time_text();
     run.record["finished"] = py::none();
@@ -342,14 +330,14 @@ void start_record(RunState& run) {
         py::object main_row = run.lists.main_case_dict[main_key];
         const std::string main_name = cut_at_sav(text_of(main_row["filename"]));
         run.record_main_cases.append(
-            new_main_case_entry(main_name, absolute(main_case_file(main_row)), run.lists.main_rows[static_cast<std::size_t>(m++)]));
+            new_main_case_entry(main_name, absolute_path(main_case_file(main_row)), run.lists.main_rows[static_cast<std::size_t>(m++)]));
         long s = 0;
         for (py::handle key : run.lists.small_case_dict) {
             py::object row = run.lists.small_case_dict[key];
             run.record_pairs.append(new_pair_entry(main_name, cut_at_sav(text_of(row["filename"])),
-                                                   absolute(small_case_file(row)),
+                                                   absolute_path(small_case_file(row)),
                                                    run.lists.small_rows[static_cast<std::size_t>(s++)], row["connecting_bus"],
-                                                   absolute(results_folder(row, main_name))));
+                                                   absolute_path(results_folder(row, main_name))));
         }
     }
     run.record["main_cases"] = run.record_main_cases;
@@ -358,11 +346,11 @@ void start_record(RunState& run) {
 
 // Where the record goes: the caller's path, else the results folder of the first small case.
 py::object record_path(const RunState& run) {
-    if (!run.options.record_path.is_none()) return absolute(py::str(run.options.record_path));
+    if (!run.options.record_path.is_none()) return absolute_path(py::str(run.options.record_path));
     // A run with no pair writes nothing, unless its caller asked for a record.
     if (py::len(run.lists.small_case_dict) == 0 || py::len(run.lists.main_case_dict) == 0) return py::none();
     py::object first = run.lists.small_case_dict[py::list(run.lists.small_case_dict.attr("keys")())[0]];
-    return absolute(join_path({py::str(first["parent_path"]), py::str("run_record.json")}));
+    return absolute_path(join_path({py::str(first["parent_path"]), py::str("run_record.json")}));
 }
 
 void finish_record(RunState& run, double started) {

@@ -1,6 +1,8 @@
 #include "run_outputs.hpp"
 
+#include <filesystem>
 #include <set>
+#include <system_error>
 
 #include "common/python_files.hpp"
 #include "python_helpers.hpp"
@@ -10,15 +12,17 @@ namespace gridfold::driver {
 namespace {
 
 void remove_if_present(const py::str& path) {
-    py::module_ os = py::module_::import("os");
-    if (os.attr("path").attr("lexists")(path).cast<bool>()) os.attr("remove")(path);
+    const std::string text = path.cast<std::string>();
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(text, ec))) common::remove_file(text);
 }
 
 }  // namespace
 
 void write_text_file(const py::str& path, const py::str& text, WriteMode mode) {
     // The old content is kept byte for byte, so appending never re-encodes it.
-    const bool keep_old = mode == WriteMode::Append && py::module_::import("os").attr("path").attr("exists")(path).cast<bool>();
+    std::error_code ec;
+    const bool keep_old = mode == WriteMode::Append && std::filesystem::exists(path.cast<std::string>(), ec);
     std::string bytes = keep_old ? common::read_bytes(path) : std::string();
     bytes += common::platform_text_bytes(text);
     common::write_bytes_whole(path, bytes);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "adders.hpp"
+#include "common/paths.hpp"
 #include "common/python_files.hpp"
 #include "python_helpers.hpp"
 
@@ -159,11 +160,9 @@ std::string local_time_text() {
 double monotonic_seconds() { return py::module_::import("time").attr("monotonic")().cast<double>(); }
 
 void write_run_record(py::handle record, const py::str& path) {
-    py::module_ os = py::module_::import("os");
     py::str text = py::module_::import("json").attr("dumps")(record, py::arg("indent") = 2,
                                                               py::arg("ensure_ascii") = false);
-    py::object folder = os.attr("path").attr("dirname")(os.attr("path").attr("abspath")(path));
-    os.attr("makedirs")(folder, py::arg("exist_ok") = true);
+    common::make_folders(common::parent_folder(common::absolute_path(common::path_text(path))));
     // UTF-8 with "\n" line ends on every platform: the record is read back by tools, not people.
     common::write_bytes_whole(path, (text + py::str("\n")).attr("encode")("utf-8").cast<std::string>());
 }

@@ -38,8 +38,6 @@ py::list small_case_bus_numbers(const SmallCaseState& sc) {
 
 // Writes one failure line to the results-folder log (afresh) and to the parent-folder log
 // (afresh for the first failure of that folder in this main case, appended after that).
-py::str absolute_path(const py::str& path) { return py::module_::import("os").attr("path").attr("abspath")(path); }
-
 void log_unsolved(MainCaseState& mc, const SmallCaseState& sc, const std::string& line) {
     const py::str log_name(mc.main_case_name + "_unsolved_lf.txt");
     const py::str pair_log = join_path({sc.directory_to_save_files, log_name});

@@ -45,7 +45,7 @@ void write_text_whole(const py::object& path, const std::string& text) {
 }  // namespace
 
 void write_status_report(py::handle filename, const py::kwargs& sections) {
-    const py::object path = py::module_::import("os").attr("fspath")(filename);
+    const py::str path(common::path_text(filename));
     std::string text;
     for (auto [name, section] : sections) {
         try {
@@ -65,7 +65,7 @@ void write_status_report(py::handle filename, const py::kwargs& sections) {
 }
 
 py::str copy_and_rename(py::handle source_file) {
-    const std::string given = py::module_::import("os").attr("fspath")(source_file).cast<std::string>();
+    const std::string given = common::path_text(source_file);
     const std::filesystem::path source(common::resolve_path_ignoring_case(given));
     try {
         // The copy lies in the source's actual folder, under a name built from the name given.

@@ -1,5 +1,7 @@
 #include "study/case_copy.hpp"
 
+#include "common/paths.hpp"
+
 namespace gridfold::study {
 
 namespace fs = std::filesystem;
@@ -13,6 +15,10 @@ fs::path free_copy_path(const fs::path& folder, const std::string& file_name,
     for (unsigned long long counter = 1; exists(candidate); ++counter)
         candidate = folder / (stem + "_copy_" + std::to_string(counter) + extension);
     return candidate;
+}
+
+std::string saved_case_path(const std::string& path) {
+    return common::path_extension(path).empty() ? path : path + ".sav";
 }
 
 }  // namespace gridfold::study

@@ -5,30 +5,14 @@
 // Each call finds the record by its key or makes a new one with the format's defaults,
 // changes a copy with the values passed, checks the copy whole and only then stores it, so a
 // refused call changes nothing.
-#include <cmath>
-
 #include "api/bindings.hpp"
 #include "api/psspy_keywords.hpp"
-#include "core/controls/facts_devices.hpp"
 #include "core/model/error_codes.hpp"
 #include "core/model/identifiers.hpp"
 #include "core/session/working_case.hpp"
 
 namespace gridfold::api {
 namespace {
-
-bool finite_all(std::initializer_list<double> values) {
-    for (double v : values)
-        if (!std::isfinite(v)) return false;
-    return true;
-}
-
-// A bus reference: 0 for none, else a bus of the case (not a star point).
-bool bus_ok(const pf::Network& net, int number, bool zero_allowed) {
-    if (number == 0) return zero_allowed;
-    const pf::Bus* bus = net.bus(number);
-    return bus && !bus->star_point;
-}
 
 // Finds the record whose key matches, or appends a default one; edits a copy and stores it
 // when `check` returns kOk. A stored record may change what a solution derives from the case.
@@ -44,7 +28,7 @@ int upsert(std::vector<T>& records, T fresh, Match match, Apply apply, Check che
         records[index] = std::move(copy);
     else
         records.push_back(std::move(copy));
-    ++pf::working_case().network.structure_revision;
+    pf::working_case().network.structure_changed();
     return pf::kOk;
 }
 
@@ -65,16 +49,12 @@ py::object area(const Args& a) {
         wc.network.areas, fresh, [&](const pf::Area& r) { return r.number == number; },
         [&](pf::Area& r) {
             a.set("intgar1", r.isw);
-            a.set("realar1", r.pdes_mw);
-            a.set("realar2", r.ptol_mw);
+            a.set_array("realar", {&r.pdes_mw, &r.ptol_mw});
             a.set("arname", r.name);
         },
         [&](pf::Area& r) {
-            if (!bus_ok(wc.network, r.isw, true)) return pf::kBusNotFound;
-            if (!finite_all({r.pdes_mw, r.ptol_mw}) || r.ptol_mw < 0.0) return pf::kInvalidValue;
-            auto name = pf::normalize_name(r.name, pf::kMaxBusNameLength);
-            if (!name) return pf::kInvalidIdentifier;
-            r.name = *name;
+            if (int code = pf::check_area(wc.network, r)) return code;
+            r.name = *pf::normalize_name(r.name, pf::kMaxBusNameLength);
             return pf::kOk;
         }));
 }
@@ -125,59 +105,20 @@ py::object two_terminal_dc(const Args& a) {
         [&](pf::TwoTerminalDcLine& d) {
             pf::DcConverter& r = d.rectifier;
             pf::DcConverter& i = d.inverter;
-            a.set("intgar1", d.mdc);
-            a.set("intgar2", r.bus);
-            a.set("intgar3", r.nb);
-            a.set("intgar4", i.bus);
-            a.set("intgar5", i.nb);
-            a.set("intgar6", r.ic);
-            a.set("intgar7", i.ic);
-            a.set("intgar8", r.if_bus);
-            a.set("intgar9", r.it_bus);
-            a.set("intgar10", i.if_bus);
-            a.set("intgar11", i.it_bus);
-            a.set("intgar12", d.cccitmx);
-            a.set("intgar13", r.nd);
-            a.set("intgar14", i.nd);
-            double* reals[] = {&d.setvl, &d.vschd_kv, &d.vcmod_kv, &d.rdc_ohm, &d.delti, &d.rcomp_ohm, &d.dcvmin_kv,
-                               &r.anmx_deg, &r.anmn_deg, &r.rc_ohm, &r.xc_ohm, &r.ebas_kv, &r.tr, &r.tap, &r.tmx,
-                               &r.tmn, &r.stp, &i.anmx_deg, &i.anmn_deg, &i.rc_ohm, &i.xc_ohm, &i.ebas_kv, &i.tr,
-                               &i.tap, &i.tmx, &i.tmn, &i.stp, &r.xcap_ohm, &i.xcap_ohm, &d.cccacc};
-            for (std::size_t k = 0; k < std::size(reals); ++k) a.set("realar" + std::to_string(k + 1), *reals[k]);
+            a.set_array("intgar", {&d.mdc, &r.bus, &r.nb, &i.bus, &i.nb, &r.ic, &i.ic, &r.if_bus, &r.it_bus, &i.if_bus,
+                                   &i.it_bus, &d.cccitmx, &r.nd, &i.nd});
+            a.set_array("realar", {&d.setvl,    &d.vschd_kv, &d.vcmod_kv, &d.rdc_ohm,   &d.delti,    &d.rcomp_ohm,
+                                   &d.dcvmin_kv, &r.anmx_deg, &r.anmn_deg, &r.rc_ohm,    &r.xc_ohm,   &r.ebas_kv,
+                                   &r.tr,        &r.tap,      &r.tmx,      &r.tmn,       &r.stp,      &i.anmx_deg,
+                                   &i.anmn_deg,  &i.rc_ohm,   &i.xc_ohm,   &i.ebas_kv,   &i.tr,       &i.tap,
+                                   &i.tmx,       &i.tmn,      &i.stp,      &r.xcap_ohm,  &i.xcap_ohm, &d.cccacc});
             a.set("meter", d.meter);
             a.set("idr", r.id);
             a.set("idi", i.id);
         },
         [&](pf::TwoTerminalDcLine& d) {
-            const auto& net = wc.network;
-            for (const pf::DcConverter* c : {&d.rectifier, &d.inverter}) {
-                if (!bus_ok(net, c->bus, false) || !bus_ok(net, c->ic, true) || !bus_ok(net, c->if_bus, true) ||
-                    !bus_ok(net, c->it_bus, true))
-                    return pf::kBusNotFound;
-                if (c->nb < 0 || !finite_all({c->anmx_deg, c->anmn_deg, c->rc_ohm, c->xc_ohm, c->ebas_kv, c->tr, c->tap,
-                                              c->tmx, c->tmn, c->stp, c->xcap_ohm}))
-                    return pf::kInvalidValue;
-                if (!(c->tr > 0.0) || !(c->tap > 0.0) || c->tmn > c->tmx) return pf::kInvalidValue;
-            }
-            if (d.rectifier.bus == d.inverter.bus) return pf::kDuplicate;
-            if (d.mdc < 0 || d.mdc > 2 || d.cccitmx < 0) return pf::kInvalidCode;
-            if (d.meter != "I" && d.meter != "R") return pf::kInvalidCode;
-            if (!finite_all({d.setvl, d.vschd_kv, d.vcmod_kv, d.rdc_ohm, d.delti, d.rcomp_ohm, d.dcvmin_kv, d.cccacc}) ||
-                d.rdc_ohm < 0.0)
-                return pf::kInvalidValue;
-            for (std::string* id : {&d.rectifier.id, &d.inverter.id}) {
-                auto normal = pf::normalize_identifier(*id);
-                if (!normal) return pf::kInvalidIdentifier;
-                *id = *normal;
-            }
-            // Converter modes the solution does not model are refused for a line in service:
-            // capacitor-commutated converters and converters controlled by an ac transformer.
-            if (d.mdc != 0 && !(d.delti >= 0.0 && d.delti < 1.0)) return pf::kInvalidValue;
-            if (d.mdc != 0)
-                for (const pf::DcConverter* c : {&d.rectifier, &d.inverter}) {
-                    if (c->xcap_ohm != 0.0) return pf::kInvalidValue;
-                    if (c->if_bus != 0 || c->it_bus != 0) return pf::kInvalidCode;
-                }
+            if (int code = pf::check_two_terminal_dc_line(wc.network, d)) return code;
+            for (std::string* id : {&d.rectifier.id, &d.inverter.id}) *id = *pf::normalize_identifier(*id);
             return pf::kOk;
         }));
 }
@@ -195,20 +136,9 @@ py::object vsc_dc_line(const Args& a) {
         [&](pf::VscDcLine& d) {
             a.set("intgar1", d.mdc);
             a.set("realar1", d.rdc_ohm);
-            for (int k = 0; k < pf::kOwnerCount; ++k) {
-                a.set("intgar" + std::to_string(k + 2), d.owners[k].owner);
-                a.set("realar" + std::to_string(k + 2), d.owners[k].fraction);
-            }
+            set_owners(a, d.owners, 2, "realar", 2);
         },
-        [&](pf::VscDcLine& d) {
-            if (d.mdc < 0 || d.mdc > 1) return pf::kInvalidCode;
-            if (!finite_all({d.rdc_ohm}) || d.rdc_ohm < 0.0) return pf::kInvalidValue;
-            for (const pf::Ownership& o : d.owners)
-                if (o.owner < 0 || o.owner > 9999 || !std::isfinite(o.fraction) || o.fraction < 0.0)
-                    return pf::kInvalidValue;
-            ++wc.network.structure_revision;  // the solution's voltage controls include the converters'
-            return pf::kOk;
-        }));
+        [&](const pf::VscDcLine& d) { return pf::check_vsc_dc_line(d); }));
 }
 
 // One converter (1 or 2) of an existing VSC dc line.
@@ -223,24 +153,13 @@ py::object vsc_converter(const Args& a) {
         if (line.name != *key) continue;
         pf::VscConverter c = line.converters[which - 1];
         a.set("ibus", c.bus);
-        a.set("intgar1", c.type);
-        a.set("intgar2", c.mode);
-        a.set("intgar3", c.vsreg);
-        a.set("intgar4", c.nreg);
-        double* reals[] = {&c.dcset, &c.acset, &c.aloss_kw, &c.bloss_kw_per_a, &c.minloss_kw, &c.smax_mva,
-                           &c.imax_a, &c.pwf, &c.maxq_mvar, &c.minq_mvar, &c.rmpct};
-        for (std::size_t k = 0; k < std::size(reals); ++k) a.set("realar" + std::to_string(k + 1), *reals[k]);
-        if (!bus_ok(wc.network, c.bus, true) || !bus_ok(wc.network, c.vsreg, true)) return py::int_(pf::kBusNotFound);
-        if (c.type < 0 || c.type > 2 || c.mode < 1 || c.mode > 2) return py::int_(pf::kInvalidCode);
-        for (double* v : reals)
-            if (!std::isfinite(*v)) return py::int_(pf::kInvalidValue);
-        if (c.minq_mvar > c.maxq_mvar) return py::int_(pf::kInvalidValue);
-        if (c.mode == 2 && !(std::abs(c.acset) > 0.0 && std::abs(c.acset) <= 1.0)) return py::int_(pf::kInvalidValue);
-        // A line needs one converter holding the dc voltage: two setting their power are refused.
-        const pf::VscConverter& other = line.converters[2 - which];
-        if (c.type == 2 && other.type == 2 && c.bus != 0 && other.bus != 0) return py::int_(pf::kInvalidCode);
+        a.set_array("intgar", {&c.type, &c.mode, &c.vsreg, &c.nreg});
+        a.set_array("realar", {&c.dcset, &c.acset, &c.aloss_kw, &c.bloss_kw_per_a, &c.minloss_kw, &c.smax_mva,
+                               &c.imax_a, &c.pwf, &c.maxq_mvar, &c.minq_mvar, &c.rmpct});
+        if (int code = pf::check_vsc_converter(wc.network, line, static_cast<int>(which) - 1, c))
+            return py::int_(code);
         line.converters[which - 1] = c;
-        ++wc.network.structure_revision;  // the solution's voltage controls include the converters'
+        wc.network.structure_changed();  // the solution's voltage controls include the converters'
         return py::int_(pf::kOk);
     }
     return py::int_(pf::kElementNotFound);
@@ -258,32 +177,14 @@ py::object facts(const Args& a) {
         [&](pf::FactsDevice& f) {
             a.set("ibus", f.from_bus);
             a.set("jbus", f.to_bus);
-            a.set("intgar1", f.mode);
-            a.set("intgar2", f.owner);
-            a.set("intgar3", f.vsref);
-            a.set("intgar4", f.fcreg);
-            a.set("intgar5", f.nreg);
-            double* reals[] = {&f.pdes_mw, &f.qdes_mvar, &f.vset_pu, &f.shmx_mva, &f.trmx_mw, &f.vtmn_pu, &f.vtmx_pu,
-                               &f.vsmx_pu, &f.imx_mva, &f.linx_pu, &f.rmpct, &f.set1, &f.set2};
-            for (std::size_t k = 0; k < std::size(reals); ++k) a.set("realar" + std::to_string(k + 1), *reals[k]);
+            a.set_array("intgar", {&f.mode, &f.owner, &f.vsref, &f.fcreg, &f.nreg});
+            a.set_array("realar", {&f.pdes_mw, &f.qdes_mvar, &f.vset_pu, &f.shmx_mva, &f.trmx_mw, &f.vtmn_pu,
+                                   &f.vtmx_pu, &f.vsmx_pu, &f.imx_mva, &f.linx_pu, &f.rmpct, &f.set1, &f.set2});
             a.set("mname", f.mname);
         },
         [&](pf::FactsDevice& f) {
-            const auto& net = wc.network;
-            if (!bus_ok(net, f.from_bus, false) || !bus_ok(net, f.to_bus, true) || !bus_ok(net, f.fcreg, true))
-                return pf::kBusNotFound;
-            if (f.from_bus == f.to_bus) return pf::kDuplicate;
-            if (f.mode < 0 || f.mode > 8 || f.vsref < 0 || f.vsref > 1 || f.owner < 0 || f.owner > 9999)
-                return pf::kInvalidCode;
-            // A mode the solution cannot hold is refused here rather than ignored later.
-            if (int code = pf::check_facts_mode(f)) return code;
-            if (!finite_all({f.pdes_mw, f.qdes_mvar, f.vset_pu, f.shmx_mva, f.trmx_mw, f.vtmn_pu, f.vtmx_pu, f.vsmx_pu,
-                             f.imx_mva, f.linx_pu, f.rmpct, f.set1, f.set2}) ||
-                f.vtmn_pu > f.vtmx_pu)
-                return pf::kInvalidValue;
-            auto mname = pf::normalize_name(f.mname, pf::kMaxBusNameLength);
-            if (!mname) return pf::kInvalidIdentifier;
-            f.mname = *mname;
+            if (int code = pf::check_facts_device(wc.network, f)) return code;
+            f.mname = *pf::normalize_name(f.mname, pf::kMaxBusNameLength);
             return pf::kOk;
         }));
 }

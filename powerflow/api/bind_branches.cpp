@@ -20,12 +20,10 @@ void set_ratings(const Args& a, pf::Ratings& ratings) {
     for (int k = 0; k < pf::kRatingCount; ++k) a.set("ratings" + std::to_string(k + 1), ratings[k]);
 }
 
-// Owners in intgar[first_int..+3], fractions in `real_stem`[first_real..+3].
-void set_owners(const Args& a, pf::Owners& owners, int first_int, const std::string& real_stem, int first_real) {
-    for (int k = 0; k < pf::kOwnerCount; ++k) {
-        a.set("intgar" + std::to_string(first_int + k), owners[k].owner);
-        a.set(real_stem + std::to_string(first_real + k), owners[k].fraction);
-    }
+// A winding's ratio or angle limits, controlled band and load drop compensation, in realari from
+// position `first`: RMA, RMI, VMA, VMI, CR, CX, CNXA.
+void set_control_band(const Args& a, pf::Winding& w, int first) {
+    a.set_array("realari", {&w.rma, &w.rmi, &w.vma, &w.vmi, &w.cr_pu, &w.cx_pu, &w.cnxa_deg}, first);
 }
 
 // The key of a line or switching device: its two buses and circuit.
@@ -51,17 +49,9 @@ py::object branch(const Args& a) {
     auto& wc = pf::working_case();
     if (!wc.initialised) return py::int_(pf::kNotInitialised);
     auto apply = [&a](pf::Branch& b) {
-        a.set("intgar1", b.status);
-        a.set("intgar2", b.metbus);
+        a.set_array("intgar", {&b.status, &b.metbus});
         set_owners(a, b.owners, 3, "realar", 9);
-        a.set("realar1", b.r_pu);
-        a.set("realar2", b.x_pu);
-        a.set("realar3", b.b_pu);
-        a.set("realar4", b.gi_pu);
-        a.set("realar5", b.bi_pu);
-        a.set("realar6", b.gj_pu);
-        a.set("realar7", b.bj_pu);
-        a.set("realar8", b.length);
+        a.set_array("realar", {&b.r_pu, &b.x_pu, &b.b_pu, &b.gi_pu, &b.bi_pu, &b.gj_pu, &b.bj_pu, &b.length});
         set_ratings(a, b.ratings);
         a.set("namear", b.name);
     };
@@ -91,10 +81,7 @@ py::object switching_device(const Args& a) {
     if (a.has("intgar4") && (a.integer("intgar4") < 1 || a.integer("intgar4") > 3)) return py::int_(pf::kInvalidCode);
     auto apply = [&a](pf::Branch& b) {
         if (!b.switching_device()) b.stype = 1;
-        a.set("intgar1", b.status);
-        a.set("intgar2", b.nstat);
-        a.set("intgar3", b.metbus);
-        a.set("intgar4", b.stype);
+        a.set_array("intgar", {&b.status, &b.nstat, &b.metbus, &b.stype});
         a.set("realar1", b.x_pu);
         set_ratings(a, b.ratings);
         a.set("namear", b.name);
@@ -152,34 +139,15 @@ py::object two_winding(const Args& a) {
     auto apply = [&a](pf::Transformer& t) {
         pf::Winding& w1 = t.windings[0];
         pf::Winding& w2 = t.windings[1];
-        a.set("intgar1", t.status);
-        a.set("intgar2", t.metbus);
+        a.set_array("intgar", {&t.status, &t.metbus});
         set_owners(a, t.owners, 3, "realari", 9);
-        a.set("intgar7", w1.ntp);
-        a.set("intgar8", w1.tab);
-        a.set("intgar10", w1.cont);
-        a.set("intgar11", w1.node);
-        a.set("intgar13", w1.cod);
-        a.set("intgar14", t.cw);
-        a.set("intgar15", t.cz);
-        a.set("intgar16", t.cm);
-        a.set("realari1", t.r12);
-        a.set("realari2", t.x12);
-        a.set("realari3", t.sbase12_mva);
-        a.set("realari4", w1.windv);
-        a.set("realari5", w1.nomv_kv);
-        a.set("realari6", w1.ang_deg);
-        a.set("realari7", w2.windv);
-        a.set("realari8", w2.nomv_kv);
-        a.set("realari13", t.mag1);
-        a.set("realari14", t.mag2);
-        a.set("realari15", w1.rma);
-        a.set("realari16", w1.rmi);
-        a.set("realari17", w1.vma);
-        a.set("realari18", w1.vmi);
-        a.set("realari19", w1.cr_pu);
-        a.set("realari20", w1.cx_pu);
-        a.set("realari21", w1.cnxa_deg);
+        // intgar9 (the winding 1 side) and intgar12 (SICOD) are checked above and not stored.
+        a.set_array("intgar", {&w1.ntp, &w1.tab, nullptr, &w1.cont, &w1.node, nullptr, &w1.cod, &t.cw, &t.cz, &t.cm},
+                    7);
+        a.set_array("realari", {&t.r12, &t.x12, &t.sbase12_mva, &w1.windv, &w1.nomv_kv, &w1.ang_deg, &w2.windv,
+                                &w2.nomv_kv});
+        a.set_array("realari", {&t.mag1, &t.mag2}, 13);
+        set_control_band(a, w1, 15);
         set_ratings(a, w1.ratings);
         a.set("namear", t.name);
         a.set("vgrpar", t.vecgrp);
@@ -219,23 +187,9 @@ py::object three_winding(const Args& a) {
         return py::make_tuple(static_cast<int>(pf::kInvalidValue), py::list());
     auto apply = [&](pf::Transformer& t) {
         set_owners(a, t.owners, 1, "realari", 12);
-        a.set("intgar5", t.cw);
-        a.set("intgar6", t.cz);
-        a.set("intgar7", t.cm);
-        a.set("intgar8", t.status);
-        a.set("intgar9", t.metbus);
-        a.set("intgar12", t.zcod);
-        a.set("realari1", t.r12);
-        a.set("realari2", t.x12);
-        a.set("realari3", t.r23);
-        a.set("realari4", t.x23);
-        a.set("realari5", t.r31);
-        a.set("realari6", t.x31);
-        a.set("realari7", t.sbase12_mva);
-        a.set("realari8", t.sbase23_mva);
-        a.set("realari9", t.sbase31_mva);
-        a.set("realari10", t.mag1);
-        a.set("realari11", t.mag2);
+        a.set_array("intgar", {&t.cw, &t.cz, &t.cm, &t.status, &t.metbus, nullptr, nullptr, &t.zcod}, 5);
+        a.set_array("realari", {&t.r12, &t.x12, &t.r23, &t.x23, &t.r31, &t.x31, &t.sbase12_mva, &t.sbase23_mva,
+                                &t.sbase31_mva, &t.mag1, &t.mag2});
         a.set("namear", t.name);
         a.set("vgrpar", t.vecgrp);
     };
@@ -277,21 +231,10 @@ py::object winding(const Args& a) {
     if (a.has("intgar5") && a.integer("intgar5") != 1 && a.integer("intgar5") != -1)
         return py::make_tuple(static_cast<int>(pf::kInvalidCode), py::list());
     auto apply = [&a](pf::Winding& w) {
-        a.set("intgar1", w.ntp);
-        a.set("intgar2", w.tab);
-        a.set("intgar3", w.cont);
-        a.set("intgar4", w.node);
-        a.set("intgar6", w.cod);
-        a.set("realari1", w.windv);
-        a.set("realari2", w.nomv_kv);
-        a.set("realari3", w.ang_deg);
-        a.set("realari4", w.rma);
-        a.set("realari5", w.rmi);
-        a.set("realari6", w.vma);
-        a.set("realari7", w.vmi);
-        a.set("realari8", w.cr_pu);
-        a.set("realari9", w.cx_pu);
-        a.set("realari10", w.cnxa_deg);
+        // intgar5 (SICOD) is checked above and not stored.
+        a.set_array("intgar", {&w.ntp, &w.tab, &w.cont, &w.node, nullptr, &w.cod});
+        a.set_array("realari", {&w.windv, &w.nomv_kv, &w.ang_deg});
+        set_control_band(a, w, 4);
         set_ratings(a, w.ratings);
     };
     const int i = a.integer32("ibus"), j = a.integer32("jbus"), k = a.integer32("kbus");

@@ -23,17 +23,8 @@ py::object edit_bus(const Args& a, pf::EditMode mode) {
     auto& wc = pf::working_case();
     if (!wc.initialised) return py::int_(pf::kNotInitialised);
     auto apply = [&a](pf::Bus& b) {
-        a.set("intgar1", b.ide);
-        a.set("intgar2", b.area);
-        a.set("intgar3", b.zone);
-        a.set("intgar4", b.owner);
-        a.set("realar1", b.base_kv);
-        a.set("realar2", b.vm_pu);
-        a.set("realar3", b.va_deg);
-        a.set("realar4", b.nvhi_pu);
-        a.set("realar5", b.nvlo_pu);
-        a.set("realar6", b.evhi_pu);
-        a.set("realar7", b.evlo_pu);
+        a.set_array("intgar", {&b.ide, &b.area, &b.zone, &b.owner});
+        a.set_array("realar", {&b.base_kv, &b.vm_pu, &b.va_deg, &b.nvhi_pu, &b.nvlo_pu, &b.evhi_pu, &b.evlo_pu});
         a.set("name", b.name);
     };
     return py::int_(pf::set_bus(wc.network, a.integer32("ibus"), mode, apply, wc.bus_limit));

@@ -10,14 +10,12 @@
 #include "core/formats/case_file.hpp"
 #include "core/model/error_codes.hpp"
 #include "core/formats/matpower_reader.hpp"
-#include "core/formats/raw_format.hpp"
+#include "core/formats/raw_reader.hpp"
 #include "core/formats/raw_text.hpp"
 #include "core/session/working_case.hpp"
 
 namespace gridfold::api {
 namespace {
-
-namespace io = pf::io;
 
 // A version argument: "33", "33.0" or "33.6" name version 33.
 std::optional<int> version_number(const std::string& text) {
@@ -45,24 +43,21 @@ int read_case(pf::WorkingCase& wc, const std::string& path, std::optional<int> v
     pf::Network incoming;
     std::vector<std::string> notes;
     std::string failure;
-    if (!version && (is_matpower_name(path) || io::looks_like_matpower(text))) {
-        io::ImportOutcome outcome = io::read_matpower_text(text, incoming, wc.bus_limit);
-        if (!outcome.ok()) failure = outcome.describe();
-        notes = std::move(outcome.notes);
-    } else {
-        try {
+    try {
+        if (!version && (is_matpower_name(path) || pf::formats::looks_like_matpower(text))) {
+            incoming = pf::formats::read_matpower_case(text, path, wc.bus_limit, &notes);
+        } else {
             incoming = pf::read_raw_case(text, path, wc.bus_limit, false, &notes, version);
             notes.insert(notes.begin(), "RAW version " + std::to_string(pf::formats::raw_layout_version(text, version)) +
                                             " case read: " + pf::case_summary(incoming));
-        } catch (const pf::CaseFileError& error) {
-            failure = error.line() > 0 ? "line " + std::to_string(error.line()) + ": " + error.reason() : error.reason();
         }
+    } catch (const pf::CaseFileError& error) {
+        failure = error.line() > 0 ? "line " + std::to_string(error.line()) + ": " + error.reason() : error.reason();
     }
     if (!failure.empty()) {
         wc.report("File " + path + " not read, working case unchanged: " + failure);
         return pf::kFileFormat;
     }
-    incoming.structure_revision = wc.network.structure_revision + 1;
     pf::replace_network(wc, std::move(incoming));
     for (const std::string& note : notes) wc.report(note);
     return pf::kOk;

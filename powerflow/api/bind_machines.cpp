@@ -22,10 +22,8 @@ py::object plant(const Args& a) {
     if (!wc.initialised) return py::int_(pf::kNotInitialised);
     return py::int_(pf::set_plant(wc.network, a.integer32("ibus"), pf::EditMode::kCreateOrChange,
                                   [&a](pf::Plant& p) {
-                                      a.set("intgar1", p.ireg);
-                                      a.set("intgar2", p.nreg);
-                                      a.set("realar1", p.vs_pu);
-                                      a.set("realar2", p.rmpct);
+                                      a.set_array("intgar", {&p.ireg, &p.nreg});
+                                      a.set_array("realar", {&p.vs_pu, &p.rmpct});
                                   }));
 }
 
@@ -51,24 +49,11 @@ py::object machine(const Args& a, pf::EditMode mode, bool with_baslod, bool with
     if (!wc.initialised) return py::int_(pf::kNotInitialised);
     auto apply = [&](pf::Machine& m) {
         a.set("intgar1", m.status);
-        for (int k = 0; k < pf::kOwnerCount; ++k) {
-            a.set("intgar" + std::to_string(2 + k), m.owners[k].owner);
-            a.set("realar" + std::to_string(13 + k), m.owners[k].fraction);
-        }
+        set_owners(a, m.owners, 2, "realar", 13);
         a.set("intgar6", m.wmod);
         if (with_baslod) a.set("intgar7", m.baslod);
-        a.set("realar1", m.pg_mw);
-        a.set("realar2", m.qg_mvar);
-        a.set("realar3", m.qt_mvar);
-        a.set("realar4", m.qb_mvar);
-        a.set("realar5", m.pt_mw);
-        a.set("realar6", m.pb_mw);
-        a.set("realar7", m.mbase_mva);
-        a.set("realar8", m.zr_pu);
-        a.set("realar9", m.zx_pu);
-        a.set("realar10", m.rt_pu);
-        a.set("realar11", m.xt_pu);
-        a.set("realar12", m.gtap_pu);
+        a.set_array("realar", {&m.pg_mw, &m.qg_mvar, &m.qt_mvar, &m.qb_mvar, &m.pt_mw, &m.pb_mw, &m.mbase_mva,
+                               &m.zr_pu, &m.zx_pu, &m.rt_pu, &m.xt_pu, &m.gtap_pu});
         a.set("realar17", m.wpf);
         if (with_name) a.set("namear2", m.name);
     };
@@ -96,12 +81,11 @@ py::object induction(const Args& a, bool with_name) {
     auto& wc = pf::working_case();
     if (!wc.initialised) return py::int_(pf::kNotInitialised);
     auto apply = [&](pf::InductionMachine& m) {
-        int* ints[] = {&m.status, &m.scode, &m.dcode, &m.area, &m.zone, &m.owner, &m.tcode, &m.bcode, &m.pcode};
-        for (int k = 0; k < 9; ++k) a.set("intgar" + std::to_string(k + 1), *ints[k]);
-        double* reals[] = {&m.mbase_mva, &m.ratekv, &m.pset_mw, &m.h,  &m.a,  &m.b,   &m.d,   &m.e,
-                           &m.ra,        &m.xa,     &m.xm,      &m.r1, &m.x1, &m.r2,  &m.x2,  &m.x3,
-                           &m.e1,        &m.se1,    &m.e2,      &m.se2, &m.ia1, &m.ia2, &m.xamult};
-        for (int k = 0; k < 23; ++k) a.set("realar" + std::to_string(k + 1), *reals[k]);
+        a.set_array("intgar",
+                    {&m.status, &m.scode, &m.dcode, &m.area, &m.zone, &m.owner, &m.tcode, &m.bcode, &m.pcode});
+        a.set_array("realar", {&m.mbase_mva, &m.ratekv, &m.pset_mw, &m.h,   &m.a,   &m.b,   &m.d,   &m.e,
+                               &m.ra,        &m.xa,     &m.xm,      &m.r1,  &m.x1,  &m.r2,  &m.x2,  &m.x3,
+                               &m.e1,        &m.se1,    &m.e2,      &m.se2, &m.ia1, &m.ia2, &m.xamult});
         if (with_name) a.set("indnamear", m.name);
     };
     return py::int_(pf::set_induction_machine(wc.network, a.integer32("ibus"), a.text("id"),

@@ -25,8 +25,7 @@ py::object fixed_shunt(const Args& a) {
     return py::int_(pf::set_fixed_shunt(wc.network, a.integer32("ibus"), a.text("id"), kCreate,
                                         [&a](pf::FixedShunt& s) {
                                             a.set("intgar1", s.status);
-                                            a.set("realar1", s.gl_mw);
-                                            a.set("realar2", s.bl_mvar);
+                                            a.set_array("realar", {&s.gl_mw, &s.bl_mvar});
                                         }));
 }
 
@@ -56,15 +55,8 @@ py::object switched_shunt(const Args& a, int block_statuses, bool named) {
             a.set("realar" + std::to_string(k + 1), s.blocks[k].b_mvar);
         }
         for (int k = 0; k < block_statuses; ++k) a.set("intgar" + std::to_string(14 + k), s.blocks[k].s);
-        a.set("intgar9", s.modsw);
-        a.set("intgar10", s.swreg);
-        a.set("intgar11", s.nreg);
-        a.set("intgar12", s.stat);
-        a.set("intgar13", s.adjm);
-        a.set("realar9", s.vswhi);
-        a.set("realar10", s.vswlo);
-        a.set("realar11", s.binit_mvar);
-        a.set("realar12", s.rmpct);
+        a.set_array("intgar", {&s.modsw, &s.swreg, &s.nreg, &s.stat, &s.adjm}, 9);
+        a.set_array("realar", {&s.vswhi, &s.vswlo, &s.binit_mvar, &s.rmpct}, 9);
         if (named) a.set("swsnam", s.name);
     };
     return py::int_(pf::set_switched_shunt(wc.network, a.integer32("ibus"), a.text("id"), kCreate, apply));
@@ -86,21 +78,9 @@ py::object load(const Args& a, bool named) {
     auto& wc = pf::working_case();
     if (!wc.initialised) return py::int_(pf::kNotInitialised);
     auto apply = [&a, named](pf::Load& l) {
-        a.set("intgar1", l.status);
-        a.set("intgar2", l.area);
-        a.set("intgar3", l.zone);
-        a.set("intgar4", l.owner);
-        a.set("intgar5", l.scale);
-        a.set("intgar6", l.intrpt);
-        a.set("intgar7", l.dgenm);
-        a.set("realar1", l.pl_mw);
-        a.set("realar2", l.ql_mvar);
-        a.set("realar3", l.ip_mw);
-        a.set("realar4", l.iq_mvar);
-        a.set("realar5", l.yp_mw);
-        a.set("realar6", l.yq_mvar);
-        a.set("realar7", l.dgenp_mw);
-        a.set("realar8", l.dgenq_mvar);
+        a.set_array("intgar", {&l.status, &l.area, &l.zone, &l.owner, &l.scale, &l.intrpt, &l.dgenm});
+        a.set_array("realar", {&l.pl_mw, &l.ql_mvar, &l.ip_mw, &l.iq_mvar, &l.yp_mw, &l.yq_mvar, &l.dgenp_mw,
+                               &l.dgenq_mvar});
         if (named) a.set("ldname", l.name);
     };
     return py::int_(pf::set_load(wc.network, a.integer32("ibus"), a.text("id"), kCreate, apply));

@@ -4,6 +4,7 @@
 // core/solver/solution.cpp. Option values outside their range return an error code and
 // change nothing.
 #include <cmath>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +44,42 @@ py::object run_solution(const pf::SolutionOptions& options, const std::string& n
 
 constexpr long kVarLimitsLargest = 99999;
 
+// An option's keyword, its lowest and highest value, and the value it takes when not passed.
+struct OptionRange {
+    const char* key;
+    long low, high, fallback;
+};
+
+long option(const Args& a, const char* key, long fallback) { return a.has(key) ? a.integer(key) : fallback; }
+
+// The keyword of an option passed outside its range (the last such one), nullptr when none is.
+const char* out_of_range(const Args& a, const std::vector<OptionRange>& ranges) {
+    const char* bad = nullptr;
+    for (const OptionRange& r : ranges) {
+        const long v = option(a, r.key, r.fallback);
+        if (v < r.low || v > r.high) bad = r.key;
+    }
+    return bad;
+}
+
+// The ranges of the adjustments (options1-5, set_adjustments) followed by a call's own options.
+std::vector<OptionRange> adjustments_and(std::initializer_list<OptionRange> own) {
+    std::vector<OptionRange> all{
+        {"options1", 0, 2, 0}, {"options2", 0, 2, 0}, {"options3", 0, 1, 0}, {"options4", 0, 1, 0}, {"options5", 0, 2, 0}};
+    all.insert(all.end(), own);
+    return all;
+}
+
+// The adjustments fnsl and rsol take in the same positions: options1 tap ratios, options2
+// area interchange, options3 phase shifters, options4 dc taps, options5 switched shunts.
+void set_adjustments(const Args& a, pf::SolutionOptions& o) {
+    o.adjust_shunts = option(a, "options5", 0) != 0;
+    o.taps.ratios = static_cast<pf::TapAdjustment>(option(a, "options1", 0));
+    o.taps.phase_shifters = option(a, "options3", 0) != 0;
+    o.area_interchange = static_cast<int>(option(a, "options2", 0));
+    o.dc_taps = option(a, "options4", 0) != 0;
+}
+
 }  // namespace
 
 void bind_solution(py::module_& m) {
@@ -59,31 +96,19 @@ void bind_solution(py::module_& m) {
                 "step control: 0 full Newton steps, 1 halve a step that increases the mismatch"}),
            [](const Args& a) -> py::object {
                if (!pf::working_case().initialised) return py::int_(pf::kNotInitialised);
-               const char* bad = nullptr;
-               auto value = [&](const char* key, long fallback) { return a.has(key) ? a.integer(key) : fallback; };
-               const std::vector<std::pair<const char*, std::pair<long, long>>> ranges = {
-                   {"options1", {0, 2}}, {"options2", {0, 2}}, {"options3", {0, 1}}, {"options4", {0, 1}},
-                   {"options5", {0, 2}}, {"options6", {0, 4}}, {"options7", {-1, kVarLimitsLargest}},
-                   {"options8", {0, 1}}};
-               const long defaults[] = {0, 0, 0, 0, 0, 0, 99, 0};
-               for (size_t i = 0; i < ranges.size(); ++i) {
-                   const long v = value(ranges[i].first, defaults[i]);
-                   if (v < ranges[i].second.first || v > ranges[i].second.second) bad = ranges[i].first;
-               }
+               const char* bad = out_of_range(a, adjustments_and({{"options6", 0, 4, 0},
+                                                                  {"options7", -1, kVarLimitsLargest, 99},
+                                                                  {"options8", 0, 1, 0}}));
                if (bad) {
                    pf::working_case().report(std::string("fnsl: ") + bad + " outside its range, nothing done");
                    return py::int_(pf::kInvalidCode);
                }
                const auto& par = pf::working_case().solution.parameters;
                pf::SolutionOptions o;
-               o.adjust_shunts = value("options5", 0) != 0;
-               o.taps.ratios = static_cast<pf::TapAdjustment>(value("options1", 0));
-               o.taps.phase_shifters = value("options3", 0) != 0;
-               o.area_interchange = static_cast<int>(value("options2", 0));
-               o.dc_taps = value("options4", 0) != 0;
-               o.start = static_cast<pf::StartMode>(value("options6", 0));
-               o.var_limit_iteration = static_cast<int>(value("options7", 99));
-               o.step = value("options8", 0) ? pf::StepControl::halving : pf::StepControl::full;
+               set_adjustments(a, o);
+               o.start = static_cast<pf::StartMode>(option(a, "options6", 0));
+               o.var_limit_iteration = static_cast<int>(option(a, "options7", 99));
+               o.step = option(a, "options8", 0) ? pf::StepControl::halving : pf::StepControl::full;
                o.divergence_mva = par.divergence_mva;
                o.v_ceiling_pu = par.v_ceiling_pu;
                return run_solution(o, "fnsl");
@@ -108,17 +133,11 @@ void bind_solution(py::module_& m) {
                                  "voltage magnitude (pu) above which the solution counts as diverging"}),
            [](const Args& a) -> py::object {
                if (!pf::working_case().initialised) return py::int_(pf::kNotInitialised);
-               auto value = [&](const char* key, long fallback) { return a.has(key) ? a.integer(key) : fallback; };
-               const std::vector<std::pair<const char*, std::pair<long, long>>> ranges = {
-                   {"options1", {0, 2}}, {"options2", {0, 2}}, {"options3", {0, 1}}, {"options4", {0, 1}},
-                   {"options5", {0, 2}}, {"options6", {0, 1}}, {"options7", {0, 4}},
-                   {"options8", {-1, kVarLimitsLargest}}, {"options9", {0, 1}}, {"options10", {0, 1}}};
-               const long defaults[] = {0, 0, 0, 0, 0, 0, 0, 99, 0, 0};
-               const char* bad = nullptr;
-               for (size_t i = 0; i < ranges.size(); ++i) {
-                   const long v = value(ranges[i].first, defaults[i]);
-                   if (v < ranges[i].second.first || v > ranges[i].second.second) bad = ranges[i].first;
-               }
+               const char* bad = out_of_range(a, adjustments_and({{"options6", 0, 1, 0},
+                                                                  {"options7", 0, 4, 0},
+                                                                  {"options8", -1, kVarLimitsLargest, 99},
+                                                                  {"options9", 0, 1, 0},
+                                                                  {"options10", 0, 1, 0}}));
                const auto& par = pf::working_case().solution.parameters;
                const double divergence = a.has("values1") ? a.real("values1") : par.divergence_mva;
                const double ceiling = a.has("values2") ? a.real("values2") : par.v_ceiling_pu;
@@ -128,19 +147,15 @@ void bind_solution(py::module_& m) {
                    return py::int_(pf::kInvalidCode);
                }
                pf::SolutionOptions o;
-               o.adjust_shunts = value("options5", 0) != 0;
-               o.taps.ratios = static_cast<pf::TapAdjustment>(value("options1", 0));
-               o.taps.phase_shifters = value("options3", 0) != 0;
-               o.area_interchange = static_cast<int>(value("options2", 0));
-               o.dc_taps = value("options4", 0) != 0;
+               set_adjustments(a, o);
                // The robust solution's flat start carries the dc angle estimate: a plain flat
                // start does not converge on large meshed networks.
-               o.start = value("options6", 0) ? pf::StartMode::flat_angles : pf::StartMode::present;
-               o.robustness = static_cast<int>(value("options7", 0));
+               o.start = option(a, "options6", 0) ? pf::StartMode::flat_angles : pf::StartMode::present;
+               o.robustness = static_cast<int>(option(a, "options7", 0));
                o.step = pf::StepControl::halving;  // the levels add their own step control
-               o.var_limit_iteration = static_cast<int>(value("options8", 99));
-               o.repair_start = value("options9", 0) != 0;
-               o.restore_on_failure = value("options10", 0) != 0;
+               o.var_limit_iteration = static_cast<int>(option(a, "options8", 99));
+               o.repair_start = option(a, "options9", 0) != 0;
+               o.restore_on_failure = option(a, "options10", 0) != 0;
                o.divergence_mva = divergence;
                o.v_ceiling_pu = ceiling;
                return run_solution(o, "rsol");
@@ -167,9 +182,7 @@ void bind_solution(py::module_& m) {
                    if (it < 1 || it > 10000) return py::int_(pf::kInvalidValue);
                    p.max_iterations = static_cast<int>(it);
                }
-               a.set("realar1", p.tolerance_mva);
-               a.set("realar2", p.divergence_mva);
-               a.set("realar3", p.v_ceiling_pu);
+               a.set_array("realar", {&p.tolerance_mva, &p.divergence_mva, &p.v_ceiling_pu});
                if (!(p.tolerance_mva > 0.0) || !(p.divergence_mva > 0.0) || !(p.v_ceiling_pu > 1.0) ||
                    !std::isfinite(p.tolerance_mva + p.divergence_mva + p.v_ceiling_pu))
                    return py::int_(pf::kInvalidValue);

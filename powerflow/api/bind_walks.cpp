@@ -14,6 +14,19 @@ pf::WorkingCase& initialised_case(int* code) {
     return wc;
 }
 
+// A call on one bus of the initialised working case that returns its error code alone.
+template <class Call>
+void define_bus_call(py::module_& m, const char* name, Call call, const char* doc) {
+    define(m, Signature(name).required_int("ibus"),
+           [call](const Args& a) -> py::object {
+               int code;
+               auto& wc = initialised_case(&code);
+               if (!code) code = call(wc, Args::clamp(a.integer("ibus")));
+               return py::int_(code);
+           },
+           doc);
+}
+
 }  // namespace
 
 void bind_walks(py::module_& m) {
@@ -64,14 +77,9 @@ void bind_walks(py::module_& m) {
            },
            "Next three-winding transformer at the bus: (ierr, jbus, jnode, kbus, knode, ckt).");
 
-    define(m, Signature("inimac").required_int("ibus"),
-           [](const Args& a) -> py::object {
-               int code;
-               auto& wc = initialised_case(&code);
-               if (!code) code = pf::start_machine_walk(wc.network, wc.machine_walk, Args::clamp(a.integer("ibus")));
-               return py::int_(code);
-           },
-           "Starts the walk of nxtmac at a bus.");
+    define_bus_call(
+        m, "inimac", [](pf::WorkingCase& wc, int bus) { return pf::start_machine_walk(wc.network, wc.machine_walk, bus); },
+        "Starts the walk of nxtmac at a bus.");
 
     define(m, Signature("nxtmac").required_int("ibus"),
            [](const Args& a) -> py::object {
@@ -84,23 +92,10 @@ void bind_walks(py::module_& m) {
            },
            "Next machine at the bus, whatever its status: (ierr, id).");
 
-    define(m, Signature("dscn").required_int("ibus"),
-           [](const Args& a) -> py::object {
-               int code;
-               auto& wc = initialised_case(&code);
-               if (!code) code = pf::disconnect_bus(wc.network, Args::clamp(a.integer("ibus")));
-               return py::int_(code);
-           },
-           "Isolates a bus: type 4 and every line and transformer at it out of service.");
-
-    define(m, Signature("recn").required_int("ibus"),
-           [](const Args& a) -> py::object {
-               int code;
-               auto& wc = initialised_case(&code);
-               if (!code) code = pf::reconnect_bus(wc.network, Args::clamp(a.integer("ibus")));
-               return py::int_(code);
-           },
-           "Brings a bus back with what dscn switched off whose other buses are in service.");
+    define_bus_call(m, "dscn", [](pf::WorkingCase& wc, int bus) { return pf::disconnect_bus(wc.network, bus); },
+                    "Isolates a bus: type 4 and every line and transformer at it out of service.");
+    define_bus_call(m, "recn", [](pf::WorkingCase& wc, int bus) { return pf::reconnect_bus(wc.network, bus); },
+                    "Brings a bus back with what dscn switched off whose other buses are in service.");
 }
 
 }  // namespace gridfold::api

@@ -121,6 +121,33 @@ void Args::set(const std::string& name, std::string& field) const {
     if (const auto& v = value(name)) field = std::get<std::string>(*v);
 }
 
+namespace {
+
+template <class T>
+void set_each(const Args& args, const std::string& stem, std::initializer_list<T*> fields, int first) {
+    int position = first;
+    for (T* field : fields) {
+        if (field) args.set(stem + std::to_string(position), *field);
+        ++position;
+    }
+}
+
+}  // namespace
+
+void Args::set_array(const std::string& stem, std::initializer_list<int*> fields, int first) const {
+    set_each(*this, stem, fields, first);
+}
+void Args::set_array(const std::string& stem, std::initializer_list<double*> fields, int first) const {
+    set_each(*this, stem, fields, first);
+}
+
+void set_owners(const Args& a, pf::Owners& owners, int first_int, const std::string& real_stem, int first_real) {
+    for (int k = 0; k < pf::kOwnerCount; ++k) {
+        a.set("intgar" + std::to_string(first_int + k), owners[k].owner);
+        a.set(real_stem + std::to_string(first_real + k), owners[k].fraction);
+    }
+}
+
 // ---- binding --------------------------------------------------------------------------
 
 namespace {

@@ -16,10 +16,13 @@
 
 #include <climits>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "core/model/elements/common.hpp"
 
 namespace gridfold::api {
 
@@ -109,6 +112,10 @@ public:
     void set(const std::string& name, int& field) const;
     void set(const std::string& name, double& field) const;
     void set(const std::string& name, std::string& field) const;
+    // The elements stem<first>, stem<first + 1>, ... of an array argument into the fields in
+    // order, each only when passed; a null field stands for a position the call does not store.
+    void set_array(const std::string& stem, std::initializer_list<int*> fields, int first = 1) const;
+    void set_array(const std::string& stem, std::initializer_list<double*> fields, int first = 1) const;
 
     static int clamp(long value) {
         return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
@@ -119,6 +126,10 @@ private:
     const Signature* signature_;
     std::vector<std::optional<ArgValue>> values_;
 };
+
+// An element's owners: owner numbers in intgar from position first_int, fractions in the real
+// array real_stem from position first_real, each only when passed.
+void set_owners(const Args& a, pf::Owners& owners, int first_int, const std::string& real_stem, int first_real);
 
 Args parse_arguments(const Signature& signature, const py::args& args, const py::kwargs& kwargs);
 

@@ -149,17 +149,29 @@ class SmallCaseBuilder:
 _GEN_TIE = dict(r_ohm_km=0.073, x_ohm_km=0.38, b_us_km=3.0)
 
 
+def _radial_plant(b, poi, first_bus, prefix, tie_km, main_xfmr, collector, unit):
+    """A plant of inverters joined at bus `poi` through a 138 kV gen-tie: its HV bus `first_bus`,
+    a tap-changing main transformer (MVA, Z %, X/R) to the 34.5 kV MV bus, a collector
+    equivalent (R, X, B pu, MVA) to the collector bus, and a unit transformer to the unit bus.
+    `unit` is (bus name, kV, transformer name, transformer MVA); the unit transformer has Z 6 %
+    and X/R 10."""
+    hv, mv, col, unit_bus = range(first_bus, first_bus + 4)
+    unit_name, unit_kv, unit_xfmr, unit_mva = unit
+    b.bus(poi, f"POI {poi}", 138.0)
+    b.bus(hv, f"{prefix} HV", 138.0)
+    b.bus(mv, f"{prefix} MV", 34.5)
+    b.bus(col, f"{prefix} COL", 34.5)
+    b.bus(unit_bus, f"{prefix} {unit_name}", unit_kv, ide=2)
+    b.line(poi, hv, 138.0, tie_km, rating_mva=220.0, name=f"{prefix} GEN-TIE", **_GEN_TIE)
+    b.transformer(hv, mv, *main_xfmr, f"{prefix} MAIN XFMR", taps=True)
+    b.collector(mv, col, *collector, f"{prefix} COLLECTOR EQ")
+    b.transformer(col, unit_bus, unit_mva, 6.0, 10.0, f"{prefix} {unit_xfmr}", vector_group="Dyn11")
+
+
 def build_solar(b):
     """solar_a: 100 MW solar plant joined at bus 49."""
-    b.bus(49, "POI 49", 138.0)
-    b.bus(2001, "SOLAR A HV", 138.0)
-    b.bus(2002, "SOLAR A MV", 34.5)
-    b.bus(2003, "SOLAR A COL", 34.5)
-    b.bus(2004, "SOLAR A INV", 0.63, ide=2)
-    b.line(49, 2001, 138.0, 8.0, rating_mva=220.0, name="SOLAR A GEN-TIE", **_GEN_TIE)
-    b.transformer(2001, 2002, 110.0, 10.0, 40.0, "SOLAR A MAIN XFMR", taps=True)
-    b.collector(2002, 2003, 0.008, 0.012, 0.03, 120.0, "SOLAR A COLLECTOR EQ")
-    b.transformer(2003, 2004, 110.0, 6.0, 10.0, "SOLAR A GSU EQ", vector_group="Dyn11")
+    _radial_plant(b, 49, 2001, "SOLAR A", tie_km=8.0, main_xfmr=(110.0, 10.0, 40.0),
+                  collector=(0.008, 0.012, 0.03, 120.0), unit=("INV", 0.63, "GSU EQ", 110.0))
     b.machine(2004, 100.0, 33.0, -33.0, 0.0, 110.0, name="SOLAR A PV")
     b.capacitor_bank(2002, 2, 10.0)
     b.load(2002, 0.3, 0.1)
@@ -189,15 +201,8 @@ def build_wind(b):
 
 def build_storage(b):
     """storage_c: 50 MW battery storage joined at bus 100."""
-    b.bus(100, "POI 100", 138.0)
-    b.bus(4001, "BESS C HV", 138.0)
-    b.bus(4002, "BESS C MV", 34.5)
-    b.bus(4003, "BESS C COL", 34.5)
-    b.bus(4004, "BESS C PCS", 0.48, ide=2)
-    b.line(100, 4001, 138.0, 5.0, rating_mva=220.0, name="BESS C GEN-TIE", **_GEN_TIE)
-    b.transformer(4001, 4002, 60.0, 9.0, 35.0, "BESS C MAIN XFMR", taps=True)
-    b.collector(4002, 4003, 0.006, 0.008, 0.01, 70.0, "BESS C COLLECTOR EQ")
-    b.transformer(4003, 4004, 60.0, 6.0, 10.0, "BESS C PCS XFMR EQ", vector_group="Dyn11")
+    _radial_plant(b, 100, 4001, "BESS C", tie_km=5.0, main_xfmr=(60.0, 9.0, 35.0),
+                  collector=(0.006, 0.008, 0.01, 70.0), unit=("PCS", 0.48, "PCS XFMR EQ", 60.0))
     b.machine(4004, 50.0, 25.0, -25.0, -50.0, 60.0, pg=40.0, name="BESS C")
     b.load(4002, 0.8, 0.3)
 

@@ -233,8 +233,28 @@ def _shown(path, folder):
     return path if relative.startswith(os.pardir) else relative
 
 
+def _row(*cells):
+    """A table row of data cells: each cell is its HTML, or (HTML, class)."""
+    return "<tr>" + "".join(f"<td class={cell[1]}>{cell[0]}</td>" if isinstance(cell, tuple) else f"<td>{cell}</td>"
+                            for cell in cells) + "</tr>"
+
+
+def _num(html):
+    """A cell of figures, right-aligned."""
+    return html, "num"
+
+
 def _anchor(pair):
     return _e(f"{pair['main_case']}--{pair['small_case']}")
+
+
+# The dispatch figures of the summary table: record key, digits, unit.
+_SUMMARY_FIGURES = (
+    ("connecting_bus_voltage_before_pu", 4, ""),
+    ("connecting_bus_voltage_after_pu", 4, ""),
+    ("plant_mw_into_connecting_bus", 1, ""),
+    ("max_loading_after_pct", 1, " %"),
+)
 
 
 def _summary_table(record):
@@ -246,15 +266,12 @@ def _summary_table(record):
         solved, total = pair.get("connections_solved"), pair.get("connections_total")
         connections = "-" if solved is None else f"{solved} of {total}" if total is not None else str(solved)
         refused = len((pair.get("elements") or {}).get("refused") or [])
-        lines.append(
-            f"<tr><td>{_e(pair['main_case'])}</td><td><a href=\"#{_anchor(pair)}\">{_e(pair['small_case'])}</a></td>"
-            f"<td class=num>{_e(pair.get('connecting_bus'))}</td>"
-            f"<td><span class=\"outcome {outcome_class(pair.get('outcome', ''))}\">{_e(pair.get('outcome'))}</span></td>"
-            f"<td>{connections}</td><td class=num>{refused}</td>"
-            f"<td class=num>{_number(dispatch.get('connecting_bus_voltage_before_pu'), 4)}</td>"
-            f"<td class=num>{_number(dispatch.get('connecting_bus_voltage_after_pu'), 4)}</td>"
-            f"<td class=num>{_number(dispatch.get('plant_mw_into_connecting_bus'), 1)}</td>"
-            f"<td class=num>{_number(dispatch.get('max_loading_after_pct'), 1, ' %')}</td></tr>")
+        lines.append(_row(
+            _e(pair["main_case"]), f"<a href=\"#{_anchor(pair)}\">{_e(pair['small_case'])}</a>",
+            _num(_e(pair.get("connecting_bus"))),
+            f"<span class=\"outcome {outcome_class(pair.get('outcome', ''))}\">{_e(pair.get('outcome'))}</span>",
+            connections, _num(refused),
+            *(_num(_number(dispatch.get(key), digits, suffix)) for key, digits, suffix in _SUMMARY_FIGURES)))
     lines.append("</table>")
     return "\n".join(lines)
 
@@ -276,10 +293,8 @@ def _connections_section(pair, folder):
         else:
             state, cls = "not tried", "step-idle"
         buses = connection.get("buses") or [connection.get(k) for k in ("from_bus", "to_bus", "third_bus")]
-        rows.append(f"<tr><td class=num>{_e(connection.get('index'))}</td>"
-                    f"<td>{_e(' - '.join(str(b) for b in buses if b is not None))}</td>"
-                    f"<td>{_e(connection.get('id'))}</td><td class={cls}>{_e(state)}</td>"
-                    f"<td>{_link(connection.get('saved_case'), folder)}</td></tr>")
+        rows.append(_row(_num(_e(connection.get("index"))), _e(" - ".join(str(b) for b in buses if b is not None)),
+                         _e(connection.get("id")), (_e(state), cls), _link(connection.get("saved_case"), folder)))
     rows.append("</table>")
     return "\n".join(rows)
 
@@ -315,15 +330,15 @@ def _dispatch_section(pair, folder):
     parts.append("</table>")
     if violations:
         parts.append("<table><tr><th>bus</th><th>voltage</th><th>normal limits</th></tr>")
-        parts += [f"<tr><td>{_e(v['bus'])}</td><td class=num>{_number(v.get('vm_after_pu'), 4)}</td>"
-                  f"<td>{_number(v.get('nvlo_pu'), 3)} to {_number(v.get('nvhi_pu'), 3)}</td></tr>" for v in violations]
+        parts += [_row(_e(v["bus"]), _num(_number(v.get("vm_after_pu"), 4)),
+                       f"{_number(v.get('nvlo_pu'), 3)} to {_number(v.get('nvhi_pu'), 3)}") for v in violations]
         parts.append("</table>")
     branches = dispatch.get("branches_near") or []
     if branches:
         parts.append(f"<details><summary>loadings of the {len(branches)} branches within two buses</summary><table>"
                      "<tr><th>branch</th><th>before</th><th>full output</th></tr>")
-        parts += [f"<tr><td>{_e(b['branch'])}</td><td class=num>{_number(b.get('loading_before_pct'), 1, ' %')}</td>"
-                  f"<td class=num>{_number(b.get('loading_after_pct'), 1, ' %')}</td></tr>" for b in branches]
+        parts += [_row(_e(b["branch"]), _num(_number(b.get("loading_before_pct"), 1, " %")),
+                       _num(_number(b.get("loading_after_pct"), 1, " %"))) for b in branches]
         parts.append("</table></details>")
     return "\n".join(parts)
 
@@ -338,8 +353,8 @@ def _refused_section(pair):
                                                  for kind, count in accepted.items() if count) + "</p>")
     if refused:
         parts.append("<h3>Refused elements</h3><table><tr><th>kind</th><th>element</th><th>engine code</th></tr>")
-        parts += [f"<tr><td>{_e(r.get('kind'))}</td><td>{_e(' '.join(str(i) for i in r.get('ids') or []))}</td>"
-                  f"<td class=num>{_e(r.get('code'))}</td></tr>" for r in refused]
+        parts += [_row(_e(r.get("kind")), _e(" ".join(str(i) for i in r.get("ids") or [])), _num(_e(r.get("code"))))
+                  for r in refused]
         parts.append("</table>")
     return "\n".join(parts)
 
@@ -348,7 +363,7 @@ def _renumber_section(pair):
     renumbered = pair.get("renumbered") or {}
     if not renumbered:
         return "<p>No bus was renumbered.</p>"
-    rows = "".join(f"<tr><td class=num>{_e(old)}</td><td class=num>{_e(new)}</td></tr>" for old, new in renumbered.items())
+    rows = "".join(_row(_num(_e(old)), _num(_e(new))) for old, new in renumbered.items())
     return (f"<details><summary>{len(renumbered)} buses renumbered</summary>"
             f"<table><tr><th>small case bus</th><th>new number</th></tr>{rows}</table></details>")
 
@@ -398,8 +413,9 @@ def report_html(record, folder=None):
             f"({_number(record.get('seconds'), 1, ' s')}), engine {_e(record.get('engine'))}, "
             f"gridfold {_e(record.get('gridfold_version'))}.")
     main_rows = "".join(
-        f"<tr><td>{_e(m.get('name'))}</td><td>{'solved' if m.get('base_case_solved') else 'not solved' if m.get('base_case_solved') is False else '-'}</td>"
-        f"<td>{_link(m.get('solved_case'), folder)}</td><td>{_e(m.get('error') or '')}</td></tr>"
+        _row(_e(m.get("name")),
+             "solved" if m.get("base_case_solved") else "not solved" if m.get("base_case_solved") is False else "-",
+             _link(m.get("solved_case"), folder), _e(m.get("error") or ""))
         for m in record.get("main_cases", []))
     body = [f"<h1>{_e(title)}</h1>", f"<p class=meta>{meta}</p>",
             "<h2>Summary</h2>", _summary_table(record),

@@ -1,6 +1,7 @@
 // The case-file readers: RAW (imported and strict) and MATPOWER, on real files and on
 // faulty texts whose line at fault must be named.
 #include <string>
+#include <vector>
 
 #include "check.hpp"
 #include "common/files.hpp"
@@ -81,11 +82,12 @@ TEST("RAW reader names the line at fault") {
     }
 }
 
-TEST("MATPOWER reader converts buses, generators and branches, and leaves the network alone on a fault") {
-    pf::Network network;
-    const auto outcome = pf::io::read_matpower_text(kMatpowerCase, network, kBusLimit);
-    REQUIRE(outcome.ok());
-    CHECK(pf::io::looks_like_matpower(kMatpowerCase));
+TEST("MATPOWER reader converts buses, generators and branches, and names the line at fault") {
+    std::vector<std::string> notes;
+    const pf::Network network = pf::formats::read_matpower_case(kMatpowerCase, "case.m", kBusLimit, &notes);
+    CHECK(pf::formats::looks_like_matpower(kMatpowerCase));
+    REQUIRE(!notes.empty());
+    CHECK_EQ(notes.front(), std::string("MATPOWER case read: 2 buses, 1 machines, 1 lines, 0 transformers"));
     REQUIRE(network.buses.size() == 2);
     CHECK_EQ(network.buses[0].vm_pu, 1.02);
     CHECK_EQ(network.buses[1].base_kv, 230.0);
@@ -95,10 +97,12 @@ TEST("MATPOWER reader converts buses, generators and branches, and leaves the ne
 
     std::string damaged = kMatpowerCase;
     damaged.replace(damaged.find("0.05"), 4, "x.05");
-    pf::Network untouched = network;
-    const auto failure = pf::io::read_matpower_text(damaged, untouched, kBusLimit);
-    CHECK(!failure.ok());
-    CHECK_EQ(failure.line, 12);
-    CHECK_EQ(untouched.buses.size(), std::size_t{2});
-    CHECK_EQ(pf::case_summary(untouched), pf::case_summary(network));
+    try {
+        pf::formats::read_matpower_case(damaged, "case.m", kBusLimit);
+        CHECK(false);  // a letter where a number belongs is not a case
+    } catch (const pf::CaseFileError& error) {
+        CHECK(error.kind() == pf::CaseFileError::kFormat);
+        CHECK_EQ(error.line(), 12);
+        CHECK_EQ(error.file(), std::string("case.m"));
+    }
 }

@@ -1,21 +1,15 @@
 #include "core/controls/area_interchange.hpp"
 
 #include "core/solver/branch_model.hpp"
+#include "core/session/progress.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <unordered_map>
 
 namespace gridfold::pf {
 
 namespace {
-
-std::string format(const char* fmt, auto... args) {
-    char buffer[320];
-    std::snprintf(buffer, sizeof buffer, fmt, args...);
-    return buffer;
-}
 
 // Active power (pu) entering a two-port at its first end.
 double flow_in(const TwoPort& y, Complex vf, Complex vt) { return (vf * std::conj(y.yff * vf + y.yft * vt)).real(); }
@@ -106,12 +100,12 @@ void AreaInterchange::build(const Network& net, const DerivedProblem& d, Interch
             for (int m = 0; m < static_cast<int>(net.machines.size()); ++m)
                 if (net.machines[m].bus == area.isw && net.machines[m].status != 0) slack.machines.push_back(m);
         if (k >= 0 && d.problem.is_swing[k]) {
-            say(format("%s area %d: slack bus %d is a swing bus, its interchange follows the other areas'",
+            say(format_line("%s area %d: slack bus %d is a swing bus, its interchange follows the other areas'",
                        name.c_str(), area.number, area.isw));
             continue;
         }
         if (k < 0 || slack.machines.empty()) {
-            say(format("%s area %d: slack bus %d has no machine in service, interchange not held", name.c_str(),
+            say(format_line("%s area %d: slack bus %d has no machine in service, interchange not held", name.c_str(),
                        area.number, area.isw));
             continue;
         }
@@ -132,7 +126,7 @@ int AreaInterchange::adjust(const Network& net, const DerivedProblem& d, AcProbl
         if (slack.last_error_mw != 0.0 && std::abs(error) > 0.9 * std::abs(slack.last_error_mw)) {
             // Its moves are taken back: they did nothing for the schedule.
             slack.stopped = true;
-            say(format("%s area %d interchange %.2f MW does not follow slack bus %d, schedule %.2f MW not held, "
+            say(format_line("%s area %d interchange %.2f MW does not follow slack bus %d, schedule %.2f MW not held, "
                        "its moves taken back",
                        name.c_str(), area.number, exports[slack.area], area.isw, area.pdes_mw));
             const Complex back(-slack.moved_mw / p.base_mva, 0.0);
@@ -149,7 +143,7 @@ int AreaInterchange::adjust(const Network& net, const DerivedProblem& d, AcProbl
         slack.moved_mw += error;
         moved_ = true;
         ++moved;
-        say(format("%s area %d interchange %.2f MW, schedule %.2f +- %.2f MW: slack bus %d moved by %+.2f MW",
+        say(format_line("%s area %d interchange %.2f MW, schedule %.2f +- %.2f MW: slack bus %d moved by %+.2f MW",
                    name.c_str(), area.number, exports[slack.area], area.pdes_mw, area.ptol_mw, area.isw, error));
     }
     return moved;

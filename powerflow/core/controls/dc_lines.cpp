@@ -2,33 +2,27 @@
 
 #include "core/controls/vsc_dc_line.hpp"
 #include "core/solver/newton_raphson.hpp"
+#include "core/session/progress.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace gridfold::pf {
 
 namespace {
-
-std::string format(const char* fmt, auto... args) {
-    char buffer[400];
-    std::snprintf(buffer, sizeof buffer, fmt, args...);
-    return buffer;
-}
 
 // The state of an operating point that a progress line names when it changes.
 std::string state_text(const LccOperatingPoint& op, const TwoTerminalDcLine& line) {
     if (op.mode == LccMode::blocked) return "blocked, " + op.why_blocked;
     std::string text;
     if (op.mode == LccMode::rectifier_alpha_min)
-        text = format("rectifier at its minimum firing angle %.2f deg, inverter takes current control at %.4g of the order",
+        text = format_line("rectifier at its minimum firing angle %.2f deg, inverter takes current control at %.4g of the order",
                       op.alpha_deg, 1.0 - line.delti);
     else if (op.rectifier_alpha_max)
-        text = format("rectifier at its maximum firing angle %.2f deg", op.alpha_deg);
+        text = format_line("rectifier at its maximum firing angle %.2f deg", op.alpha_deg);
     else
         text = "rectifier controls current, inverter controls voltage";
-    if (op.inverter_gamma_limit) text += format(", inverter at its extinction angle limit %.2f deg", op.gamma_deg);
+    if (op.inverter_gamma_limit) text += format_line(", inverter at its extinction angle limit %.2f deg", op.gamma_deg);
     if (op.current_control) text += ", power control switched to current control below the mode switch voltage";
     return text;
 }
@@ -54,9 +48,9 @@ void DcLines::build(const Network& net, const DerivedProblem& d, bool adjust_tap
         return index ? d.problem_bus[*index] : -1;
     };
     // Whether a line's data can be solved; when not, says why it is left out.
-    auto modelled = [&](const std::string& device, const std::string& why) {
-        if (why.empty()) return true;
-        say(name + " " + device + " not modelled (" + why + "), left out of the solution");
+    auto modelled = [&](const std::string& device, const std::optional<std::string>& why) {
+        if (!why) return true;
+        say(name + " " + device + " not modelled (" + *why + "), left out of the solution");
         return false;
     };
     auto bus_out = [&](const std::string& device) {
@@ -102,7 +96,7 @@ void DcLines::build(const Network& net, const DerivedProblem& d, bool adjust_tap
             if (cc.line == static_cast<int>(l)) vsc.control[cc.converter] = cc.control;
         for (const ConverterControl& cc : d.converters_not_holding)
             if (cc.line == static_cast<int>(l))
-                say(format("%s %s converter at bus %d: the bus voltage is held already, the converter holds no voltage",
+                say(format_line("%s %s converter at bus %d: the bus voltage is held already, the converter holds no voltage",
                            name.c_str(), device.c_str(), line.converters[cc.converter].bus));
         vsc_.push_back(vsc);
     }
@@ -125,8 +119,8 @@ bool DcLines::update(AcProblem& p, const Eigen::VectorXcd& v, Eigen::VectorXcd& 
         const std::string state = state_text(lcc.op, line);
         if (lcc.solved ? state != state_text(previous, line) : state != "rectifier controls current, inverter controls voltage")
             changes.push_back(state);
-        if (lcc.taps.tap_r != before.tap_r) changes.push_back(format("rectifier tap %.5f -> %.5f", before.tap_r, lcc.taps.tap_r));
-        if (lcc.taps.tap_i != before.tap_i) changes.push_back(format("inverter tap %.5f -> %.5f", before.tap_i, lcc.taps.tap_i));
+        if (lcc.taps.tap_r != before.tap_r) changes.push_back(format_line("rectifier tap %.5f -> %.5f", before.tap_r, lcc.taps.tap_r));
+        if (lcc.taps.tap_i != before.tap_i) changes.push_back(format_line("inverter tap %.5f -> %.5f", before.tap_i, lcc.taps.tap_i));
         if (lcc.taps.held_r && !before.held_r) changes.push_back("rectifier tap held: its angle band is narrower than one step");
         if (lcc.taps.held_i && !before.held_i) changes.push_back("inverter tap held: its angle band is narrower than one step");
         if (!changes.empty()) {
@@ -198,14 +192,14 @@ void DcLines::report(const std::string& name, const Lines& say) const {
     for (const Lcc& lcc : lcc_) {
         const LccOperatingPoint& op = lcc.op;
         const auto& line = network_->two_terminal_dc_lines[lcc.line];
-        say(format("%s two-terminal dc line '%s': Id %.3f A, Vdr %.3f kV, Vdi %.3f kV, alpha %.3f deg, gamma %.3f deg, "
+        say(format_line("%s two-terminal dc line '%s': Id %.3f A, Vdr %.3f kV, Vdi %.3f kV, alpha %.3f deg, gamma %.3f deg, "
                    "taps %.5f/%.5f, rectifier %.3f MW %.3f Mvar, inverter %.3f MW %.3f Mvar",
                    name.c_str(), line.name.c_str(), op.id_ka * 1000.0, op.vdr_kv, op.vdi_kv, op.alpha_deg, op.gamma_deg,
                    op.tap_r, op.tap_i, op.pr_mw, op.qr_mvar, op.pi_mw, op.qi_mvar));
     }
     for (const Vsc& vsc : vsc_) {
         const auto& line = network_->vsc_dc_lines[vsc.line];
-        say(format("%s VSC dc line '%s': Idc %.2f A, Vdc %.3f/%.3f kV, converter 1 %.3f MW %.3f Mvar, converter 2 "
+        say(format_line("%s VSC dc line '%s': Idc %.2f A, Vdc %.3f/%.3f kV, converter 1 %.3f MW %.3f Mvar, converter 2 "
                    "%.3f MW %.3f Mvar (injected)",
                    name.c_str(), line.name.c_str(), vsc.idc_ka * 1000.0, vsc.vdc_kv[0], vsc.vdc_kv[1], vsc.p_mw[0],
                    vsc.q_mvar[0], vsc.p_mw[1], vsc.q_mvar[1]));

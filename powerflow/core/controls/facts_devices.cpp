@@ -3,10 +3,10 @@
 #include "core/model/error_codes.hpp"
 #include "core/solver/network_to_problem.hpp"
 #include "core/solver/newton_raphson.hpp"
+#include "core/session/progress.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace gridfold::pf {
 
@@ -16,12 +16,6 @@ namespace {
 constexpr double kInjectionMovePu = 1e-6;
 // A limited quantity within this share of its limit is at the limit.
 constexpr double kLimitTolerance = 1e-4;
-
-std::string format(const char* fmt, auto... args) {
-    char buffer[320];
-    std::snprintf(buffer, sizeof buffer, fmt, args...);
-    return buffer;
-}
 
 bool in_service(const FactsDevice& d) { return d.mode != 0; }
 
@@ -35,19 +29,6 @@ void flow_injections(FactsFlow& f, Complex v_from, Complex v_to) {
 }
 
 }  // namespace
-
-int check_facts_mode(const FactsDevice& d) {
-    if (d.to_bus == 0) return d.mode == 0 || d.mode == 1 ? kOk : kInvalidCode;
-    return d.mode >= 0 && d.mode <= 3 ? kOk : kInvalidCode;
-}
-
-bool facts_series_admittance(const FactsDevice& d, Complex* y) {
-    if (d.to_bus == 0 || (d.mode != 2 && d.mode != 3)) return false;
-    const Complex z = d.mode == 2 ? Complex(0.0, d.linx_pu) : Complex(d.set1, d.set2);
-    // A bypass without reactance is a jumper.
-    *y = std::abs(z) > 1e-6 ? 1.0 / z : 1.0 / Complex(0.0, 1e-4);
-    return true;
-}
 
 void add_facts_devices(const Network& net, DerivedProblem& d, std::vector<uint8_t>& held,
                        std::vector<uint8_t>& supplying) {
@@ -64,17 +45,17 @@ void add_facts_devices(const Network& net, DerivedProblem& d, std::vector<uint8_
         if (!in_service(dev) || check_facts_mode(dev) != kOk) continue;
         const int from = problem_bus(dev.from_bus);
         if (from < 0) {
-            out.notes.push_back(format("FACTS device '%s': bus %d is not solved, device left out", dev.name.c_str(),
+            out.notes.push_back(format_line("FACTS device '%s': bus %d is not solved, device left out", dev.name.c_str(),
                                        dev.from_bus));
             continue;
         }
         if (dev.shmx_mva > 0.0) {
             const int reg = dev.fcreg != 0 ? problem_bus(dev.fcreg) : from;
             if (reg < 0) {
-                out.notes.push_back(format("FACTS device '%s': regulated bus %d is not solved, shunt element left out",
+                out.notes.push_back(format_line("FACTS device '%s': regulated bus %d is not solved, shunt element left out",
                                            dev.name.c_str(), dev.fcreg));
             } else if (held[reg] || supplying[from]) {
-                out.notes.push_back(format("FACTS device '%s': bus %d is held by a machine, shunt element left out",
+                out.notes.push_back(format_line("FACTS device '%s': bus %d is held by a machine, shunt element left out",
                                            dev.name.c_str(), held[reg] ? net.buses[d.network_bus[reg]].number
                                                                        : dev.from_bus));
             } else {
@@ -99,7 +80,7 @@ void add_facts_devices(const Network& net, DerivedProblem& d, std::vector<uint8_
         if (dev.to_bus != 0 && dev.mode == 1) {
             const int to = problem_bus(dev.to_bus);
             if (to < 0) {
-                out.notes.push_back(format("FACTS device '%s': bus %d is not solved, series element left out",
+                out.notes.push_back(format_line("FACTS device '%s': bus %d is not solved, series element left out",
                                            dev.name.c_str(), dev.to_bus));
                 continue;
             }
@@ -163,7 +144,7 @@ int FactsControls::adjust(const Network& net, DerivedProblem& d, Eigen::VectorXc
         // matters once its output leaves the new band, which the next solution checks.
         if (!limited || std::abs(limit - before) <= kInjectionMovePu) continue;
         ++changed;
-        say(format("%s FACTS device '%s': shunt current at its limit %.4f pu, %.2f Mvar at %.4f pu", name.c_str(),
+        say(format_line("%s FACTS device '%s': shunt current at its limit %.4f pu, %.2f Mvar at %.4f pu", name.c_str(),
                    net.facts_devices[s.device].name.c_str(), s.current_max_pu,
                    (state == ControlState::at_max ? limit : -limit) * base, std::abs(v[vc.gen_bus])));
     }
@@ -202,7 +183,7 @@ int FactsControls::adjust(const Network& net, DerivedProblem& d, Eigen::VectorXc
             f.scale = next;
             const char* limit_name = kLimitNames[worst];
             const Complex now = f.set_pu * f.scale * base;
-            say(format("%s FACTS device '%s': %s at its limit, flow set to %.2f MW %.2f Mvar (asked %.2f MW %.2f Mvar)",
+            say(format_line("%s FACTS device '%s': %s at its limit, flow set to %.2f MW %.2f Mvar (asked %.2f MW %.2f Mvar)",
                        name.c_str(), dev.name.c_str(), limit_name, now.real(), now.imag(), dev.pdes_mw,
                        dev.qdes_mvar));
         }

@@ -35,13 +35,6 @@ namespace gridfold::pf {
 struct DerivedProblem;
 enum class ControlState : uint8_t;
 
-// kOk when the solution models the device's mode, else the error code of a code out of range.
-int check_facts_mode(const FactsDevice& device);
-
-// Admittance of the series element of an in-service device in mode 2 or 3 (per unit on the
-// system base); false for every other device.
-bool facts_series_admittance(const FactsDevice& device, Complex* y);
-
 // Shunt element of a device, as a voltage control of the problem.
 struct FactsShunt {
     std::size_t device = 0;     // index into Network::facts_devices

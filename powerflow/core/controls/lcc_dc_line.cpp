@@ -173,7 +173,7 @@ double scheduled_current(const TwoTerminalDcLine& line, double p_mw, bool at_inv
 
 }  // namespace
 
-std::string lcc_unsupported(const TwoTerminalDcLine& line) {
+std::optional<std::string> lcc_unsupported(const TwoTerminalDcLine& line) {
     for (const DcConverter* c : {&line.rectifier, &line.inverter}) {
         const char* end = c == &line.rectifier ? "rectifier" : "inverter";
         if (c->xcap_ohm != 0.0) return std::string(end) + " is capacitor-commutated";

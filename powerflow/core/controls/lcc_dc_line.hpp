@@ -31,6 +31,7 @@
 
 #include "core/model/network.hpp"
 
+#include <optional>
 #include <string>
 
 namespace gridfold::pf {
@@ -76,8 +77,8 @@ struct LccTapState {
 LccOperatingPoint solve_lcc_line(const TwoTerminalDcLine& line, double vr_pu, double vi_pu, LccTapState& taps,
                                  bool adjust_taps);
 
-// Why a line cannot be solved from its data (empty when it can): a commutating capacitor, an
-// ac transformer controlling a converter, missing bridges, bases or schedule.
-std::string lcc_unsupported(const TwoTerminalDcLine& line);
+// Why a line cannot be solved from its data (a commutating capacitor, an ac transformer
+// controlling a converter, missing bridges, bases or schedule); nothing when it can.
+std::optional<std::string> lcc_unsupported(const TwoTerminalDcLine& line);
 
 }  // namespace gridfold::pf

@@ -3,10 +3,10 @@
 #include "core/controls/impedance_correction.hpp"
 #include "core/solver/branch_model.hpp"
 #include "core/model/transformer_values.hpp"
+#include "core/session/progress.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <optional>
 
 namespace gridfold::pf {
@@ -18,12 +18,6 @@ constexpr double kDeg = 3.14159265358979323846 / 180.0;
 // the middle of its band (as a share of the band width), or after this many rounds.
 constexpr double kContinuousTolerance = 0.05;
 constexpr int kContinuousRounds = 12;
-
-std::string format(const char* fmt, auto... args) {
-    char buffer[320];
-    std::snprintf(buffer, sizeof buffer, fmt, args...);
-    return buffer;
-}
 
 Complex tap_from(const TapControl& c, double ratio, double angle_deg) {
     return std::polar(ratio * c.ratio_scale, angle_deg * kDeg);
@@ -109,16 +103,16 @@ const char* setting_name(const TapControl& c) { return c.kind == TapControl::Kin
 
 std::string value_text(const TapControl& c, double value, double base_mva) {
     switch (c.kind) {
-    case TapControl::Kind::voltage: return format("bus voltage %.4f pu", value);
-    case TapControl::Kind::reactive_flow: return format("flow %.2f Mvar", value * base_mva);
-    case TapControl::Kind::active_flow: return format("flow %.2f MW", value * base_mva);
+    case TapControl::Kind::voltage: return format_line("bus voltage %.4f pu", value);
+    case TapControl::Kind::reactive_flow: return format_line("flow %.2f Mvar", value * base_mva);
+    case TapControl::Kind::active_flow: return format_line("flow %.2f MW", value * base_mva);
     }
     return {};
 }
 
 std::string band_text(const TapControl& c, double base_mva) {
-    if (c.kind == TapControl::Kind::voltage) return format("%.4f-%.4f pu", c.band_low, c.band_high);
-    return format("%.2f-%.2f %s", c.band_low * base_mva, c.band_high * base_mva,
+    if (c.kind == TapControl::Kind::voltage) return format_line("%.4f-%.4f pu", c.band_low, c.band_high);
+    return format_line("%.2f-%.2f %s", c.band_low * base_mva, c.band_high * base_mva,
                   c.kind == TapControl::Kind::active_flow ? "MW" : "Mvar");
 }
 
@@ -177,9 +171,9 @@ void TapControls::build(const Network& net, const DerivedProblem& derived, const
             c.transformer = t;
             c.winding = w;
             c.label = tr.three_winding()
-                          ? format("transformer %d-%d-%d '%s' winding %d", tr.buses[0], tr.buses[1], tr.buses[2],
+                          ? format_line("transformer %d-%d-%d '%s' winding %d", tr.buses[0], tr.buses[1], tr.buses[2],
                                    tr.ckt.c_str(), w + 1)
-                          : format("transformer %d-%d '%s'", tr.buses[0], tr.buses[1], tr.ckt.c_str());
+                          : format_line("transformer %d-%d '%s'", tr.buses[0], tr.buses[1], tr.ckt.c_str());
             c.compensation = Complex(wd.cr_pu, wd.cx_pu);
             const WindingAdmittances wa = winding_admittances(net, tr, w, sbase);
             c.series = wa.series;
@@ -187,7 +181,7 @@ void TapControls::build(const Network& net, const DerivedProblem& derived, const
             if (const ImpedanceCorrection* table = correction_table(net, wd.tab)) {
                 if (tr.three_winding() && tr.zcod == 1) {
                     // A bus-to-bus correction moves the star impedances of two windings at once.
-                    say(format("%s %s: impedance correction of bus-to-bus impedances (ZCOD 1) kept at the "
+                    say(format_line("%s %s: impedance correction of bus-to-bus impedances (ZCOD 1) kept at the "
                                "starting setting while the winding moves",
                                name.c_str(), c.label.c_str()));
                 } else if (const Complex f = winding_correction(net, tr, w); std::abs(f) > 0.0) {
@@ -209,25 +203,25 @@ void TapControls::build(const Network& net, const DerivedProblem& derived, const
                 c.band_high /= sbase;
             }
             if (!(c.step > 0.0)) {
-                say(format("%s %s: %s limits leave no room to move, not adjusted", name.c_str(), c.label.c_str(),
+                say(format_line("%s %s: %s limits leave no room to move, not adjusted", name.c_str(), c.label.c_str(),
                            setting_name(c)));
                 continue;
             }
             if (c.kind == TapControl::Kind::voltage) {
                 const int cont = std::abs(wd.cont);
                 if (cont == 0) {
-                    say(format("%s %s: voltage control without a controlled bus, not adjusted", name.c_str(),
+                    say(format_line("%s %s: voltage control without a controlled bus, not adjusted", name.c_str(),
                                c.label.c_str()));
                     continue;
                 }
                 c.watched = problem_bus(cont);
                 if (c.watched < 0) {
-                    say(format("%s %s: controlled bus %d is not in service, not adjusted", name.c_str(),
+                    say(format_line("%s %s: controlled bus %d is not in service, not adjusted", name.c_str(),
                                c.label.c_str(), cont));
                     continue;
                 }
                 if (held[c.watched]) {
-                    say(format("%s %s: bus %d is held by a machine, not adjusted", name.c_str(), c.label.c_str(),
+                    say(format_line("%s %s: bus %d is held by a machine, not adjusted", name.c_str(), c.label.c_str(),
                                cont));
                     continue;
                 }
@@ -294,14 +288,14 @@ int TapControls::adjust(AcProblem& p, const Eigen::VectorXcd& v, const std::stri
             if (c.last_direction != 0 && direction != c.last_direction) {
                 // The last position overshot the band: it is narrower than one position.
                 c.held = true;
-                say(format("%s %s: band %s narrower than one %s position, held at %.5g", name.c_str(),
+                say(format_line("%s %s: band %s narrower than one %s position, held at %.5g", name.c_str(),
                            c.label.c_str(), band_text(c, base).c_str(), setting_name(c), s));
                 continue;
             }
             target = next_position(c, s, direction);
             if (!target) {
                 if (!c.limit_reported)
-                    say(format("%s %s: %s at its limit %.5g, %s outside %s", name.c_str(), c.label.c_str(),
+                    say(format_line("%s %s: %s at its limit %.5g, %s outside %s", name.c_str(), c.label.c_str(),
                                setting_name(c), s, value_text(c, value, base).c_str(), band_text(c, base).c_str()));
                 c.limit_reported = true;
                 continue;
@@ -316,7 +310,7 @@ int TapControls::adjust(AcProblem& p, const Eigen::VectorXcd& v, const std::stri
         move_to(c, p, *target);
         moved_ = true;
         ++moved;
-        say(format("%s %s: %s %.5g -> %.5g, %s (band %s)", name.c_str(), c.label.c_str(), setting_name(c), s,
+        say(format_line("%s %s: %s %.5g -> %.5g, %s (band %s)", name.c_str(), c.label.c_str(), setting_name(c), s,
                    *target, value_text(c, value, base).c_str(), band_text(c, base).c_str()));
     }
     return moved;

@@ -29,7 +29,7 @@ double vsc_rating_mva(const VscConverter& c, double v_pu, double base_kv) {
     return s;
 }
 
-std::string vsc_unsupported(const VscDcLine& line) {
+std::optional<std::string> vsc_unsupported(const VscDcLine& line) {
     const VscConverter& a = line.converters[0];
     const VscConverter& b = line.converters[1];
     if (!converter_in_use(a) || !converter_in_use(b)) return {};  // carries nothing
@@ -79,7 +79,7 @@ void add_vsc_voltage_controls(const Network& net, DerivedProblem& d, std::vector
     };
     for (int l = 0; l < static_cast<int>(net.vsc_dc_lines.size()); ++l) {
         const VscDcLine& line = net.vsc_dc_lines[l];
-        if (line.mdc == 0 || !vsc_unsupported(line).empty()) continue;
+        if (line.mdc == 0 || vsc_unsupported(line)) continue;
         if (!converter_in_use(line.converters[0]) || !converter_in_use(line.converters[1])) continue;
         if (pb(line.converters[0].bus) < 0 || pb(line.converters[1].bus) < 0) continue;
         for (int k = 0; k < 2; ++k) {

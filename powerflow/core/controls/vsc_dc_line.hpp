@@ -14,6 +14,7 @@
 #include "core/model/network.hpp"
 #include "core/solver/network_to_problem.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,8 @@ namespace gridfold::pf {
 void add_vsc_voltage_controls(const Network& network, DerivedProblem& derived, std::vector<uint8_t>& held,
                               std::vector<uint8_t>& supplying);
 
-// Why a VSC dc line cannot be solved from its data (empty when it can).
-std::string vsc_unsupported(const VscDcLine& line);
+// Why a VSC dc line cannot be solved from its data; nothing when it can.
+std::optional<std::string> vsc_unsupported(const VscDcLine& line);
 
 // Active powers (MW, injected into each converter's ac bus) of a VSC line whose power
 // converter is `power` (index 0 or 1); s_mva and v_pu are each converter's last apparent

@@ -10,7 +10,8 @@
 
 #include "common/files.hpp"
 
-#include "core/formats/raw_format.hpp"
+#include "core/formats/raw_reader.hpp"
+#include "core/formats/raw_writer.hpp"
 #include "core/formats/raw_text.hpp"
 
 namespace gridfold::pf {

@@ -3,6 +3,7 @@
 // continuations), then the conversion of the bus, gen and branch matrices into a Network.
 #include "core/formats/matpower_reader.hpp"
 
+#include "core/formats/case_file.hpp"
 #include "core/model/error_codes.hpp"
 #include "core/model/identifiers.hpp"
 #include "core/model/model_edit.hpp"
@@ -17,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-namespace gridfold::pf::io {
+namespace gridfold::pf::formats {
 namespace {
 
 // An identifier for a fixed shunt made from transformer line charging that no shunt at the
@@ -43,12 +44,9 @@ struct Value {
     int line = 0;                           // line of the assignment
 };
 
-class ParseError {
-public:
-    ParseError(int line, std::string what) : line(line), what(std::move(what)) {}
-    int line;
-    std::string what;
-};
+// A fault at a line of the text (0: not on a line). The file is named where the read was
+// asked for, in read_matpower_case.
+CaseFileError fault(int line, const std::string& what) { return CaseFileError(CaseFileError::kFormat, "", line, what); }
 
 class Scanner {
 public:
@@ -78,8 +76,8 @@ public:
                 // is not data: the reader stops there and says so. Before any matrix it is
                 // simply not a case.
                 if (values.count("bus") == 0 && values.count("gen") == 0) {
-                    if (name.empty()) throw ParseError(line, "expected an assignment such as mpc.bus = [...]");
-                    throw ParseError(line_, "expected '=' after " + name);
+                    if (name.empty()) throw fault(line, "expected an assignment such as mpc.bus = [...]");
+                    throw fault(line_, "expected '=' after " + name);
                 }
                 skipped_from_ = line;
                 pos_ = statement_start;
@@ -144,7 +142,7 @@ private:
         char quote = text_[pos_++];
         std::string s;
         while (true) {
-            if (at_end() || text_[pos_] == '\n') throw ParseError(line_, "expected a closing quote");
+            if (at_end() || text_[pos_] == '\n') throw fault(line_, "expected a closing quote");
             char c = text_[pos_++];
             if (c == quote) {
                 if (peek() == quote) {  // doubled quote stands for one
@@ -162,13 +160,13 @@ private:
         const char* begin = text_.c_str() + pos_;
         char* end = nullptr;
         double v = std::strtod(begin, &end);
-        if (end == begin) throw ParseError(line_, "expected a number");
-        if (std::isnan(v)) throw ParseError(line_, "expected a number, not NaN");
+        if (end == begin) throw fault(line_, "expected a number");
+        if (std::isnan(v)) throw fault(line_, "expected a number, not NaN");
         pos_ += static_cast<std::size_t>(end - begin);
         char c = peek();
         if (!(c == '\0' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == ';' || c == ']' ||
               c == '%' || (c == '.' && text_.compare(pos_, 3, "...") == 0))) {
-            throw ParseError(line_, "expected a separator after a number");
+            throw fault(line_, "expected a separator after a number");
         }
         return v;
     }
@@ -191,6 +189,15 @@ private:
         return value;
     }
 
+    // Moves to the next item of a bracketed value; true, and past it, at the closing bracket.
+    bool closed(char bracket, const char* value_kind) {
+        skip_blanks_and_comments(false);
+        if (at_end()) throw fault(line_, std::string("expected '") + bracket + "' closing the " + value_kind);
+        if (text_[pos_] != bracket) return false;
+        ++pos_;
+        return true;
+    }
+
     void parse_matrix(Value& value) {
         std::vector<double> row;
         int row_line = line_;
@@ -201,15 +208,8 @@ private:
             }
             row.clear();
         };
-        while (true) {
-            skip_blanks_and_comments(false);
-            if (at_end()) throw ParseError(line_, "expected ']' closing the matrix");
-            char c = text_[pos_];
-            if (c == ']') {
-                ++pos_;
-                end_row();
-                return;
-            }
+        while (!closed(']', "matrix")) {
+            const char c = text_[pos_];
             if (c == ';' || c == '\n') {
                 ++pos_;
                 end_row();
@@ -224,17 +224,12 @@ private:
             if (row.empty()) row_line = line_;
             row.push_back(number());
         }
+        end_row();
     }
 
     void parse_cell(Value& value) {
-        while (true) {
-            skip_blanks_and_comments(false);
-            if (at_end()) throw ParseError(line_, "expected '}' closing the cell array");
-            char c = text_[pos_];
-            if (c == '}') {
-                ++pos_;
-                return;
-            }
+        while (!closed('}', "cell array")) {
+            const char c = text_[pos_];
             if (c == ';' || c == ',' || c == '\n') {
                 if (c == '\n') ++line_;
                 ++pos_;
@@ -244,7 +239,7 @@ private:
                 value.strings.push_back(quoted());
                 continue;
             }
-            throw ParseError(line_, "expected a quoted string in the cell array");
+            throw fault(line_, "expected a quoted string in the cell array");
         }
     }
 
@@ -262,17 +257,17 @@ enum BranchCol { kFBus, kTBus, kBrR, kBrX, kBrB, kRateA, kRateB, kRateC, kTap, k
 const Value& require(const std::map<std::string, Value>& values, const std::string& key, std::size_t min_cols,
                      bool allow_empty) {
     auto it = values.find(key);
-    if (it == values.end()) throw ParseError(0, "expected an assignment of mpc." + key);
+    if (it == values.end()) throw fault(0, "expected an assignment of mpc." + key);
     const Value& v = it->second;
-    if (v.rows.empty() && !allow_empty) throw ParseError(v.line, "expected at least one row in mpc." + key);
+    if (v.rows.empty() && !allow_empty) throw fault(v.line, "expected at least one row in mpc." + key);
     std::size_t cols = v.rows.empty() ? 0 : v.rows.front().size();
     for (std::size_t r = 0; r < v.rows.size(); ++r) {
         if (v.rows[r].size() < min_cols) {
-            throw ParseError(v.row_lines[r], "expected at least " + std::to_string(min_cols) + " columns in mpc." +
+            throw fault(v.row_lines[r], "expected at least " + std::to_string(min_cols) + " columns in mpc." +
                                                  key + ", found " + std::to_string(v.rows[r].size()));
         }
         if (v.rows[r].size() != cols) {
-            throw ParseError(v.row_lines[r], "expected " + std::to_string(cols) + " columns in every row of mpc." + key);
+            throw fault(v.row_lines[r], "expected " + std::to_string(cols) + " columns in every row of mpc." + key);
         }
     }
     return v;
@@ -280,13 +275,13 @@ const Value& require(const std::map<std::string, Value>& values, const std::stri
 
 int whole_number(double v, int line, const char* what) {
     if (!std::isfinite(v) || v != std::floor(v) || std::fabs(v) > 2e9) {
-        throw ParseError(line, std::string("expected a whole number for ") + what);
+        throw fault(line, std::string("expected a whole number for ") + what);
     }
     return static_cast<int>(v);
 }
 
 double finite(double v, int line, const char* what) {
-    if (!std::isfinite(v)) throw ParseError(line, std::string("expected a finite number for ") + what);
+    if (!std::isfinite(v)) throw fault(line, std::string("expected a finite number for ") + what);
     return v;
 }
 
@@ -300,18 +295,18 @@ std::string circuit_id(std::map<std::pair<int, int>, int>& count, int a, int b) 
 
 // The engine's own validity rules for an element, as for its data calls.
 void check(int code, int line, const char* what) {
-    if (code != kOk) throw ParseError(line, std::string("expected a valid ") + what + " (" + std::string(error_text(code)) + ")");
+    if (code != kOk) throw fault(line, std::string("expected a valid ") + what + " (" + std::string(error_text(code)) + ")");
 }
 
 Network convert(const std::map<std::string, Value>& values, std::size_t bus_limit, std::vector<std::string>& notes) {
     Network net;
     auto base = values.find("baseMVA");
     if (base == values.end() || base->second.rows.size() != 1 || base->second.rows[0].size() != 1) {
-        throw ParseError(base == values.end() ? 0 : base->second.line, "expected mpc.baseMVA = <number>");
+        throw fault(base == values.end() ? 0 : base->second.line, "expected mpc.baseMVA = <number>");
     }
     net.system.sbase_mva = base->second.rows[0][0];
     if (!within(net.system.sbase_mva, kMinBaseMva, kMaxBaseMva)) {
-        throw ParseError(base->second.line, "expected a positive baseMVA, 0.001 to 1e6");
+        throw fault(base->second.line, "expected a positive baseMVA, 0.001 to 1e6");
     }
     net.system.base_frequency_hz = 60.0;
     net.system.title1 = "Converted from a MATPOWER case";
@@ -343,11 +338,11 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         Bus b;
         b.number = whole_number(row[kBusI], line, "BUS_I");
         if (b.number < kMinBusNumber || b.number > kMaxBusNumber) {
-            throw ParseError(line, "expected a bus number from 1 to 999999");
+            throw fault(line, "expected a bus number from 1 to 999999");
         }
-        if (net.bus_index.contains(b.number)) throw ParseError(line, "expected a bus number not used before");
+        if (net.bus_index.contains(b.number)) throw fault(line, "expected a bus number not used before");
         int type = whole_number(row[kBusType], line, "BUS_TYPE");
-        if (type < 1 || type > 4) throw ParseError(line, "expected a bus type from 1 to 4");
+        if (type < 1 || type > 4) throw fault(line, "expected a bus type from 1 to 4");
         if (type == kGeneratorBus && !regulated_vg.count(b.number)) {
             type = kLoadBus;
             ++demoted;
@@ -369,13 +364,12 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         b.nvlo_pu = b.evlo_pu = finite(row[kVmin], line, "VMIN");
         if (r < names.size()) {
             auto name = normalize_name(leading_characters(names[r], kMaxBusNameLength), kMaxBusNameLength);
-            if (!name) throw ParseError(names_line, "expected bus names without quotes or control characters");
+            if (!name) throw fault(names_line, "expected bus names without quotes or control characters");
             b.name = *name;
         }
         check(check_bus(b), line, "bus row");
         if (net.buses.size() >= bus_limit) check(kBusLimit, line, "bus row");
-        net.bus_index.insert(b.number);
-        net.buses.push_back(b);
+        net.add_bus(b);
 
         double pd = finite(row[kPd], line, "PD"), qd = finite(row[kQd], line, "QD");
         if (pd != 0.0 || qd != 0.0) {
@@ -400,7 +394,7 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         }
     }
     if (!names.empty() && names.size() != bus.rows.size()) {
-        throw ParseError(names_line, "expected one bus name per bus row");
+        throw fault(names_line, "expected one bus name per bus row");
     }
     if (unnumbered > 0) {
         notes.push_back(std::to_string(unnumbered) + " buses with area or zone 0 read in area or zone 1");
@@ -416,7 +410,7 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         Machine m;
         m.bus = whole_number(g[kGenBus], line, "GEN_BUS");
         const Bus* at = net.bus(m.bus);
-        if (!at) throw ParseError(line, "expected GEN_BUS to be a bus of mpc.bus");
+        if (!at) throw fault(line, "expected GEN_BUS to be a bus of mpc.bus");
         int count = ++machines_at_bus[m.bus];
         if (count == 1) {
             Plant plant;
@@ -426,7 +420,7 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
             check(check_plant(net, plant), line, "generator voltage setpoint VG");
             net.plants.push_back(plant);
         }
-        if (count > 99) throw ParseError(line, "expected at most 99 generators at one bus");
+        if (count > 99) throw fault(line, "expected at most 99 generators at one bus");
         m.id = std::to_string(count);
         m.status = g[kGenStatus] > 0 ? 1 : 0;
         m.owners[0].owner = at->owner;
@@ -450,8 +444,8 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         int line = branch.row_lines[r];
         int from = whole_number(row[kFBus], line, "F_BUS");
         int to = whole_number(row[kTBus], line, "T_BUS");
-        if (!net.bus(from) || !net.bus(to)) throw ParseError(line, "expected F_BUS and T_BUS to be buses of mpc.bus");
-        if (from == to) throw ParseError(line, "expected different F_BUS and T_BUS");
+        if (!net.bus(from) || !net.bus(to)) throw fault(line, "expected F_BUS and T_BUS to be buses of mpc.bus");
+        if (from == to) throw fault(line, "expected different F_BUS and T_BUS");
         double r_pu = finite(row[kBrR], line, "BR_R");
         double x_pu = finite(row[kBrX], line, "BR_X");
         double b_pu = finite(row[kBrB], line, "BR_B");
@@ -518,7 +512,7 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         notes.push_back("line charging of " + std::to_string(charged_transformers) +
                         " transformers read as fixed shunts at their end buses");
     }
-    ++net.structure_revision;
+    net.structure_changed();
     return net;
 }
 
@@ -538,26 +532,27 @@ bool looks_like_matpower(const std::string& text) {
     return false;
 }
 
-ImportOutcome read_matpower_text(const std::string& text, Network& network, std::size_t bus_limit) {
+Network read_matpower_case(const std::string& text, const std::string& file_name, std::size_t bus_limit,
+                           std::vector<std::string>* notes) {
+    std::vector<std::string> own_notes;
+    std::vector<std::string>& said = notes ? *notes : own_notes;
     try {
         Scanner scanner(text);
         auto values = scanner.assignments();
-        ImportOutcome outcome;
-        Network converted = convert(values, bus_limit, outcome.notes);
+        std::vector<std::string> lines;
+        Network converted = convert(values, bus_limit, lines);
+        said.push_back("MATPOWER case read: " + std::to_string(converted.buses.size()) + " buses, " +
+                       std::to_string(converted.machines.size()) + " machines, " +
+                       std::to_string(converted.branches.size()) + " lines, " +
+                       std::to_string(converted.transformers.size()) + " transformers");
+        said.insert(said.end(), lines.begin(), lines.end());
         if (scanner.skipped_from() > 0)
-            outcome.notes.push_back("MATLAB statements from line " + std::to_string(scanner.skipped_from()) +
-                                    " on are not case data and were skipped");
-        outcome.notes.insert(outcome.notes.begin(),
-                             "MATPOWER case read: " + std::to_string(converted.buses.size()) + " buses, " +
-                                 std::to_string(converted.machines.size()) + " machines, " +
-                                 std::to_string(converted.branches.size()) + " lines, " +
-                                 std::to_string(converted.transformers.size()) + " transformers");
-        converted.structure_revision = network.structure_revision + 1;
-        network = std::move(converted);
-        return outcome;
-    } catch (const ParseError& e) {
-        return ImportOutcome::failure(e.line, e.what);
+            said.push_back("MATLAB statements from line " + std::to_string(scanner.skipped_from()) +
+                           " on are not case data and were skipped");
+        return converted;
+    } catch (const CaseFileError& error) {
+        throw CaseFileError(error.kind(), file_name, error.line(), error.reason());
     }
 }
 
-}  // namespace gridfold::pf::io
+}  // namespace gridfold::pf::formats

@@ -16,19 +16,21 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
-#include "core/formats/import_outcome.hpp"
 #include "core/model/network.hpp"
 
-namespace gridfold::pf::io {
+namespace gridfold::pf::formats {
 
-// Parses `text` and, when it is a valid case of at most `bus_limit` buses, replaces
-// `network` with it. On failure the network is untouched and the outcome names the line and
-// what was expected.
-ImportOutcome read_matpower_text(const std::string& text, Network& network, std::size_t bus_limit);
+// Reads `text`, a case of at most `bus_limit` buses. file_name only names the file in
+// errors. Throws CaseFileError (kFormat) naming the line at fault and what was expected
+// there. notes receives the progress lines of a successful read: the case read, the
+// conversions made and the data the model cannot hold.
+Network read_matpower_case(const std::string& text, const std::string& file_name, std::size_t bus_limit,
+                           std::vector<std::string>* notes = nullptr);
 
 // True when `text` looks like a MATPOWER case (a function header or an mpc assignment
 // before any data), so that a generic "read" can pick this reader.
 bool looks_like_matpower(const std::string& text);
 
-}  // namespace gridfold::pf::io
+}  // namespace gridfold::pf::formats

@@ -10,7 +10,7 @@
 
 #include "core/model/error_codes.hpp"
 #include "core/model/flat_map.hpp"
-#include "core/formats/raw_format.hpp"
+#include "core/formats/raw_reader.hpp"
 #include "core/formats/raw_layouts.hpp"
 #include "core/formats/raw_references.hpp"
 #include "core/formats/raw_text.hpp"
@@ -371,7 +371,7 @@ Network RawCaseReader::read() {
         notes_.push_back("system switching device data: X 0 taken as 0.0001 pu for " +
                          std::to_string(zero_reactance_devices_) + " devices");
     complete_references(net_, &notes_);
-    ++net_.structure_revision;
+    net_.structure_changed();
     return std::move(net_);
 }
 
@@ -495,8 +495,7 @@ void RawCaseReader::read_bus() {
     if (net_.bus_index.contains(b.number)) fail(line_.number, "duplicate bus " + std::to_string(b.number));
     if (net_.buses.size() >= bus_limit_) check(kBusLimit, "bus");
     check(check_bus(b), "bus");
-    net_.bus_index.insert(b.number);
-    net_.buses.push_back(std::move(b));
+    net_.add_bus(std::move(b));
 }
 
 void RawCaseReader::read_load() {

@@ -10,7 +10,8 @@
 #include <numeric>
 #include <optional>
 
-#include "core/formats/raw_format.hpp"
+#include "core/formats/raw_reader.hpp"
+#include "core/formats/raw_writer.hpp"
 #include "core/formats/raw_layouts.hpp"
 #include "core/formats/raw_references.hpp"
 #include "core/formats/raw_text.hpp"

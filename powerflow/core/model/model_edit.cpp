@@ -5,14 +5,10 @@
 
 #include "core/model/error_codes.hpp"
 #include "core/model/identifiers.hpp"
-#include "core/model/transformer_values.hpp"
 #include "core/model/units.hpp"
-#include "core/model/value_ranges.hpp"
 
 namespace gridfold::pf {
 namespace {
-
-bool valid_bus_number(int number) { return number >= kMinBusNumber && number <= kMaxBusNumber; }
 
 // Common key checks of elements at one bus: number range, existence, identifier.
 int check_bus_key(const Network& net, int bus, std::string_view id, std::string* normalized) {
@@ -21,50 +17,6 @@ int check_bus_key(const Network& net, int bus, std::string_view id, std::string*
     auto n = normalize_identifier(id);
     if (!n) return kInvalidIdentifier;
     if (normalized) *normalized = *n;
-    return kOk;
-}
-
-bool finite(std::initializer_list<double> values) {
-    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
-}
-
-bool in_range(int value, int low, int high) { return value >= low && value <= high; }
-
-bool all_within(std::initializer_list<double> values, double limit) {
-    return std::all_of(values.begin(), values.end(), [limit](double v) { return magnitude_within(v, limit); });
-}
-
-bool flag(int value) { return value == 0 || value == 1; }
-
-// A regulated or controlled bus: 0 (none / own bus) or an existing bus.
-bool bus_or_zero(const Network& net, int number) { return number == 0 || net.bus(number) != nullptr; }
-
-int check_owners(const Owners& owners) {
-    for (const auto& o : owners) {
-        if (!in_range(o.owner, 0, 9999)) return kInvalidCode;
-        if (!std::isfinite(o.fraction) || o.fraction < 0.0) return kInvalidValue;
-    }
-    return kOk;
-}
-
-int check_ratings(const Ratings& ratings) {
-    for (double r : ratings)
-        if (!std::isfinite(r) || r < 0.0) return kInvalidValue;
-    return kOk;
-}
-
-// cw: how WINDV is given (1 pu of the bus base, 2 kV, 3 pu of NOMV).
-int check_winding(const Network& net, const Winding& w, int cw) {
-    if (!finite({w.windv, w.nomv_kv, w.ang_deg, w.rma, w.rmi, w.vma, w.vmi, w.cr_pu, w.cx_pu, w.cnxa_deg}))
-        return kInvalidValue;
-    const bool ratio_ok = cw == 2 ? within(w.windv, kMinVoltageKv, kMaxVoltageKv)
-                                  : within(w.windv, kMinRatioPu, kMaxRatioPu);
-    if (!ratio_ok || !zero_or_within(w.nomv_kv, kMinVoltageKv, kMaxVoltageKv) ||
-        !magnitude_within(w.ang_deg, kMaxPhaseShiftDeg))
-        return kInvalidValue;
-    if (int r = check_ratings(w.ratings)) return r;
-    if (!in_range(w.cod, -5, 5) || !in_range(w.ntp, 2, 9999) || w.tab < 0 || w.node < 0) return kInvalidCode;
-    if (w.cont != 0 && !net.bus(std::abs(w.cont))) return kBusNotFound;
     return kOk;
 }
 
@@ -98,7 +50,7 @@ int set_bus_element(Network& net, std::vector<T>& container, int bus, std::strin
     element.id = key;
     if (int r = check(net, element)) return r;
     store(container, index, std::move(element));
-    ++net.structure_revision;
+    net.structure_changed();
     return kOk;
 }
 
@@ -109,18 +61,6 @@ std::optional<std::size_t> find_by_bus_id(const std::vector<T>& container, int b
     for (std::size_t i = 0; i < container.size(); ++i)
         if (container[i].bus == bus && container[i].id == *key) return i;
     return std::nullopt;
-}
-
-void reverse(Branch& b) {
-    std::swap(b.from_bus, b.to_bus);
-    std::swap(b.gi_pu, b.gj_pu);
-    std::swap(b.bi_pu, b.bj_pu);
-}
-
-Owners default_owners(int owner) {
-    Owners owners{};
-    owners[0].owner = owner;
-    return owners;
 }
 
 }  // namespace
@@ -200,157 +140,12 @@ void add_star_point(Network& net, Transformer& t, int number, double vm_pu, doub
     point.star_point = true;
     point.ide = t.status == 0 ? kIsolatedBus : kLoadBus;
     t.star_bus = number;
-    net.bus_index.insert(number);
-    net.buses.push_back(point);
+    net.add_bus(std::move(point));
 }
 
 void sync_star_point(Network& net, const Transformer& transformer) {
     if (!transformer.three_winding()) return;
     if (Bus* star = net.bus(transformer.star_bus)) star->ide = transformer.status == 0 ? kIsolatedBus : kLoadBus;
-}
-
-// ---- checks ---------------------------------------------------------------------------
-
-int check_system(const SystemData& system) {
-    if (!within(system.sbase_mva, kMinBaseMva, kMaxBaseMva)) return kInvalidValue;
-    if (!std::isfinite(system.base_frequency_hz) || system.base_frequency_hz <= 0.0) return kInvalidValue;
-    return kOk;
-}
-
-int check_bus(const Bus& bus) {
-    if (!in_range(bus.ide, 1, 4) || !in_range(bus.area, 1, 9999) || !in_range(bus.zone, 1, 9999) ||
-        !in_range(bus.owner, 1, 9999))
-        return kInvalidCode;
-    if (!finite({bus.base_kv, bus.vm_pu, bus.va_deg, bus.nvhi_pu, bus.nvlo_pu, bus.evhi_pu, bus.evlo_pu}))
-        return kInvalidValue;
-    if (!zero_or_within(bus.base_kv, kMinVoltageKv, kMaxVoltageKv) || bus.vm_pu <= 0.0) return kInvalidValue;
-    if (!normalize_name(bus.name, kMaxBusNameLength)) return kInvalidIdentifier;
-    return kOk;
-}
-
-int check_load(const Network&, const Load& l) {
-    if (!flag(l.status) || !flag(l.scale) || !flag(l.intrpt) || !flag(l.dgenm) || !in_range(l.area, 1, 9999) ||
-        !in_range(l.zone, 1, 9999) || !in_range(l.owner, 1, 9999))
-        return kInvalidCode;
-    if (!all_within({l.pl_mw, l.ql_mvar, l.ip_mw, l.iq_mvar, l.yp_mw, l.yq_mvar, l.dgenp_mw, l.dgenq_mvar},
-                    kMaxEnteredPowerMw))
-        return kInvalidValue;
-    if (!normalize_name(l.name, kMaxNameLength)) return kInvalidIdentifier;
-    return kOk;
-}
-
-int check_fixed_shunt(const Network&, const FixedShunt& s) {
-    if (!flag(s.status)) return kInvalidCode;
-    if (!all_within({s.gl_mw, s.bl_mvar}, kMaxEnteredPowerMw)) return kInvalidValue;
-    return kOk;
-}
-
-int check_plant(const Network& net, const Plant& p) {
-    if (p.nreg < 0) return kInvalidCode;
-    if (!bus_or_zero(net, p.ireg)) return kBusNotFound;
-    if (!std::isfinite(p.rmpct) || p.rmpct < 0.0 || !within(p.vs_pu, kMinScheduledVoltagePu, kMaxScheduledVoltagePu))
-        return kInvalidValue;
-    return kOk;
-}
-
-int check_machine(const Network& net, const Machine& m) {
-    if (!find_plant(net, m.bus)) return kPlantMissing;
-    if (!flag(m.status) || !in_range(m.wmod, 0, 4) || !in_range(m.baslod, 0, 3)) return kInvalidCode;
-    if (int r = check_owners(m.owners)) return r;
-    if (!finite({m.pg_mw, m.qg_mvar, m.qt_mvar, m.qb_mvar, m.pt_mw, m.pb_mw, m.mbase_mva, m.zr_pu, m.zx_pu,
-                 m.rt_pu, m.xt_pu, m.gtap_pu, m.wpf}))
-        return kInvalidValue;
-    if (!within(m.mbase_mva, kMinBaseMva, kMaxBaseMva) || !within(m.gtap_pu, kMinRatioPu, kMaxRatioPu))
-        return kInvalidValue;
-    if (!normalize_name(m.name, kMaxNameLength)) return kInvalidIdentifier;
-    return kOk;
-}
-
-int check_branch(const Network& net, const Branch& b) {
-    if (!valid_bus_number(b.from_bus) || !valid_bus_number(b.to_bus)) return kInvalidBusNumber;
-    if (!net.bus(b.from_bus) || !net.bus(b.to_bus)) return kBusNotFound;
-    if (b.from_bus == b.to_bus) return kInvalidBusNumber;
-    if (!flag(b.status)) return kInvalidCode;
-    if (b.metbus != b.from_bus && b.metbus != b.to_bus) return kInvalidBusNumber;
-    if (!in_range(b.stype, 0, 3) || !flag(b.nstat)) return kInvalidCode;
-    if (int r = check_owners(b.owners)) return r;
-    if (!finite({b.r_pu, b.x_pu, b.b_pu, b.gi_pu, b.bi_pu, b.gj_pu, b.bj_pu, b.length})) return kInvalidValue;
-    if (b.r_pu == 0.0 && b.x_pu == 0.0) return kInvalidValue;
-    if (!all_within({b.r_pu, b.x_pu}, kMaxImpedancePu) ||
-        !all_within({b.b_pu, b.gi_pu, b.bi_pu, b.gj_pu, b.bj_pu}, kMaxAdmittancePu))
-        return kInvalidValue;
-    if (int r = check_ratings(b.ratings)) return r;
-    if (!normalize_name(b.name, kMaxNameLength)) return kInvalidIdentifier;
-    return kOk;
-}
-
-int check_transformer(const Network& net, const Transformer& t) {
-    const bool three = t.three_winding();
-    const int windings = three ? 3 : 2;
-    for (int w = 0; w < windings; ++w) {
-        if (!valid_bus_number(t.buses[w])) return kInvalidBusNumber;
-        if (!net.bus(t.buses[w])) return kBusNotFound;
-    }
-    if (t.buses[0] == t.buses[1] || (three && (t.buses[2] == t.buses[0] || t.buses[2] == t.buses[1])))
-        return kInvalidBusNumber;
-    if (!in_range(t.status, 0, three ? 4 : 1)) return kInvalidCode;
-    if (t.metbus != t.buses[0] && t.metbus != t.buses[1] && !(three && t.metbus == t.buses[2]))
-        return kInvalidBusNumber;
-    if (!in_range(t.cw, 1, 3) || !in_range(t.cz, 1, 3) || !in_range(t.cm, 1, 2) || !flag(t.zcod))
-        return kInvalidCode;
-    if (int r = check_owners(t.owners)) return r;
-    if (!finite({t.mag1, t.mag2, t.r12, t.x12, t.sbase12_mva, t.r23, t.x23, t.sbase23_mva, t.r31, t.x31,
-                 t.sbase31_mva}))
-        return kInvalidValue;
-    auto base_ok = [](double mva) { return within(mva, kMinBaseMva, kMaxBaseMva); };
-    if (!base_ok(t.sbase12_mva) || (three && (!base_ok(t.sbase23_mva) || !base_ok(t.sbase31_mva))))
-        return kInvalidValue;
-    // Impedances are judged on the system base, where the solver uses them.
-    auto impedance_ok = [&](double r, double x, double sbase_mva) {
-        const auto z = impedance_on_system_base(r, x, sbase_mva, t.cz, net.system.sbase_mva);
-        return z && all_within({z->real(), z->imag()}, kMaxImpedancePu);
-    };
-    if (!impedance_ok(t.r12, t.x12, t.sbase12_mva)) return kInvalidValue;
-    if (three && (!impedance_ok(t.r23, t.x23, t.sbase23_mva) || !impedance_ok(t.r31, t.x31, t.sbase31_mva)))
-        return kInvalidValue;
-    const bool magnetising_ok = t.cm == 2 ? magnitude_within(t.mag1, kMaxNoLoadLossW) &&
-                                                magnitude_within(t.mag2, kMaxAdmittancePu)
-                                          : all_within({t.mag1, t.mag2}, kMaxAdmittancePu);
-    if (!magnetising_ok) return kInvalidValue;
-    for (int w = 0; w < 3; ++w)
-        if (int r = check_winding(net, t.windings[w], t.cw)) return r;
-    if (!normalize_name(t.name, kMaxNameLength) || !normalize_name(t.vecgrp, kMaxVectorGroupLength))
-        return kInvalidIdentifier;
-    return kOk;
-}
-
-int check_switched_shunt(const Network& net, const SwitchedShunt& s) {
-    if (!in_range(s.modsw, 0, 6) || !flag(s.adjm) || !flag(s.stat) || s.nreg < 0) return kInvalidCode;
-    if (!bus_or_zero(net, s.swreg)) return kBusNotFound;
-    if (!finite({s.vswhi, s.vswlo, s.rmpct, s.binit_mvar}) || s.rmpct < 0.0) return kInvalidValue;
-    for (const auto& block : s.blocks) {
-        if (block.n < 0 || !flag(block.s)) return kInvalidCode;
-        if (!magnitude_within(block.b_mvar, kMaxEnteredPowerMw)) return kInvalidValue;
-    }
-    if (!normalize_name(s.rmidnt, kMaxNameLength) || !normalize_name(s.name, kMaxNameLength))
-        return kInvalidIdentifier;
-    return kOk;
-}
-
-int check_induction_machine(const Network&, const InductionMachine& m) {
-    if (!flag(m.status) || !in_range(m.scode, 1, 2) || !in_range(m.dcode, 1, 2) || !in_range(m.tcode, 1, 2) ||
-        !in_range(m.bcode, 1, 2) || !in_range(m.pcode, 1, 2) || !in_range(m.area, 1, 9999) ||
-        !in_range(m.zone, 1, 9999) || !in_range(m.owner, 1, 9999))
-        return kInvalidCode;
-    if (!finite({m.mbase_mva, m.ratekv, m.pset_mw, m.h, m.a, m.b, m.d, m.e, m.ra, m.xa, m.xm, m.r1, m.x1, m.r2,
-                 m.x2, m.x3, m.e1, m.se1, m.e2, m.se2, m.ia1, m.ia2, m.xamult}))
-        return kInvalidValue;
-    if (!within(m.mbase_mva, kMinBaseMva, kMaxBaseMva) || !zero_or_within(m.ratekv, kMinVoltageKv, kMaxVoltageKv) ||
-        !magnitude_within(m.pset_mw, kMaxEnteredPowerMw) ||
-        !(m.xm == 0.0 || within(std::fabs(m.xm), kMinMagnetisingReactancePu, kMaxImpedancePu)))
-        return kInvalidValue;
-    if (!normalize_name(m.name, kMaxNameLength)) return kInvalidIdentifier;
-    return kOk;
 }
 
 // ---- edits ----------------------------------------------------------------------------
@@ -369,11 +164,10 @@ int set_bus(Network& net, int number, EditMode mode, const Apply<Bus>& apply, st
     if (index) {
         bool type_changed = net.buses[*index].ide != bus.ide;
         net.buses[*index] = std::move(bus);
-        if (type_changed) ++net.structure_revision;
+        if (type_changed) net.structure_changed();
     } else {
-        net.bus_index.insert(number);
-        net.buses.push_back(std::move(bus));
-        ++net.structure_revision;
+        net.add_bus(std::move(bus));
+        net.structure_changed();
     }
     return kOk;
 }
@@ -416,7 +210,7 @@ int set_plant(Network& net, int bus, EditMode mode, const Apply<Plant>& apply) {
     plant.bus = bus;
     if (int r = check_plant(net, plant)) return r;
     store(net.plants, index, std::move(plant));
-    ++net.structure_revision;
+    net.structure_changed();
     return kOk;
 }
 
@@ -465,7 +259,7 @@ int set_branch(Network& net, int from, int to, std::string_view ckt, EditMode mo
     branch.name = *normalize_name(branch.name, kMaxNameLength);
     if (reversed) reverse(branch);
     store(net.branches, index, std::move(branch));
-    ++net.structure_revision;
+    net.structure_changed();
     return kOk;
 }
 
@@ -500,7 +294,7 @@ int set_two_winding(Network& net, int i, int j, std::string_view ckt, EditMode m
     t.name = *normalize_name(t.name, kMaxNameLength);
     t.vecgrp = *normalize_name(t.vecgrp, kMaxVectorGroupLength);
     store(net.transformers, index, std::move(t));
-    ++net.structure_revision;
+    net.structure_changed();
     return kOk;
 }
 
@@ -537,7 +331,7 @@ int set_three_winding(Network& net, int i, int j, int k, std::string_view ckt, E
     if (!star_bus) add_star_point(net, t, star, 1.0, 0.0);
     store(net.transformers, index, std::move(t));
     sync_star_point(net, net.transformers[index ? *index : net.transformers.size() - 1]);
-    ++net.structure_revision;
+    net.structure_changed();
     return kOk;
 }
 
@@ -556,7 +350,7 @@ int set_three_winding_winding(Network& net, int i, int j, int k, std::string_vie
     apply(t.windings[winding - 1]);
     if (int r = check_transformer(net, t)) return r;
     net.transformers[*index] = std::move(t);
-    ++net.structure_revision;
+    net.structure_changed();
     return kOk;
 }
 

@@ -72,16 +72,7 @@ void add_star_point(Network& net, Transformer& t, int number, double vm_pu, doub
 // transformer is out of service.
 void sync_star_point(Network& net, const Transformer& transformer);
 
-// Checks of a complete element against the network it is to be stored in.
-int check_system(const SystemData& system);  // SBASE within its band, BASFRQ positive
-int check_bus(const Bus& bus);
-int check_load(const Network& net, const Load& load);
-int check_fixed_shunt(const Network& net, const FixedShunt& shunt);
-int check_plant(const Network& net, const Plant& plant);
-int check_machine(const Network& net, const Machine& machine);
-int check_branch(const Network& net, const Branch& branch);
-int check_transformer(const Network& net, const Transformer& transformer);
-int check_switched_shunt(const Network& net, const SwitchedShunt& shunt);
-int check_induction_machine(const Network& net, const InductionMachine& machine);
+// The checks of a complete element against the network it is to be stored in are declared
+// with each kind (core/model/elements/<kind>.hpp).
 
 }  // namespace gridfold::pf

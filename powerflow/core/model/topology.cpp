@@ -58,7 +58,7 @@ int disconnect_bus(Network& net, int number) {
             sync_star_point(net, t);
         }
     }
-    ++net.structure_revision;
+    net.structure_changed();
     return kOk;
 }
 
@@ -98,7 +98,7 @@ int reconnect_bus(Network& net, int number) {
         }
     }
     switched = std::move(kept);
-    ++net.structure_revision;
+    net.structure_changed();
     return kOk;
 }
 

@@ -2,10 +2,21 @@
 // binding supplies one that writes to sys.stdout.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
 namespace gridfold::pf {
+
+// The text of a progress line from a printf format and its values, however long.
+template <typename... Values>
+std::string format_line(const char* format, Values... values) {
+    const int size = std::snprintf(nullptr, 0, format, values...);
+    if (size <= 0) return {};
+    std::string text(static_cast<std::size_t>(size), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, values...);
+    return text;
+}
 
 class ProgressSink {
 public:

@@ -73,7 +73,7 @@ int save_case(WorkingCase& wc, const std::string& path) {
 }
 
 void replace_network(WorkingCase& wc, Network network) {
-    wc.network = std::move(network);
+    wc.network.replace_with(std::move(network));
     wc.branch_walk = BranchWalk{};
     wc.machine_walk = MachineWalk{};
     wc.solution.case_replaced();

@@ -18,21 +18,6 @@
 
 namespace gridfold::pf {
 
-// A star point joined to one winding's bus (that winding has no impedance): its voltage is
-// the bus voltage divided by the winding's complex ratio.
-struct MergedStar {
-    int network_bus = -1;  // index into Network::buses of the star point
-    int problem_bus = -1;  // problem index of the winding's bus
-    Complex ratio = 1.0;
-};
-
-// A star point of the problem and its in-service windings (problem bus, complex ratio), from
-// which it takes its starting voltage while it holds no solved value.
-struct StarStart {
-    int bus = -1;
-    std::vector<std::pair<int, Complex>> windings;
-};
-
 // A voltage control of the problem held by a VSC converter: converter `converter` (0 or 1) of
 // Network::vsc_dc_lines[line] holds problem.controls[control] (-1: the converter's bus was
 // already held, it holds no voltage).
@@ -63,29 +48,6 @@ struct DerivedProblem {
     std::vector<StarStart> star_starts;
     FactsProblem facts;  // FACTS shunt elements (among the controls) and set flows
 };
-
-// Admittance entries of a transformer winding as a two-port: an ideal complex ratio tap_from
-// on the `from` side (phase shift included), an ideal complex ratio tap_to on the `to` side,
-// the series admittance y between them and the magnetising admittance ymag at the `from` bus.
-struct TwoPortEntries {
-    Complex ff, ft, tf, tt;
-};
-TwoPortEntries transformer_two_port(Complex tap_from, Complex tap_to, Complex y, Complex ymag);
-
-// Series and magnetising admittance (per unit on the system base) of winding w (0-based) of a
-// transformer: the whole impedance of a two-winding transformer, or the winding's share of
-// the star equivalent of a three-winding one (to its star point), impedance corrections
-// applied at the present settings. Magnetising admittance belongs to winding 1 only.
-struct WindingAdmittances {
-    Complex series;
-    Complex magnetising;
-};
-WindingAdmittances winding_admittances(const Network& network, const Transformer& transformer, int w,
-                                       double sbase_mva);
-
-// Whether winding w (0-based) of an in-service transformer takes part in a solution: a
-// three-winding transformer's status 2, 3 and 4 leave winding 2, 3 and 1 out.
-bool winding_in_service(const Transformer& transformer, int w);
 
 // Builds the solver data of the network's present state. adjust_shunts selects whether
 // switched shunts in voltage-control modes are listed for adjustment.
