@@ -66,18 +66,15 @@ int read_case(pf::WorkingCase& wc, const std::string& path, std::optional<int> v
 int write_raw(pf::WorkingCase& wc, int version, const std::string& path) {
     if (!wc.initialised) return pf::kNotInitialised;
     std::vector<std::string> notes;
-    std::string text;
     try {
-        text = pf::render_raw_case(wc.network, version, &notes);
+        pf::write_raw_file(wc.network, version, path, &notes);
     } catch (const pf::CaseFileError& error) {
+        if (error.kind() == pf::CaseFileError::kWrite) {
+            wc.report("RAW file not written: " + std::string(error.what()));
+            return pf::kFileWrite;
+        }
         wc.report("RAW " + std::to_string(version) + " file " + path + " not written: " + error.reason());
         return error.kind() == pf::CaseFileError::kUnrepresentable ? pf::kInvalidOption : pf::kInvalidValue;
-    }
-    try {
-        pf::write_whole_file(path, text);
-    } catch (const pf::CaseFileError& error) {
-        wc.report("RAW file not written: " + std::string(error.what()));
-        return pf::kFileWrite;
     }
     for (const std::string& note : notes) wc.report(note);
     return pf::kOk;

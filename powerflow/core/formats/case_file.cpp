@@ -75,26 +75,39 @@ Network load_case_file(const std::string& path, std::size_t bus_limit, std::vect
     return read_raw_case(content, path, bus_limit, own, notes);
 }
 
+namespace {
+
+// The writer marks a case the version cannot represent with line -1.
+CaseFileError writing_error(const formats::RawFault& fault, const std::string& path) {
+    return CaseFileError(fault.line < 0 ? CaseFileError::kUnrepresentable : CaseFileError::kUnwritable, path, 0,
+                         fault.what);
+}
+
+}  // namespace
+
 std::string render_raw_case(const Network& net, int version, std::vector<std::string>* notes) {
     std::vector<std::string> own_notes;
     try {
         return formats::write_raw(net, version, notes ? *notes : own_notes);
     } catch (const formats::RawFault& fault) {
-        // The writer marks a case the version cannot represent with line -1.
-        throw CaseFileError(fault.line < 0 ? CaseFileError::kUnrepresentable : CaseFileError::kUnwritable, "", 0,
-                            fault.what);
+        throw writing_error(fault, "");
     }
 }
 
-void save_case_file(const Network& net, const std::string& path) {
-    std::string text;
+void write_raw_file(const Network& net, int version, const std::string& path, std::vector<std::string>* notes) {
+    // A run saves the working case many times: the text is rendered into one buffer kept for
+    // the next file, whose pages are already mapped.
+    thread_local formats::TextBuffer text(0);
+    std::vector<std::string> own_notes;
     try {
-        text = render_raw_case(net, kWrittenRawVersion);
-    } catch (const CaseFileError& error) {
-        throw CaseFileError(error.kind(), path, 0, error.reason());
+        formats::write_raw(net, version, notes ? *notes : own_notes, text);
+    } catch (const formats::RawFault& fault) {
+        throw writing_error(fault, path);
     }
-    write_whole_file(path, text);
+    write_whole_file(path, text.view());
 }
+
+void save_case_file(const Network& net, const std::string& path) { write_raw_file(net, kWrittenRawVersion, path); }
 
 void keep_large_buffers_out_of_the_heap() {
 #if defined(__GLIBC__)

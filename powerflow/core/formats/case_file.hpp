@@ -59,6 +59,12 @@ Network load_case_file(const std::string& path, std::size_t bus_limit, std::vect
 // cannot hold, line by line. Throws CaseFileError (kUnwritable).
 std::string render_raw_case(const Network& net, int version, std::vector<std::string>* notes = nullptr);
 
+// Writes the case as RAW text of version 33 or 35 whole or not at all; notes as for
+// render_raw_case. Throws CaseFileError: kWrite when the file could not be written, the
+// kinds of render_raw_case when the text could not be made.
+void write_raw_file(const Network& net, int version, const std::string& path,
+                    std::vector<std::string>* notes = nullptr);
+
 // Writes the case as version 35 whole or not at all. Throws CaseFileError.
 void save_case_file(const Network& net, const std::string& path);
 

@@ -242,16 +242,20 @@ std::optional<double> parse_real(std::string_view text) {
 }
 
 void TextBuffer::grow(std::size_t n) {
-    const std::size_t used = text_.empty() ? 0 : static_cast<std::size_t>(at_ - text_.data());
-    text_.resize(std::max(text_.size() * 2, used + n));
-    at_ = text_.data() + used;
-    end_ = text_.data() + text_.size();
+    const std::size_t filled = used();
+    const std::size_t capacity = std::max(capacity_ * 2, filled + n);
+    std::unique_ptr<char[]> larger(new char[capacity]);  // not value-initialised: no clearing
+    if (filled > 0) std::memcpy(larger.get(), storage_.get(), filled);
+    storage_ = std::move(larger);
+    capacity_ = capacity;
+    at_ = storage_.get() + filled;
+    end_ = storage_.get() + capacity;
 }
 
 std::string TextBuffer::take() {
-    text_.resize(text_.empty() ? 0 : static_cast<std::size_t>(at_ - text_.data()));
-    std::string text = std::move(text_);
-    text_.clear();
+    std::string text(view());
+    storage_.reset();
+    capacity_ = 0;
     at_ = end_ = nullptr;
     return text;
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -77,10 +78,13 @@ std::optional<long long> parse_integer(std::string_view text);
 std::optional<double> parse_real(std::string_view text);
 
 // Text built by appending, with room made in large steps, so that an append is a bounds check
-// and a copy: a whole case is written into one of these.
+// and a copy: a whole case is written into one of these. Its storage is left uninitialised,
+// so that only the pages written to are ever touched.
 class TextBuffer {
 public:
-    explicit TextBuffer(std::size_t capacity) { grow(capacity); }
+    explicit TextBuffer(std::size_t capacity) {
+        if (capacity > 0) grow(capacity);
+    }
     // Room for n more characters at the end, taken with advance().
     char* room(std::size_t n) {
         if (static_cast<std::size_t>(end_ - at_) < n) grow(n);
@@ -100,10 +104,20 @@ public:
     }
     // The text; the buffer is empty afterwards.
     std::string take();
+    // The text written so far.
+    std::string_view view() const { return std::string_view(storage_.get(), used()); }
+    // Empties the buffer and makes room for `capacity` characters, keeping the storage it has:
+    // a buffer used again and again keeps its pages mapped.
+    void restart(std::size_t capacity) {
+        at_ = storage_.get();
+        room(capacity);
+    }
 
 private:
     void grow(std::size_t n);  // room for n more at least, in doubling steps
-    std::string text_;
+    std::size_t used() const { return static_cast<std::size_t>(at_ - storage_.get()); }
+    std::unique_ptr<char[]> storage_;
+    std::size_t capacity_ = 0;
     char* at_ = nullptr;
     char* end_ = nullptr;
 };

@@ -109,13 +109,17 @@ bool extra_ratings(const Ratings& ratings) {
 
 class RawCaseWriter {
 public:
-    RawCaseWriter(const Network& net, int version)
-        : net_(net),
-          version_(version),
-          out_(4096 + net.buses.size() * 120 + net.loads.size() * 120 + net.machines.size() * 250 +
-               net.branches.size() * 200 + net.transformers.size() * 600) {}
+    RawCaseWriter(const Network& net, int version, TextBuffer& out) : net_(net), version_(version), out_(out) {
+        out_.restart(size_estimate(net));
+    }
 
-    std::string write(std::vector<std::string>& notes) {
+    // Room for the whole text of most cases, so that the buffer seldom grows while writing.
+    static std::size_t size_estimate(const Network& net) {
+        return 4096 + net.buses.size() * 120 + net.loads.size() * 120 + net.machines.size() * 250 +
+               net.branches.size() * 200 + net.transformers.size() * 600;
+    }
+
+    void write(std::vector<std::string>& notes) {
         if (version_ < 34) check_one_switched_shunt_per_bus();
         write_header();
         const auto& names = raw_sections(version_);
@@ -133,7 +137,6 @@ public:
         }
         out_ += "Q\n";
         losses_.report(version_, notes);
-        return out_.take();
     }
 
 private:
@@ -565,17 +568,23 @@ private:
 
     const Network& net_;
     int version_;
-    TextBuffer out_;
+    TextBuffer& out_;
     Losses losses_;
     std::optional<ReferenceTables> references_;
 };
 
 }  // namespace
 
-std::string write_raw(const Network& net, int version, std::vector<std::string>& notes) {
+void write_raw(const Network& net, int version, std::vector<std::string>& notes, TextBuffer& out) {
     if (version != 33 && version != 35)
         throw RawFault{0, "RAW version " + std::to_string(version) + " cannot be written (33 and 35 can)"};
-    return RawCaseWriter(net, version).write(notes);
+    RawCaseWriter(net, version, out).write(notes);
+}
+
+std::string write_raw(const Network& net, int version, std::vector<std::string>& notes) {
+    TextBuffer out(0);
+    write_raw(net, version, notes, out);
+    return out.take();
 }
 
 }  // namespace gridfold::pf::formats

@@ -14,4 +14,8 @@ namespace gridfold::pf::formats {
 // represent, line 0 for a value that is not finite.
 std::string write_raw(const Network& net, int version, std::vector<std::string>& notes);
 
+class TextBuffer;
+// The same into `out`, emptied first (its storage is kept for the next case).
+void write_raw(const Network& net, int version, std::vector<std::string>& notes, TextBuffer& out);
+
 }  // namespace gridfold::pf::formats

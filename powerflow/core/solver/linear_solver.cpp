@@ -2,11 +2,13 @@
 
 namespace gridfold::pf {
 
-LinearStatus SparseLinearSolver::analyse(const RealSparse& matrix) {
+LinearStatus SparseLinearSolver::analyse(const RealSparse& matrix) { return analyse(matrix, {}); }
+
+LinearStatus SparseLinearSolver::analyse(const RealSparse& matrix, const std::vector<int>& column_order) {
     factorised_ = false;
     fallback_analysed_ = false;
     using_fallback_ = false;
-    analysed_ = lu_.analyse(matrix) == LuStatus::ok;
+    analysed_ = lu_.analyse(matrix, column_order) == LuStatus::ok;
     return analysed_ ? LinearStatus::ok : LinearStatus::pattern_changed;
 }
 

@@ -31,6 +31,12 @@ class SparseLinearSolver {
 public:
     // Symbolic analysis of the matrix's pattern; invalidates any factorization.
     LinearStatus analyse(const RealSparse& matrix);
+    // The same with a given column order (GilbertPeierlsLU::analyse).
+    LinearStatus analyse(const RealSparse& matrix, const std::vector<int>& column_order);
+    // The column order of the present analysis (the k-th factored column first).
+    const std::vector<int>& column_order() const { return lu_.column_order(); }
+    // Entries of the present factors of the left-looking LU.
+    long factor_nonzeros() const { return lu_.factor_nonzeros(); }
     // Numeric factorization with a pivot search, of a matrix whose pattern was analysed.
     LinearStatus factorise(const RealSparse& matrix);
     // Numeric factorization on the pivots of the last factorise; falls back to factorise

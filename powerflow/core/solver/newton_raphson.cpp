@@ -18,10 +18,13 @@ constexpr int kMostReturns = 3;
 // a guard against a near-singular step, not a convergence aid.
 constexpr double kLargestMagnitudeStep = 2.0;
 
+// Compares squared magnitudes, which spares a square root (and the overflow guard of
+// std::abs) per bus on every iterate and every trial step.
 bool voltages_sane(const Eigen::VectorXcd& v, double ceiling) {
+    const double ceiling_squared = ceiling * ceiling;
     for (Eigen::Index i = 0; i < v.size(); ++i) {
-        const double m = std::abs(v[i]);
-        if (!std::isfinite(m) || m <= 1e-6 || m > ceiling) return false;
+        const double m2 = std::norm(v[i]);
+        if (!std::isfinite(m2) || m2 <= 1e-12 || m2 > ceiling_squared) return false;
     }
     return true;
 }
@@ -108,8 +111,61 @@ void NewtonRaphson::check_admittance_pattern(const AcProblem& p) {
     pattern_valid_ = false;
 }
 
+void NewtonRaphson::carry_column_order() {
+    carried_order_.clear();
+    std::vector<int> previous_bus;
+    previous_bus.swap(previous_bus_);
+    const std::vector<int>& order = linear_.column_order();
+    if (previous_bus.empty() || column_key_.empty() || order.size() != column_key_.size()) return;
+    int previous_n = 0;
+    for (const int b : previous_bus) previous_n = std::max(previous_n, b + 1);
+    for (const int key : column_key_) previous_n = std::max(previous_n, key / 2 + 1);
+    std::vector<int> now_of_previous(previous_n, -1);
+    for (int k = 0; k < static_cast<int>(previous_bus.size()); ++k)
+        if (previous_bus[k] >= 0) now_of_previous[previous_bus[k]] = k;
+    const int dim = n_p_ + n_q_;
+    std::vector<uint8_t> taken(dim, 0);
+    std::vector<int> carried;
+    carried.reserve(dim);
+    for (const int old_column : order) {
+        const int key = column_key_[old_column];
+        const int bus = now_of_previous[key / 2];
+        if (bus < 0) continue;
+        const int column = key % 2 == 0 ? p_index_[bus] : vm_index_[bus] < 0 ? -1 : n_p_ + vm_index_[bus];
+        if (column < 0 || taken[column]) continue;
+        taken[column] = 1;
+        carried.push_back(column);
+    }
+    const int fresh = dim - static_cast<int>(carried.size());
+    if (fresh > std::max(8, dim / 100)) return;  // too much is new: a new ordering serves better
+    for (int c = 0; c < dim; ++c)
+        if (!taken[c]) carried.push_back(c);
+    carried_order_.swap(carried);
+}
+
+bool NewtonRaphson::analyse_and_factorise() {
+    const double columns = std::max(1.0, static_cast<double>(jacobian_.cols()));
+    if (!carried_order_.empty()) {
+        linear_.analyse(jacobian_, carried_order_);
+        carried_order_.clear();
+        // Orders carried over one after another may drift from a good one: they are kept while
+        // their fill per column stays within 5 % of the last minimum degree ordering's.
+        if (linear_.factorise(jacobian_) == LinearStatus::ok &&
+            static_cast<double>(linear_.factor_nonzeros()) <= 1.05 * ordered_fill_per_column_ * columns + 1000)
+            return true;
+    }
+    linear_.analyse(jacobian_);
+    if (linear_.factorise(jacobian_) != LinearStatus::ok) return false;
+    ordered_fill_per_column_ = static_cast<double>(linear_.factor_nonzeros()) / columns;
+    return true;
+}
+
 void NewtonRaphson::build_pattern(const AcProblem& p) {
-    if (pattern_valid_) return;
+    if (pattern_valid_) {
+        previous_bus_.clear();  // the pattern stays: nothing to carry over
+        return;
+    }
+    carry_column_order();
     const auto& y = p.ybus;
     const int nnz = static_cast<int>(y.nonZeros());
     // Each Jacobian entry is tagged with a unique number, so that after assembly the
@@ -164,6 +220,11 @@ void NewtonRaphson::build_pattern(const AcProblem& p) {
         pos_control_[c] = static_cast<int>(at - jacobian_.innerIndexPtr());
         control_only_[c] = values[pos_control_[c]] == 0.0;
     }
+    column_key_.assign(dim, -1);
+    for (int i = 0; i < p.n; ++i) {
+        if (p_index_[i] >= 0) column_key_[p_index_[i]] = 2 * i;
+        if (vm_index_[i] >= 0) column_key_[n_p_ + vm_index_[i]] = 2 * i + 1;
+    }
     d_angle_.assign(nnz, Complex());
     d_magnitude_.assign(nnz, Complex());
     pattern_valid_ = true;
@@ -177,7 +238,7 @@ void NewtonRaphson::fill_jacobian(const AcProblem& p, const Eigen::VectorXcd& v,
     // dS_i/d|V_k|  =  V_i conj(Y_ik V_k) / |V_k| (+ V_i conj(I_i) / |V_i| on the diagonal)
     for (int k = 0; k < y.outerSize(); ++k) {
         const Complex vk = v[k];
-        const double inv_mk = 1.0 / std::abs(vk);
+        const double inv_mk = 1.0 / magnitude_[k];
         for (int e = y.outerIndexPtr()[k]; e < y.outerIndexPtr()[k + 1]; ++e) {
             const int i = y.innerIndexPtr()[e];
             const Complex w = v[i] * std::conj(yv[e] * vk);
@@ -190,7 +251,7 @@ void NewtonRaphson::fill_jacobian(const AcProblem& p, const Eigen::VectorXcd& v,
         const Complex w = v[i] * std::conj(current[i]);
         d_angle_[e] += kJ * w;
         // The constant-current load enters the mismatch as +s_current * |V|.
-        d_magnitude_[e] += w / std::abs(v[i]) + p.s_current[i];
+        d_magnitude_[e] += w / magnitude_[i] + p.s_current[i];
     }
     double* jv = jacobian_.valuePtr();
     const int nnz = static_cast<int>(d_angle_.size());
@@ -224,7 +285,9 @@ double NewtonRaphson::mismatch(const AcProblem& p, const Eigen::VectorXcd& v, Ei
     worst_bus = -1;
     worst_is_q = false;
     for (int i = 0; i < p.n; ++i) {
-        const Complex d = v[i] * std::conj(current[i]) - p.s_power[i] + p.s_current[i] * std::abs(v[i]);
+        Complex d = v[i] * std::conj(current[i]) - p.s_power[i];
+        // Most buses carry no constant-current load: their magnitude is not needed here.
+        if (p.s_current[i] != Complex()) d += p.s_current[i] * std::abs(v[i]);
         if (!std::isfinite(d.real()) || !std::isfinite(d.imag())) finite = false;
         if (p_index_[i] >= 0) {
             f[p_index_[i]] = d.real();
@@ -288,12 +351,21 @@ bool NewtonRaphson::apply_var_limits(AcProblem& p, Eigen::VectorXcd& v, const Ei
     return changed;
 }
 
-void NewtonRaphson::apply_step(Eigen::VectorXcd& v, const Eigen::VectorXcd& from, const Eigen::VectorXd& dx,
-                               double mu) const {
-    const Eigen::Index n = from.size();
+void NewtonRaphson::take_polar(const Eigen::VectorXcd& v) {
+    const Eigen::Index n = v.size();
+    magnitude_.resize(n);
+    angle_.resize(n);
     for (Eigen::Index i = 0; i < n; ++i) {
-        double angle = std::arg(from[i]);
-        double magnitude = std::abs(from[i]);
+        magnitude_[i] = std::abs(v[i]);
+        angle_[i] = std::arg(v[i]);
+    }
+}
+
+void NewtonRaphson::apply_step(Eigen::VectorXcd& v, const Eigen::VectorXd& dx, double mu) const {
+    const Eigen::Index n = magnitude_.size();
+    for (Eigen::Index i = 0; i < n; ++i) {
+        double angle = angle_[i];
+        double magnitude = magnitude_[i];
         if (p_index_[i] >= 0) angle += mu * dx[p_index_[i]];
         if (vm_index_[i] >= 0 && !vm_held_[i]) magnitude += mu * dx[n_p_ + vm_index_[i]];
         v[i] = std::polar(magnitude, angle);
@@ -325,7 +397,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     }
 
     Eigen::VectorXd f, dx;
-    Eigen::VectorXcd current, trial(v.size()), v_from;
+    Eigen::VectorXcd current;
     Eigen::VectorXcd best = v;
     double best_mismatch = INFINITY;
     int best_worst = -1;
@@ -338,6 +410,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     keep_structure_ = s.var_limit_iteration >= 0 && !p.controls.empty();
     check_admittance_pattern(p);
     build_indices(p);
+    if (pattern_valid_) previous_bus_.clear();  // the pattern stays: nothing to carry over
     for (int it = 0;; ++it) {
         if (!square_) {
             result.outcome = NewtonOutcome::diverged;
@@ -398,11 +471,11 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
         }
 
         build_pattern(p);
+        take_polar(v);
         fill_jacobian(p, v, current);
         if (!analysed_) {
-            linear_.analyse(jacobian_);
             analysed_ = true;
-            if (linear_.factorise(jacobian_) != LinearStatus::ok) {
+            if (!analyse_and_factorise()) {
                 result.outcome = NewtonOutcome::diverged;
                 break;
             }
@@ -423,9 +496,8 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
             if (vm_index_[i] >= 0 && !vm_held_[i]) largest_dvm = std::max(largest_dvm, std::abs(dx[n_p_ + vm_index_[i]]));
         if (largest_dvm > kLargestMagnitudeStep) mu = kLargestMagnitudeStep / largest_dvm;
 
-        v_from = v;
-        if (s.step != StepControl::full) mu = step_length(p, v_from, dx, mu, f.squaredNorm(), s);
-        apply_step(v, v_from, dx, mu);
+        if (s.step != StepControl::full) mu = step_length(p, dx, mu, f.squaredNorm(), s);
+        apply_step(v, dx, mu);
     }
     result.factorizations = linear_.factorizations() - factorizations_before;
     if (result.outcome != NewtonOutcome::converged) {
@@ -442,10 +514,9 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     return result;
 }
 
-double NewtonRaphson::trial_norm(const AcProblem& p, const Eigen::VectorXcd& v_from, const Eigen::VectorXd& dx,
-                                 double mu, double ceiling) {
-    trial_v_.resize(v_from.size());
-    apply_step(trial_v_, v_from, dx, mu);
+double NewtonRaphson::trial_norm(const AcProblem& p, const Eigen::VectorXd& dx, double mu, double ceiling) {
+    trial_v_.resize(static_cast<Eigen::Index>(magnitude_.size()));
+    apply_step(trial_v_, dx, mu);
     if (!voltages_sane(trial_v_, ceiling)) return INFINITY;
     int worst;
     bool worst_q;
@@ -454,18 +525,18 @@ double NewtonRaphson::trial_norm(const AcProblem& p, const Eigen::VectorXcd& v_f
     return std::isfinite(n2) ? n2 : INFINITY;
 }
 
-double NewtonRaphson::step_length(const AcProblem& p, const Eigen::VectorXcd& v_from, const Eigen::VectorXd& dx,
-                                  double mu, double norm0, const NewtonSettings& s) {
-    const double norm1 = trial_norm(p, v_from, dx, mu, s.v_ceiling_pu);
+double NewtonRaphson::step_length(const AcProblem& p, const Eigen::VectorXd& dx, double mu, double norm0,
+                                  const NewtonSettings& s) {
+    const double norm1 = trial_norm(p, dx, mu, s.v_ceiling_pu);
     if (s.step == StepControl::optimal_multiplier) {
         // A step that removes most of the mismatch is kept whole, so that the last iterations
         // converge as fast as plain Newton.
         if (norm1 <= 0.25 * norm0) return mu;
-        // Cubic model g(t) of the squared mismatch at v_from + t mu dx from g(0), its slope
+        // Cubic model g(t) of the squared mismatch at the iterate + t mu dx from g(0), its slope
         // -2 g(0) along the Newton direction, g(1/2) and g(1); its minimiser in (0, 1] is the
         // step length, checked against the mismatch it gives.
         const double g0 = norm0, g1 = -2.0 * norm0;
-        const double gh = trial_norm(p, v_from, dx, 0.5 * mu, s.v_ceiling_pu);
+        const double gh = trial_norm(p, dx, 0.5 * mu, s.v_ceiling_pu);
         double t = 0.5;
         if (std::isfinite(norm1) && std::isfinite(gh)) {
             // g(t) = g0 + g1 t + a t^2 + b t^3 through g(1/2) and g(1).
@@ -493,22 +564,22 @@ double NewtonRaphson::step_length(const AcProblem& p, const Eigen::VectorXcd& v_
             t = 0.25;
         }
         if (t == 1.0 && norm1 <= norm0) return mu;
-        double norm_t = trial_norm(p, v_from, dx, t * mu, s.v_ceiling_pu);
+        double norm_t = trial_norm(p, dx, t * mu, s.v_ceiling_pu);
         if (std::isfinite(norm1) && norm1 < norm_t && norm1 <= norm0) return mu;
         if (std::isfinite(gh) && gh < norm_t) norm_t = gh, t = 0.5;
         for (int h = 0; h < 6 && norm_t > norm0; ++h) {
             t *= 0.5;
-            norm_t = trial_norm(p, v_from, dx, t * mu, s.v_ceiling_pu);
+            norm_t = trial_norm(p, dx, t * mu, s.v_ceiling_pu);
         }
         return t * mu;
     }
     // Halving: a step that increases the mismatch is halved, up to 6 times.
     if (norm1 <= norm0) return mu;
     double m = 0.5 * mu;
-    double n = trial_norm(p, v_from, dx, m, s.v_ceiling_pu);
+    double n = trial_norm(p, dx, m, s.v_ceiling_pu);
     for (int h = 0; h < 6 && n > norm0; ++h) {
         m *= 0.5;
-        n = trial_norm(p, v_from, dx, m, s.v_ceiling_pu);
+        n = trial_norm(p, dx, m, s.v_ceiling_pu);
     }
     return m;
 }

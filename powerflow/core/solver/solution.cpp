@@ -445,7 +445,25 @@ DerivedProblem& LoadFlowSolver::derive(const Network& net) {
     memos_.clear();
     // Switched shunts that may step are always listed; a solution that does not adjust them
     // leaves them where they are, so solutions with and without adjustment share the problem.
-    derived_ = std::make_unique<DerivedProblem>(build_ac_problem(net, true));
+    auto derived = std::make_unique<DerivedProblem>(build_ac_problem(net, true));
+    // Each bus of the new problem that the last one held, found by its place in the network
+    // and checked by its number: the linear solver may keep the last column order.
+    std::vector<int> previous_bus;
+    if (derived_ && derived_network_ == &net) {
+        previous_bus.assign(derived->network_bus.size(), -1);
+        for (std::size_t k = 0; k < previous_bus.size(); ++k) {
+            const int bus = derived->network_bus[k];
+            if (bus < static_cast<int>(derived_->problem_bus.size())) {
+                const int before = derived_->problem_bus[bus];
+                if (before >= 0 && derived_bus_numbers_[before] == net.buses[bus].number)
+                    previous_bus[k] = before;
+            }
+        }
+    }
+    newton_.carry_ordering(std::move(previous_bus));
+    derived_ = std::move(derived);
+    derived_bus_numbers_.clear();
+    for (const int bus : derived_->network_bus) derived_bus_numbers_.push_back(net.buses[bus].number);
     derived_network_ = &net;
     derived_revision_ = net.structure_revision;
     derived_fingerprint_ = fingerprint;

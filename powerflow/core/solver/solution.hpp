@@ -143,6 +143,7 @@ private:
     const Network* derived_network_ = nullptr;
     std::uint64_t derived_revision_ = 0;
     std::uint64_t derived_fingerprint_ = 0;
+    std::vector<int> derived_bus_numbers_;  // bus number of each bus of the derived problem
     InterruptCheck interrupt_check_;
     // Flat-start results on the present derived problem (a few option sets at most).
     std::vector<FlatStartMemo> memos_;

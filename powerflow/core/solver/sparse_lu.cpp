@@ -24,7 +24,9 @@ bool GilbertPeierlsLU::same_pattern(const Matrix& a) const {
            std::equal(pattern_inner_.begin(), pattern_inner_.end(), a.innerIndexPtr());
 }
 
-LuStatus GilbertPeierlsLU::analyse(const Matrix& a) {
+LuStatus GilbertPeierlsLU::analyse(const Matrix& a) { return analyse(a, {}); }
+
+LuStatus GilbertPeierlsLU::analyse(const Matrix& a, const std::vector<int>& column_order) {
     analysed_ = factorised_ = false;
     if (a.rows() != a.cols()) return LuStatus::pattern_changed;
     Matrix compressed;
@@ -37,11 +39,15 @@ LuStatus GilbertPeierlsLU::analyse(const Matrix& a) {
     n_ = static_cast<int>(m->cols());
     pattern_outer_.assign(m->outerIndexPtr(), m->outerIndexPtr() + n_ + 1);
     pattern_inner_.assign(m->innerIndexPtr(), m->innerIndexPtr() + m->nonZeros());
-    Eigen::PermutationMatrix<Eigen::Dynamic, Eigen::Dynamic, int> perm;
-    Eigen::AMDOrdering<int> amd;
-    amd(*m, perm);  // ordering of the pattern of A + A^T
-    // The ordering lists, position by position, the column of A factored there.
-    column_order_.assign(perm.indices().data(), perm.indices().data() + n_);
+    if (is_permutation_of_columns(column_order)) {
+        column_order_ = column_order;
+    } else {
+        Eigen::PermutationMatrix<Eigen::Dynamic, Eigen::Dynamic, int> perm;
+        Eigen::AMDOrdering<int> amd;
+        amd(*m, perm);  // ordering of the pattern of A + A^T
+        // The ordering lists, position by position, the column of A factored there.
+        column_order_.assign(perm.indices().data(), perm.indices().data() + n_);
+    }
     x_.assign(n_, 0.0);
     xi_.assign(n_, 0);
     stack_.assign(n_, 0);
@@ -56,6 +62,16 @@ LuStatus GilbertPeierlsLU::analyse(const Matrix& a) {
     ux_.reserve(guess);
     analysed_ = true;
     return LuStatus::ok;
+}
+
+bool GilbertPeierlsLU::is_permutation_of_columns(const std::vector<int>& order) const {
+    if (static_cast<int>(order.size()) != n_ || n_ == 0) return false;
+    std::vector<uint8_t> seen(n_, 0);
+    for (const int c : order) {
+        if (c < 0 || c >= n_ || seen[c]) return false;
+        seen[c] = 1;
+    }
+    return true;
 }
 
 // Depth-first search from original row `start` through the columns of L chosen so far;
@@ -197,21 +213,24 @@ LuStatus GilbertPeierlsLU::refactorise(const Matrix& a) {
         }
         const double pivot = x[k];
         x[k] = 0.0;
+        // One pass scales the column of L, clears the workspace and finds the column's largest
+        // entry for the pivot check; a refused pivot leaves x_ cleared, and the values written
+        // into L are discarded with the factorisation.
+        const bool usable = std::abs(pivot) > 0.0 && std::isfinite(pivot);
+        const double inverse = 1.0 / pivot;
         double largest = 0.0;
-        for (int p = lp_[k] + 1; p < lp_[k + 1]; ++p) largest = std::max(largest, std::abs(x[li_[p]]));
-        if (!(std::abs(pivot) > 0.0) || !std::isfinite(pivot) || !std::isfinite(largest) ||
-            std::abs(pivot) < kRefactorPivotFloor * largest) {
-            for (int p = lp_[k] + 1; p < lp_[k + 1]; ++p) x[li_[p]] = 0.0;
+        for (int p = lp_[k] + 1; p < lp_[k + 1]; ++p) {
+            const int i = li_[p];
+            const double xi = x[i];
+            largest = std::max(largest, std::abs(xi));
+            lx_[p] = xi * inverse;
+            x[i] = 0.0;
+        }
+        if (!usable || !std::isfinite(largest) || std::abs(pivot) < kRefactorPivotFloor * largest) {
             factorised_ = false;
             return LuStatus::pivot_too_small;
         }
         ux_[diagonal] = pivot;
-        const double inverse = 1.0 / pivot;
-        for (int p = lp_[k] + 1; p < lp_[k + 1]; ++p) {
-            const int i = li_[p];
-            lx_[p] = x[i] * inverse;
-            x[i] = 0.0;
-        }
     }
     return LuStatus::ok;
 }

@@ -17,6 +17,7 @@
 
 #include <Eigen/Core>
 #include <Eigen/SparseCore>
+#include <cstdint>
 #include <vector>
 
 namespace gridfold::pf {
@@ -35,6 +36,11 @@ public:
     using Matrix = Eigen::SparseMatrix<double, Eigen::ColMajor, int>;
 
     LuStatus analyse(const Matrix& a);
+    // The same with the columns factored in the given order (the k-th factored column is
+    // column_order[k] of A) instead of a minimum degree ordering, which is used when the
+    // order is no permutation of A's columns.
+    LuStatus analyse(const Matrix& a, const std::vector<int>& column_order);
+    const std::vector<int>& column_order() const { return column_order_; }
     LuStatus factorise(const Matrix& a);
     LuStatus refactorise(const Matrix& a);
     LuStatus solve(Eigen::VectorXd& b) const;
@@ -47,6 +53,7 @@ public:
 
 private:
     bool same_pattern(const Matrix& a) const;
+    bool is_permutation_of_columns(const std::vector<int>& order) const;
     int reach(const Matrix& a, int column);
     void depth_first(int start, int& top);
 
