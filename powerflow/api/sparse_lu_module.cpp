@@ -21,7 +21,8 @@ using ValueArray = py::array_t<double, py::array::c_style | py::array::forcecast
 RealSparse matrix_from(int n, const IndexArray& indptr, const IndexArray& indices, const ValueArray& data) {
     if (n < 0 || indptr.size() != n + 1) throw py::value_error("indptr must hold n + 1 entries");
     const int nnz = indptr.at(n);
-    if (indices.size() != nnz || data.size() != nnz) throw py::value_error("indices and data must hold indptr[n] entries");
+    if (indices.size() != nnz || data.size() != nnz)
+        throw py::value_error("indices and data must hold indptr[n] entries");
     for (int j = 0; j < n; ++j)
         if (indptr.at(j) > indptr.at(j + 1) || indptr.at(j) < 0) throw py::value_error("indptr must not decrease");
     for (int e = 0; e < nnz; ++e)
@@ -42,45 +43,72 @@ PYBIND11_MODULE(_sparse_lu, m) {
 
     py::class_<GilbertPeierlsLU>(m, "LU", "Left-looking LU: analyse, factorise, refactorise, solve.")
         .def(py::init<>())
-        .def("analyse", [](GilbertPeierlsLU& lu, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-            return static_cast<int>(lu.analyse(matrix_from(n, p, i, x)));
-        }, py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def("factorise", [](GilbertPeierlsLU& lu, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-            return static_cast<int>(lu.factorise(matrix_from(n, p, i, x)));
-        }, py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def("refactorise", [](GilbertPeierlsLU& lu, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-            return static_cast<int>(lu.refactorise(matrix_from(n, p, i, x)));
-        }, py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def("solve", [](const GilbertPeierlsLU& lu, const ValueArray& b) {
-            Eigen::VectorXd x = Eigen::Map<const Eigen::VectorXd>(b.data(), b.size());
-            const int status = static_cast<int>(lu.solve(x));
-            return solved(status, std::move(x));
-        }, py::arg("b"), "(status, x) with x solving A x = b.")
-        .def("pivot_rows", [](const GilbertPeierlsLU& lu, int n) {
-            py::list rows;
-            for (int k = 0; k < n; ++k) rows.append(lu.pivot_row(k));
-            return rows;
-        }, py::arg("n"), "Original row of the pivot of each factored column, in factoring order.")
+        .def(
+            "analyse",
+            [](GilbertPeierlsLU& lu, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
+                return static_cast<int>(lu.analyse(matrix_from(n, p, i, x)));
+            },
+            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
+        .def(
+            "factorise",
+            [](GilbertPeierlsLU& lu, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
+                return static_cast<int>(lu.factorise(matrix_from(n, p, i, x)));
+            },
+            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
+        .def(
+            "refactorise",
+            [](GilbertPeierlsLU& lu, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
+                return static_cast<int>(lu.refactorise(matrix_from(n, p, i, x)));
+            },
+            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
+        .def(
+            "solve",
+            [](const GilbertPeierlsLU& lu, const ValueArray& b) {
+                Eigen::VectorXd x = Eigen::Map<const Eigen::VectorXd>(b.data(), b.size());
+                const int status = static_cast<int>(lu.solve(x));
+                return solved(status, std::move(x));
+            },
+            py::arg("b"), "(status, x) with x solving A x = b.")
+        .def(
+            "pivot_rows",
+            [](const GilbertPeierlsLU& lu, int n) {
+                py::list rows;
+                for (int k = 0; k < n; ++k) rows.append(lu.pivot_row(k));
+                return rows;
+            },
+            py::arg("n"), "Original row of the pivot of each factored column, in factoring order.")
         .def_property_readonly("factorised", &GilbertPeierlsLU::factorised)
         .def_property_readonly("factor_nonzeros", &GilbertPeierlsLU::factor_nonzeros,
                                "Entries of L and U, the unit diagonal of L not counted.");
 
     py::class_<SparseLinearSolver>(m, "LinearSolver", "The solver the Newton iterations use.")
         .def(py::init<>())
-        .def("analyse", [](SparseLinearSolver& s, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-            return static_cast<int>(s.analyse(matrix_from(n, p, i, x)));
-        }, py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def("factorise", [](SparseLinearSolver& s, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-            return static_cast<int>(s.factorise(matrix_from(n, p, i, x)));
-        }, py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def("refactorise", [](SparseLinearSolver& s, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-            return static_cast<int>(s.refactorise(matrix_from(n, p, i, x)));
-        }, py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def("solve", [](SparseLinearSolver& s, const ValueArray& b) {
-            Eigen::VectorXd x = Eigen::Map<const Eigen::VectorXd>(b.data(), b.size());
-            const int status = static_cast<int>(s.solve(x));
-            return solved(status, std::move(x));
-        }, py::arg("b"))
+        .def(
+            "analyse",
+            [](SparseLinearSolver& s, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
+                return static_cast<int>(s.analyse(matrix_from(n, p, i, x)));
+            },
+            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
+        .def(
+            "factorise",
+            [](SparseLinearSolver& s, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
+                return static_cast<int>(s.factorise(matrix_from(n, p, i, x)));
+            },
+            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
+        .def(
+            "refactorise",
+            [](SparseLinearSolver& s, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
+                return static_cast<int>(s.refactorise(matrix_from(n, p, i, x)));
+            },
+            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
+        .def(
+            "solve",
+            [](SparseLinearSolver& s, const ValueArray& b) {
+                Eigen::VectorXd x = Eigen::Map<const Eigen::VectorXd>(b.data(), b.size());
+                const int status = static_cast<int>(s.solve(x));
+                return solved(status, std::move(x));
+            },
+            py::arg("b"))
         .def_property_readonly("factorizations", &SparseLinearSolver::factorizations)
         .def_property_readonly("pivot_searches", &SparseLinearSolver::pivot_searches);
 }

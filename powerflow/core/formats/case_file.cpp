@@ -11,8 +11,8 @@
 #include "common/files.hpp"
 
 #include "core/formats/raw_reader.hpp"
-#include "core/formats/raw_writer.hpp"
 #include "core/formats/raw_text.hpp"
+#include "core/formats/raw_writer.hpp"
 
 namespace gridfold::pf {
 
@@ -25,7 +25,8 @@ CaseFileError::CaseFileError(Kind kind, std::string file, int line, const std::s
 
 std::string read_whole_file(const std::string& path) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) throw CaseFileError(CaseFileError::kOpen, path, 0, "no such case file");
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw CaseFileError(CaseFileError::kOpen, path, 0, "no such case file");
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) throw CaseFileError(CaseFileError::kOpen, path, 0, "cannot open the case file");
     std::string content;

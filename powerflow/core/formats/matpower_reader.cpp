@@ -131,8 +131,8 @@ private:
 
     std::string identifier() {
         std::size_t start = pos_;
-        while (!at_end() && (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_' ||
-                             text_[pos_] == '.')) {
+        while (!at_end() &&
+               (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_' || text_[pos_] == '.')) {
             ++pos_;
         }
         return text_.substr(start, pos_ - start);
@@ -263,8 +263,8 @@ const Value& require(const std::map<std::string, Value>& values, const std::stri
     std::size_t cols = v.rows.empty() ? 0 : v.rows.front().size();
     for (std::size_t r = 0; r < v.rows.size(); ++r) {
         if (v.rows[r].size() < min_cols) {
-            throw fault(v.row_lines[r], "expected at least " + std::to_string(min_cols) + " columns in mpc." +
-                                                 key + ", found " + std::to_string(v.rows[r].size()));
+            throw fault(v.row_lines[r], "expected at least " + std::to_string(min_cols) + " columns in mpc." + key +
+                                            ", found " + std::to_string(v.rows[r].size()));
         }
         if (v.rows[r].size() != cols) {
             throw fault(v.row_lines[r], "expected " + std::to_string(cols) + " columns in every row of mpc." + key);
@@ -295,7 +295,8 @@ std::string circuit_id(std::map<std::pair<int, int>, int>& count, int a, int b) 
 
 // The engine's own validity rules for an element, as for its data calls.
 void check(int code, int line, const char* what) {
-    if (code != kOk) throw fault(line, std::string("expected a valid ") + what + " (" + std::string(error_text(code)) + ")");
+    if (code != kOk)
+        throw fault(line, std::string("expected a valid ") + what + " (" + std::string(error_text(code)) + ")");
 }
 
 Network convert(const std::map<std::string, Value>& values, std::size_t bus_limit, std::vector<std::string>& notes) {
@@ -400,7 +401,8 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         notes.push_back(std::to_string(unnumbered) + " buses with area or zone 0 read in area or zone 1");
     }
     if (demoted > 0) {
-        notes.push_back(std::to_string(demoted) + " generator buses without an in-service generator read as load buses");
+        notes.push_back(std::to_string(demoted) +
+                        " generator buses without an in-service generator read as load buses");
     }
 
     std::map<int, int> machines_at_bus;

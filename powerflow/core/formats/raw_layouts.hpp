@@ -438,8 +438,10 @@ void gne_fields(Io& io, T& g, int& nreal, int& nintg, int& nchar) {
     io.text("MODEL", g.model, 16, "");
     int nterm = static_cast<int>(g.buses.size());
     io.integer("NTERM", nterm);
-    if constexpr (Io::reading) io.bus_list("BUS", g.buses, nterm);
-    else for (int bus : g.buses) io.integer("BUS", bus);
+    if constexpr (Io::reading)
+        io.bus_list("BUS", g.buses, nterm);
+    else
+        for (int bus : g.buses) io.integer("BUS", bus);
     io.integer("NREAL", nreal, 0);
     io.integer("NINTG", nintg, 0);
     io.integer("NCHAR", nchar, 0);

@@ -3,33 +3,62 @@
 #include <array>
 #include <cctype>
 #include <climits>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "core/model/error_codes.hpp"
-#include "core/model/flat_map.hpp"
-#include "core/formats/raw_reader.hpp"
 #include "core/formats/raw_layouts.hpp"
+#include "core/formats/raw_reader.hpp"
 #include "core/formats/raw_references.hpp"
 #include "core/formats/raw_text.hpp"
+#include "core/model/error_codes.hpp"
+#include "core/model/flat_map.hpp"
 #include "core/model/model_edit.hpp"
 
 namespace gridfold::pf::formats {
 
 const std::vector<std::string>& raw_sections(int version) {
-    static const std::vector<std::string> v33{
-        "BUS",          "LOAD",          "FIXED SHUNT",          "GENERATOR",          "BRANCH",
-        "TRANSFORMER",  "AREA",          "TWO-TERMINAL DC",      "VSC DC LINE",        "IMPEDANCE CORRECTION",
-        "MULTI-TERMINAL DC",             "MULTI-SECTION LINE",   "ZONE",               "INTER-AREA TRANSFER",
-        "OWNER",        "FACTS DEVICE",  "SWITCHED SHUNT",       "GNE",                "INDUCTION MACHINE"};
-    static const std::vector<std::string> v35{
-        "BUS",         "LOAD",         "FIXED SHUNT",         "GENERATOR",         "BRANCH",
-        "SYSTEM SWITCHING DEVICE",     "TRANSFORMER",         "AREA",              "TWO-TERMINAL DC",
-        "VSC DC LINE", "IMPEDANCE CORRECTION",                "MULTI-TERMINAL DC", "MULTI-SECTION LINE",
-        "ZONE",        "INTER-AREA TRANSFER",                 "OWNER",             "FACTS DEVICE",
-        "SWITCHED SHUNT",              "GNE",                 "INDUCTION MACHINE", "SUBSTATION"};
+    static const std::vector<std::string> v33{"BUS",
+                                              "LOAD",
+                                              "FIXED SHUNT",
+                                              "GENERATOR",
+                                              "BRANCH",
+                                              "TRANSFORMER",
+                                              "AREA",
+                                              "TWO-TERMINAL DC",
+                                              "VSC DC LINE",
+                                              "IMPEDANCE CORRECTION",
+                                              "MULTI-TERMINAL DC",
+                                              "MULTI-SECTION LINE",
+                                              "ZONE",
+                                              "INTER-AREA TRANSFER",
+                                              "OWNER",
+                                              "FACTS DEVICE",
+                                              "SWITCHED SHUNT",
+                                              "GNE",
+                                              "INDUCTION MACHINE"};
+    static const std::vector<std::string> v35{"BUS",
+                                              "LOAD",
+                                              "FIXED SHUNT",
+                                              "GENERATOR",
+                                              "BRANCH",
+                                              "SYSTEM SWITCHING DEVICE",
+                                              "TRANSFORMER",
+                                              "AREA",
+                                              "TWO-TERMINAL DC",
+                                              "VSC DC LINE",
+                                              "IMPEDANCE CORRECTION",
+                                              "MULTI-TERMINAL DC",
+                                              "MULTI-SECTION LINE",
+                                              "ZONE",
+                                              "INTER-AREA TRANSFER",
+                                              "OWNER",
+                                              "FACTS DEVICE",
+                                              "SWITCHED SHUNT",
+                                              "GNE",
+                                              "INDUCTION MACHINE",
+                                              "SUBSTATION"};
     return version >= 34 ? v35 : v33;
 }
 
@@ -39,18 +68,27 @@ namespace {
 // "BEGIN ..." text announces whatever the writer's spelling ("Area interchange data",
 // "AREA DATA"). INTER-AREA comes before AREA, which it contains.
 const std::vector<std::pair<std::string, std::string>>& section_keys() {
-    static const std::vector<std::pair<std::string, std::string>> keys{
-        {"INTERAREA", "INTER-AREA TRANSFER"}, {"FIXEDSHUNT", "FIXED SHUNT"},
-        {"SWITCHEDSHUNT", "SWITCHED SHUNT"},  {"SYSTEMSWITCHING", "SYSTEM SWITCHING DEVICE"},
-        {"TWOTERMINAL", "TWO-TERMINAL DC"},   {"MULTITERMINAL", "MULTI-TERMINAL DC"},
-        {"MULTISECTION", "MULTI-SECTION LINE"}, {"VSC", "VSC DC LINE"},
-        {"IMPEDANCE", "IMPEDANCE CORRECTION"}, {"FACTS", "FACTS DEVICE"},
-        {"INDUCTION", "INDUCTION MACHINE"},   {"SUBSTATION", "SUBSTATION"},
-        {"GENERATOR", "GENERATOR"},           {"TRANSFORMER", "TRANSFORMER"},
-        {"BRANCH", "BRANCH"},                 {"LOAD", "LOAD"},
-        {"AREA", "AREA"},                     {"ZONE", "ZONE"},
-        {"OWNER", "OWNER"},                   {"GNE", "GNE"},
-        {"BUS", "BUS"}};
+    static const std::vector<std::pair<std::string, std::string>> keys{{"INTERAREA", "INTER-AREA TRANSFER"},
+                                                                       {"FIXEDSHUNT", "FIXED SHUNT"},
+                                                                       {"SWITCHEDSHUNT", "SWITCHED SHUNT"},
+                                                                       {"SYSTEMSWITCHING", "SYSTEM SWITCHING DEVICE"},
+                                                                       {"TWOTERMINAL", "TWO-TERMINAL DC"},
+                                                                       {"MULTITERMINAL", "MULTI-TERMINAL DC"},
+                                                                       {"MULTISECTION", "MULTI-SECTION LINE"},
+                                                                       {"VSC", "VSC DC LINE"},
+                                                                       {"IMPEDANCE", "IMPEDANCE CORRECTION"},
+                                                                       {"FACTS", "FACTS DEVICE"},
+                                                                       {"INDUCTION", "INDUCTION MACHINE"},
+                                                                       {"SUBSTATION", "SUBSTATION"},
+                                                                       {"GENERATOR", "GENERATOR"},
+                                                                       {"TRANSFORMER", "TRANSFORMER"},
+                                                                       {"BRANCH", "BRANCH"},
+                                                                       {"LOAD", "LOAD"},
+                                                                       {"AREA", "AREA"},
+                                                                       {"ZONE", "ZONE"},
+                                                                       {"OWNER", "OWNER"},
+                                                                       {"GNE", "GNE"},
+                                                                       {"BUS", "BUS"}};
     return keys;
 }
 
@@ -256,6 +294,18 @@ private:
     void read_zone();
     void read_transfer();
     void read_owner();
+    // Areas, zones and owners: one record with a positive number no other record of its kind has.
+    template <class Record>
+    Record read_numbered(const char* kind, std::unordered_set<int>& seen, void (*fill)(FieldsIn&, Record&)) {
+        FieldsIn f = fields(kind);
+        Record record;
+        fill(f, record);
+        f.finish();
+        if (record.number < 1) f.fail(std::string(kind) + " number must be positive");
+        if (!seen.insert(record.number).second)
+            f.fail("duplicate " + std::string(kind) + " " + std::to_string(record.number));
+        return record;
+    }
     void read_facts();
     void read_switched_shunt();
     void read_gne();
@@ -286,8 +336,8 @@ private:
     }
     void unique_circuit(std::array<int, 3> buses, const std::string& ckt) {
         std::sort(buses.begin(), buses.end());
-        const std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(buses[0])) << 32) |
-                                  (packed(ckt) & 0xFFFFFFFFULL);
+        const std::uint64_t key =
+            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(buses[0])) << 32) | (packed(ckt) & 0xFFFFFFFFULL);
         if (!circuits_.insert({pair_key(buses[1], buses[2]), key}))
             fail(line_.number, "duplicate circuit " + ckt + " between these buses");
     }
@@ -655,7 +705,7 @@ void RawCaseReader::read_switched_shunt() {
     // ninth to the tenth field.
     if (version_ == 34) {
         const auto& fs = line_.fields;
-        f.switched_shunt_nreg = fs.size() > 9 && fs[9].quoted ? true
+        f.switched_shunt_nreg = fs.size() > 9 && fs[9].quoted   ? true
                                 : fs.size() > 8 && fs[8].quoted ? false
                                                                 : fs.size() % 2 == 1;
     }
@@ -693,34 +743,17 @@ void RawCaseReader::read_induction_machine() {
 // ---- groupings and descriptions --------------------------------------------------------
 
 void RawCaseReader::read_area() {
-    FieldsIn f = fields("area");
-    Area a;
-    area_fields(f, a);
-    f.finish();
-    if (a.number < 1) f.fail("area number must be positive");
-    if (!areas_.insert(a.number).second) f.fail("duplicate area " + std::to_string(a.number));
+    Area a = read_numbered<Area>("area", areas_, area_fields<FieldsIn, Area>);
     optional_bus(a.isw, "area", "slack bus ISW");
     net_.areas.push_back(std::move(a));
 }
 
 void RawCaseReader::read_zone() {
-    FieldsIn f = fields("zone");
-    Zone z;
-    zone_fields(f, z);
-    f.finish();
-    if (z.number < 1) f.fail("zone number must be positive");
-    if (!zones_.insert(z.number).second) f.fail("duplicate zone " + std::to_string(z.number));
-    net_.zones.push_back(std::move(z));
+    net_.zones.push_back(read_numbered<Zone>("zone", zones_, zone_fields<FieldsIn, Zone>));
 }
 
 void RawCaseReader::read_owner() {
-    FieldsIn f = fields("owner");
-    Owner o;
-    owner_record_fields(f, o);
-    f.finish();
-    if (o.number < 1) f.fail("owner number must be positive");
-    if (!owners_.insert(o.number).second) f.fail("duplicate owner " + std::to_string(o.number));
-    net_.owners.push_back(std::move(o));
+    net_.owners.push_back(read_numbered<Owner>("owner", owners_, owner_record_fields<FieldsIn, Owner>));
 }
 
 void RawCaseReader::read_transfer() {

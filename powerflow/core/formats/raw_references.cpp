@@ -76,7 +76,11 @@ ReferenceTables completed_references(const Network& net) {
             owners.insert(b.owner);
         }
 
-    ReferenceTables tables{net.areas, net.zones, net.owners, missing(net.areas, areas), missing(net.zones, zones),
+    ReferenceTables tables{net.areas,
+                           net.zones,
+                           net.owners,
+                           missing(net.areas, areas),
+                           missing(net.zones, zones),
                            missing(net.owners, owners)};
     for (int number : tables.created_areas) tables.areas.push_back(Area{number, 0, 0.0, 10.0, ""});
     for (int number : tables.created_zones) tables.zones.push_back(Zone{number, ""});

@@ -3,8 +3,8 @@
 
 #include <array>
 #include <charconv>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace gridfold::pf::formats {
@@ -55,11 +55,16 @@ constexpr std::array<CharClass, 256> char_classes() {
     std::array<CharClass, 256> classes{};
     for (int c = 0; c < 256; ++c) {
         CharClass k = kFieldChar;
-        if ((c < 0x20 && c != '\t') || c == 0x7f) k = kControlChar;
-        else if (c == ' ' || c == '\t') k = kBlankChar;
-        else if (c == ',') k = kCommaChar;
-        else if (c == '/') k = kSlashChar;
-        else if (c == '\'' || c == '"') k = kQuoteChar;
+        if ((c < 0x20 && c != '\t') || c == 0x7f)
+            k = kControlChar;
+        else if (c == ' ' || c == '\t')
+            k = kBlankChar;
+        else if (c == ',')
+            k = kCommaChar;
+        else if (c == '/')
+            k = kSlashChar;
+        else if (c == '\'' || c == '"')
+            k = kQuoteChar;
         classes[static_cast<std::size_t>(c)] = k;
     }
     return classes;
@@ -76,8 +81,8 @@ void refuse_control_characters(std::string_view raw, int number) {
 
 [[noreturn]] void refuse_long_line(std::string_view raw, int number) {
     refuse_control_characters(raw, number);
-    throw TextError{number, "more than " + std::to_string(kMaxFieldsPerLine) +
-                                " fields on one line: no record has that many"};
+    throw TextError{number,
+                    "more than " + std::to_string(kMaxFieldsPerLine) + " fields on one line: no record has that many"};
 }
 
 }  // namespace
@@ -343,9 +348,7 @@ char* write_integer(char* at, long long value) { return std::to_chars(at, at + k
 
 void append_real(TextBuffer& out, double value) { out.advance(write_real(out.room(kMaxNumberChars), value)); }
 
-void append_integer(TextBuffer& out, long long value) {
-    out.advance(write_integer(out.room(kMaxNumberChars), value));
-}
+void append_integer(TextBuffer& out, long long value) { out.advance(write_integer(out.room(kMaxNumberChars), value)); }
 
 void append_quoted(TextBuffer& out, std::string_view text) {
     const char quote = text.find('\'') == std::string_view::npos ? '\'' : '"';

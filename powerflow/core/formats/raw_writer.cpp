@@ -10,11 +10,11 @@
 #include <numeric>
 #include <optional>
 
-#include "core/formats/raw_reader.hpp"
-#include "core/formats/raw_writer.hpp"
 #include "core/formats/raw_layouts.hpp"
+#include "core/formats/raw_reader.hpp"
 #include "core/formats/raw_references.hpp"
 #include "core/formats/raw_text.hpp"
+#include "core/formats/raw_writer.hpp"
 
 namespace gridfold::pf::formats {
 namespace {
@@ -147,7 +147,7 @@ private:
         for (const SwitchedShunt& s : net_.switched_shunts)
             if (++at_bus[s.bus] > 1)
                 throw RawFault{-1, "version " + std::to_string(version_) + " holds one switched shunt per bus; bus " +
-                                      std::to_string(s.bus) + " has more"};
+                                       std::to_string(s.bus) + " has more"};
     }
 
     void write_header() {
@@ -177,27 +177,48 @@ private:
     }
 
     void write_section(const std::string& name) {
-        if (name == "BUS") write_buses();
-        else if (name == "LOAD") write_loads();
-        else if (name == "FIXED SHUNT") write_fixed_shunts();
-        else if (name == "GENERATOR") write_generators();
-        else if (name == "BRANCH") write_branches();
-        else if (name == "SYSTEM SWITCHING DEVICE") write_switching_devices();
-        else if (name == "TRANSFORMER") write_transformers();
-        else if (name == "AREA") write_areas();
-        else if (name == "TWO-TERMINAL DC") write_two_terminal_dc();
-        else if (name == "VSC DC LINE") write_vsc_dc();
-        else if (name == "IMPEDANCE CORRECTION") write_impedance_corrections();
-        else if (name == "MULTI-TERMINAL DC") write_multi_terminal_dc();
-        else if (name == "MULTI-SECTION LINE") write_multi_section_lines();
-        else if (name == "ZONE") write_zones();
-        else if (name == "INTER-AREA TRANSFER") write_transfers();
-        else if (name == "OWNER") write_owners();
-        else if (name == "FACTS DEVICE") write_facts();
-        else if (name == "SWITCHED SHUNT") write_switched_shunts();
-        else if (name == "GNE") write_gne();
-        else if (name == "INDUCTION MACHINE") write_induction_machines();
-        else if (name == "SUBSTATION") write_substations();
+        if (name == "BUS")
+            write_buses();
+        else if (name == "LOAD")
+            write_loads();
+        else if (name == "FIXED SHUNT")
+            write_fixed_shunts();
+        else if (name == "GENERATOR")
+            write_generators();
+        else if (name == "BRANCH")
+            write_branches();
+        else if (name == "SYSTEM SWITCHING DEVICE")
+            write_switching_devices();
+        else if (name == "TRANSFORMER")
+            write_transformers();
+        else if (name == "AREA")
+            write_areas();
+        else if (name == "TWO-TERMINAL DC")
+            write_two_terminal_dc();
+        else if (name == "VSC DC LINE")
+            write_vsc_dc();
+        else if (name == "IMPEDANCE CORRECTION")
+            write_impedance_corrections();
+        else if (name == "MULTI-TERMINAL DC")
+            write_multi_terminal_dc();
+        else if (name == "MULTI-SECTION LINE")
+            write_multi_section_lines();
+        else if (name == "ZONE")
+            write_zones();
+        else if (name == "INTER-AREA TRANSFER")
+            write_transfers();
+        else if (name == "OWNER")
+            write_owners();
+        else if (name == "FACTS DEVICE")
+            write_facts();
+        else if (name == "SWITCHED SHUNT")
+            write_switched_shunts();
+        else if (name == "GNE")
+            write_gne();
+        else if (name == "INDUCTION MACHINE")
+            write_induction_machines();
+        else if (name == "SUBSTATION")
+            write_substations();
     }
 
     void write_buses() {
@@ -220,7 +241,8 @@ private:
             f.integer("I", l.bus);
             load_fields(f, l, *net_.bus(l.bus));
             f.end();
-            if (version_ < 34) losses_.note("load distributed generation", l.dgenm != 0 || l.dgenp_mw != 0.0 || l.dgenq_mvar != 0.0);
+            if (version_ < 34)
+                losses_.note("load distributed generation", l.dgenm != 0 || l.dgenp_mw != 0.0 || l.dgenq_mvar != 0.0);
             if (version_ < 35) {
                 losses_.note("load types", !l.loadtype.empty());
                 losses_.note("load names", !l.name.empty());
@@ -515,8 +537,9 @@ private:
                 // Ten values to a line.
                 for (std::size_t k = 0; k < values->size(); k += 10) {
                     FieldsOut d = line("GNE device data");
-                    d.values(RawValues(values->begin() + static_cast<std::ptrdiff_t>(k),
-                                       values->begin() + static_cast<std::ptrdiff_t>(std::min(k + 10, values->size()))));
+                    d.values(
+                        RawValues(values->begin() + static_cast<std::ptrdiff_t>(k),
+                                  values->begin() + static_cast<std::ptrdiff_t>(std::min(k + 10, values->size()))));
                     d.end();
                 }
             }

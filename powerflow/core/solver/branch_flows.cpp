@@ -71,7 +71,8 @@ int winding_end_flows(const Network& net, int ibus, int jbus, int kbus, std::str
     const int w = static_cast<int>(std::find(tr.buses.begin(), tr.buses.end(), ibus) - tr.buses.begin());
     out->rate1_mva = tr.windings[w].ratings[0];
     Complex vb, vstar;
-    if (!winding_in_service(tr, w) || !bus_voltage(net, ibus, &vb) || !bus_voltage(net, tr.star_bus, &vstar)) return kOk;
+    if (!winding_in_service(tr, w) || !bus_voltage(net, ibus, &vb) || !bus_voltage(net, tr.star_bus, &vstar))
+        return kOk;
     const double sbase = system_base(net);
     const auto z_star = star_impedances(net, tr, sbase);
     if (std::abs(z_star[w]) >= kSmallestImpedance) {

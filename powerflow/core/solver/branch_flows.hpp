@@ -14,7 +14,7 @@ struct BranchEndFlows {
     std::complex<double> at_first_mva;   // into the element at the bus named first, MW + j Mvar
     std::complex<double> at_second_mva;  // into the element at its other end (the star point
                                          // for a winding of a three-winding transformer)
-    double rate1_mva = 0.0;              // first rating of the line or winding
+    double rate1_mva = 0.0;  // first rating of the line or winding
 };
 
 // Line or two-winding transformer between ibus and jbus with circuit ckt, either

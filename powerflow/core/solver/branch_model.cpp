@@ -44,7 +44,8 @@ TwoPort transformer_two_port(Complex tap_from, double tap_to, Complex y, Complex
 TwoPort two_winding_two_port(const Network& net, const Transformer& t, double sbase) {
     const Complex tap1 = std::polar(winding_ratio_pu(net, t, 0), t.windings[0].ang_deg * kDeg);
     const double tap2 = winding_ratio_pu(net, t, 1);
-    return transformer_two_port(tap1, tap2, two_winding_admittance(net, t, sbase), magnetising_on_system_base(t, sbase));
+    return transformer_two_port(tap1, tap2, two_winding_admittance(net, t, sbase),
+                                magnetising_on_system_base(t, sbase));
 }
 
 Complex two_winding_admittance(const Network& net, const Transformer& t, double sbase) {

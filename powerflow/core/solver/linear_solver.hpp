@@ -7,9 +7,9 @@
 // small; solve() in place. Every step returns a status code; nothing throws.
 #pragma once
 
+#include <Eigen/OrderingMethods>
 #include <Eigen/SparseCore>
 #include <Eigen/SparseLU>
-#include <Eigen/OrderingMethods>
 #include <memory>
 
 #include "core/solver/sparse_lu.hpp"

@@ -40,7 +40,8 @@ void start_star_points(DerivedProblem& d, const Network& net) {
         Complex sum = 0.0;
         for (const auto& [b, ratio] : star.windings) sum += p.v_start[b] / ratio;
         const Complex mean = sum / static_cast<double>(star.windings.size());
-        if (std::isfinite(mean.real()) && std::isfinite(mean.imag()) && std::abs(mean) > 0.0) p.v_start[star.bus] = mean;
+        if (std::isfinite(mean.real()) && std::isfinite(mean.imag()) && std::abs(mean) > 0.0)
+            p.v_start[star.bus] = mean;
     }
 }
 
@@ -218,8 +219,10 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
         for (int m : machines_at[b]) {
             const auto& mc = net.machines[m];
             p.s_power[k] += Complex(mc.pg_mw, 0.0) / sbase;
-            if (machine_regulates(mc) && net.buses[b].ide != kLoadBus) c.regulating.push_back(m);
-            else p.s_power[k] += Complex(0.0, fixed_reactive_output(mc)) / sbase;
+            if (machine_regulates(mc) && net.buses[b].ide != kLoadBus)
+                c.regulating.push_back(m);
+            else
+                p.s_power[k] += Complex(0.0, fixed_reactive_output(mc)) / sbase;
         }
         if (c.regulating.empty()) continue;
         if (const Plant* pl = plant_at[b]) {

@@ -292,14 +292,22 @@ double NewtonRaphson::mismatch(const AcProblem& p, const Eigen::VectorXcd& v, Ei
         if (p_index_[i] >= 0) {
             f[p_index_[i]] = d.real();
             const double a = std::abs(d.real());
-            if (a > largest || worst_bus < 0) { largest = a; worst_bus = i; worst_is_q = false; }
+            if (a > largest || worst_bus < 0) {
+                largest = a;
+                worst_bus = i;
+                worst_is_q = false;
+            }
         }
         if (q_index_[i] >= 0 && q_replaced_[i]) {
             f[n_p_ + q_index_[i]] = 0.0;
         } else if (q_index_[i] >= 0) {
             f[n_p_ + q_index_[i]] = d.imag();
             const double a = std::abs(d.imag());
-            if (a > largest || worst_bus < 0) { largest = a; worst_bus = i; worst_is_q = true; }
+            if (a > largest || worst_bus < 0) {
+                largest = a;
+                worst_bus = i;
+                worst_is_q = true;
+            }
         }
     }
     return finite ? largest : INFINITY;
@@ -315,37 +323,37 @@ bool NewtonRaphson::apply_var_limits(AcProblem& p, Eigen::VectorXcd& v, const Ei
         const double vreg = std::abs(v[ctl.regulated_bus]);
         // Only the fixed-output part of s_power holds the limit while a control is limited.
         switch (states_[c]) {
-        case ControlState::regulating: {
-            const double q = s_calc.imag() - scheduled_q;
-            const double slack = 1e-9;
-            if (q > ctl.q_max_pu + slack) {
-                states_[c] = ControlState::at_max;
-                p.s_power[g] += Complex(0.0, ctl.q_max_pu);
-                changed = true;
-            } else if (q < ctl.q_min_pu - slack) {
-                states_[c] = ControlState::at_min;
-                p.s_power[g] += Complex(0.0, ctl.q_min_pu);
-                changed = true;
+            case ControlState::regulating: {
+                const double q = s_calc.imag() - scheduled_q;
+                const double slack = 1e-9;
+                if (q > ctl.q_max_pu + slack) {
+                    states_[c] = ControlState::at_max;
+                    p.s_power[g] += Complex(0.0, ctl.q_max_pu);
+                    changed = true;
+                } else if (q < ctl.q_min_pu - slack) {
+                    states_[c] = ControlState::at_min;
+                    p.s_power[g] += Complex(0.0, ctl.q_min_pu);
+                    changed = true;
+                }
+                break;
             }
-            break;
-        }
-        case ControlState::at_max:
-        case ControlState::at_min: {
-            const bool at_max = states_[c] == ControlState::at_max;
-            // Back to regulating when the voltage shows the machines would move off the limit;
-            // the count keeps a bus from switching back and forth without end.
-            const bool release = at_max ? vreg > ctl.v_set_pu + kLimitReleaseMarginPu
-                                        : vreg < ctl.v_set_pu - kLimitReleaseMarginPu;
-            if (release && back_switches_[c] < kMostReturns) {
-                ++back_switches_[c];
-                p.s_power[g] -= Complex(0.0, at_max ? ctl.q_max_pu : ctl.q_min_pu);
-                states_[c] = ControlState::regulating;
-                const int r = ctl.regulated_bus;
-                v[r] = std::polar(ctl.v_set_pu, std::arg(v[r]));
-                changed = true;
+            case ControlState::at_max:
+            case ControlState::at_min: {
+                const bool at_max = states_[c] == ControlState::at_max;
+                // Back to regulating when the voltage shows the machines would move off the limit;
+                // the count keeps a bus from switching back and forth without end.
+                const bool release =
+                    at_max ? vreg > ctl.v_set_pu + kLimitReleaseMarginPu : vreg < ctl.v_set_pu - kLimitReleaseMarginPu;
+                if (release && back_switches_[c] < kMostReturns) {
+                    ++back_switches_[c];
+                    p.s_power[g] -= Complex(0.0, at_max ? ctl.q_max_pu : ctl.q_min_pu);
+                    states_[c] = ControlState::regulating;
+                    const int r = ctl.regulated_bus;
+                    v[r] = std::polar(ctl.v_set_pu, std::arg(v[r]));
+                    changed = true;
+                }
+                break;
             }
-            break;
-        }
         }
     }
     return changed;
@@ -392,8 +400,10 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     }
     // Controls that start limited hold their limit as fixed output.
     for (size_t c = 0; c < p.controls.size(); ++c) {
-        if (states_[c] == ControlState::at_max) p.s_power[p.controls[c].gen_bus] += Complex(0.0, p.controls[c].q_max_pu);
-        if (states_[c] == ControlState::at_min) p.s_power[p.controls[c].gen_bus] += Complex(0.0, p.controls[c].q_min_pu);
+        if (states_[c] == ControlState::at_max)
+            p.s_power[p.controls[c].gen_bus] += Complex(0.0, p.controls[c].q_max_pu);
+        if (states_[c] == ControlState::at_min)
+            p.s_power[p.controls[c].gen_bus] += Complex(0.0, p.controls[c].q_min_pu);
     }
 
     Eigen::VectorXd f, dx;
@@ -424,8 +434,8 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
             break;
         }
         if (s.var_limit_iteration >= 0 && !limits_on) {
-            const bool from_now = s.var_limit_iteration == 0 ? largest < s.flat_start_limits_pu
-                                                             : it >= s.var_limit_iteration;
+            const bool from_now =
+                s.var_limit_iteration == 0 ? largest < s.flat_start_limits_pu : it >= s.var_limit_iteration;
             if (from_now || largest < 10.0 * s.tolerance_pu) limits_on = true;
         }
         bool switched = false;
@@ -493,7 +503,8 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
         double mu = 1.0;
         double largest_dvm = 0.0;
         for (int i = 0; i < p.n; ++i)
-            if (vm_index_[i] >= 0 && !vm_held_[i]) largest_dvm = std::max(largest_dvm, std::abs(dx[n_p_ + vm_index_[i]]));
+            if (vm_index_[i] >= 0 && !vm_held_[i])
+                largest_dvm = std::max(largest_dvm, std::abs(dx[n_p_ + vm_index_[i]]));
         if (largest_dvm > kLargestMagnitudeStep) mu = kLargestMagnitudeStep / largest_dvm;
 
         if (s.step != StepControl::full) mu = step_length(p, dx, mu, f.squaredNorm(), s);

@@ -62,8 +62,9 @@ bool solve_sparse(const RealSparse& a, Eigen::VectorXd& rhs) {
 
 // Solves -Im(Y) x = rhs for the selected buses, the others held at `fixed`; false when
 // the reduced matrix is singular. result_full holds x at selected buses, `fixed` elsewhere.
-bool solve_reduced_susceptance(const AcProblem& p, const std::vector<uint8_t>& selected, const Eigen::VectorXd& rhs_full,
-                               const Eigen::VectorXd& fixed, Eigen::VectorXd& result_full) {
+bool solve_reduced_susceptance(const AcProblem& p, const std::vector<uint8_t>& selected,
+                               const Eigen::VectorXd& rhs_full, const Eigen::VectorXd& fixed,
+                               Eigen::VectorXd& result_full) {
     std::vector<int> index(p.n, -1);
     int m = 0;
     for (int k = 0; k < p.n; ++k)
@@ -77,8 +78,10 @@ bool solve_reduced_susceptance(const AcProblem& p, const std::vector<uint8_t>& s
         for (ComplexSparse::InnerIterator it(p.ybus, k); it; ++it) {
             const int row = index[it.row()];
             if (row < 0) continue;
-            if (index[k] >= 0) t.emplace_back(row, index[k], -it.value().imag());
-            else rhs[row] += it.value().imag() * fixed[k];
+            if (index[k] >= 0)
+                t.emplace_back(row, index[k], -it.value().imag());
+            else
+                rhs[row] += it.value().imag() * fixed[k];
         }
     RealSparse b(m, m);
     b.setFromTriplets(t.begin(), t.end());
@@ -122,14 +125,18 @@ const Eigen::VectorXd* dc_angles(AcProblem& p) {
         if (f >= 0) {
             t.emplace_back(f, f, br.b);
             rhs[f] += br.b * br.shift;
-            if (to >= 0) t.emplace_back(f, to, -br.b);
-            else rhs[f] += br.b * fixed[br.to];
+            if (to >= 0)
+                t.emplace_back(f, to, -br.b);
+            else
+                rhs[f] += br.b * fixed[br.to];
         }
         if (to >= 0) {
             t.emplace_back(to, to, br.b);
             rhs[to] -= br.b * br.shift;
-            if (f >= 0) t.emplace_back(to, f, -br.b);
-            else rhs[to] += br.b * fixed[br.from];
+            if (f >= 0)
+                t.emplace_back(to, f, -br.b);
+            else
+                rhs[to] += br.b * fixed[br.from];
         }
     }
     RealSparse b(m, m);
@@ -198,8 +205,10 @@ std::vector<double> shunt_levels(const ShuntControl& sc) {
     double cap = 0.0, rea = 0.0;
     for (size_t b = 0; b < sc.steps_pu.size(); ++b)
         for (int s = 0; s < sc.max_steps[b]; ++s) {
-            if (sc.steps_pu[b] > 0) up.push_back(cap += sc.steps_pu[b]);
-            else down.push_back(rea += sc.steps_pu[b]);
+            if (sc.steps_pu[b] > 0)
+                up.push_back(cap += sc.steps_pu[b]);
+            else
+                down.push_back(rea += sc.steps_pu[b]);
         }
     std::reverse(down.begin(), down.end());
     down.insert(down.end(), up.begin(), up.end());
@@ -273,8 +282,10 @@ std::vector<ControlState> recognised_control_states(const DerivedProblem& d, con
         if (std::abs(off) <= 1e-12) continue;
         const bool at_max = std::abs(q - ctl.q_max_pu) <= kAtLimitPu;
         const bool at_min = std::abs(q - ctl.q_min_pu) <= kAtLimitPu;
-        if (at_max && (off < 0.0 || !at_min)) states[c] = ControlState::at_max;
-        else if (at_min) states[c] = ControlState::at_min;
+        if (at_max && (off < 0.0 || !at_min))
+            states[c] = ControlState::at_max;
+        else if (at_min)
+            states[c] = ControlState::at_min;
     }
     recognise_facts_states(d, states);
     return states;
@@ -342,9 +353,10 @@ void write_back(Network& net, const DerivedProblem& d, const Eigen::VectorXcd& v
         const ControlState state = c < states.size() ? states[c] : ControlState::regulating;
         const int g = ctl.gen_bus;
         // s_power holds no reactive output of regulating machines at their bus.
-        const double q = state == ControlState::at_max   ? ctl.q_max_pu
-                         : state == ControlState::at_min ? ctl.q_min_pu
-                                                         : s_inj[g].imag() - (p.s_power[g] - p.s_current[g] * std::abs(v[g])).imag();
+        const double q = state == ControlState::at_max ? ctl.q_max_pu
+                         : state == ControlState::at_min
+                             ? ctl.q_min_pu
+                             : s_inj[g].imag() - (p.s_power[g] - p.s_current[g] * std::abs(v[g])).imag();
         share(d.control_machines[c], 0.0, q * base, false);
     }
 }
@@ -372,23 +384,26 @@ constexpr std::size_t kMemos = 4;
 
 const char* outcome_text(NewtonOutcome o) {
     switch (o) {
-    case NewtonOutcome::converged: return "converged";
-    case NewtonOutcome::iteration_limit: return "iteration limit reached";
-    default: return "diverged";
+        case NewtonOutcome::converged:
+            return "converged";
+        case NewtonOutcome::iteration_limit:
+            return "iteration limit reached";
+        default:
+            return "diverged";
     }
 }
 
 }  // namespace
 
 const FlatStartMemo* LoadFlowSolver::find_memo(const AcProblem& p, const SolutionOptions& opt,
-                                                const NewtonSettings& first) const {
+                                               const NewtonSettings& first) const {
     for (const FlatStartMemo& m : memos_) {
         // The divergence threshold matters only where the mismatch grew three times running.
         if (m.start != opt.start || !same_settings(m.settings, first) ||
             first.divergence_mismatch_pu < m.growth_threshold_pu ||
-            (m.adjust_shunts != opt.adjust_shunts && !m.shunts_idle) ||
-            m.taps.ratios != opt.taps.ratios || m.taps.phase_shifters != opt.taps.phase_shifters ||
-            m.area_interchange != opt.area_interchange || m.dc_taps != opt.dc_taps)
+            (m.adjust_shunts != opt.adjust_shunts && !m.shunts_idle) || m.taps.ratios != opt.taps.ratios ||
+            m.taps.phase_shifters != opt.taps.phase_shifters || m.area_interchange != opt.area_interchange ||
+            m.dc_taps != opt.dc_taps)
             continue;
         // The escalation stages ran only when the first attempt failed: only then does the
         // level matter.
@@ -405,9 +420,8 @@ const FlatStartMemo* LoadFlowSolver::find_memo(const AcProblem& p, const Solutio
 
 void LoadFlowSolver::remember(const AcProblem& p, const SolutionOptions& opt, const NewtonSettings& first,
                               bool first_converged, double growth_threshold_pu, const NewtonResult& result,
-                              const Eigen::VectorXcd& v,
-                              const std::vector<ControlState>& states, const SolutionReport& report,
-                              std::vector<std::string> lines) {
+                              const Eigen::VectorXcd& v, const std::vector<ControlState>& states,
+                              const SolutionReport& report, std::vector<std::string> lines) {
     if (newton_.converged_current().size() != p.n) return;
     FlatStartMemo m;
     m.start = opt.start;
@@ -455,8 +469,7 @@ DerivedProblem& LoadFlowSolver::derive(const Network& net) {
             const int bus = derived->network_bus[k];
             if (bus < static_cast<int>(derived_->problem_bus.size())) {
                 const int before = derived_->problem_bus[bus];
-                if (before >= 0 && derived_bus_numbers_[before] == net.buses[bus].number)
-                    previous_bus[k] = before;
+                if (before >= 0 && derived_bus_numbers_[before] == net.buses[bus].number) previous_bus[k] = before;
             }
         }
     }
@@ -521,8 +534,8 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     };
     auto observer = [&](int it, double mismatch, int bus, bool is_q) {
         stop_if_interrupted(it, mismatch, bus, is_q);
-        say(format("%s %3d  largest mismatch %12.4f %s at bus %d", name.c_str(), iteration_base + it,
-                   mismatch * base, is_q ? "Mvar" : "MW  ", bus_number(bus)));
+        say(format("%s %3d  largest mismatch %12.4f %s at bus %d", name.c_str(), iteration_base + it, mismatch * base,
+                   is_q ? "Mvar" : "MW  ", bus_number(bus)));
     };
 
     // The state the case holds: its voltages and the plants its machine outputs show at a
@@ -722,7 +735,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
                 p.s_power = s_power0 * target;
                 p.s_current = s_current0 * target;
                 NewtonResult rs = newton_.solve(p, trial, s, stop_if_interrupted);
-            growth_threshold_pu = std::max(growth_threshold_pu, rs.growth_threshold_pu);
+                growth_threshold_pu = std::max(growth_threshold_pu, rs.growth_threshold_pu);
                 report.iterations += rs.iterations;
                 report.factorizations += rs.factorizations;
                 if (rs.outcome == NewtonOutcome::converged) {

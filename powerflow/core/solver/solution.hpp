@@ -135,8 +135,8 @@ private:
                                    const NewtonSettings& first) const;
     void remember(const AcProblem& problem, const SolutionOptions& options, const NewtonSettings& first,
                   bool first_converged, double growth_threshold_pu, const NewtonResult& result,
-                  const Eigen::VectorXcd& v,
-                  const std::vector<ControlState>& states, const SolutionReport& report, std::vector<std::string> lines);
+                  const Eigen::VectorXcd& v, const std::vector<ControlState>& states, const SolutionReport& report,
+                  std::vector<std::string> lines);
 
     NewtonRaphson newton_;  // kept across solutions: its Jacobian pattern and analysis are reused
     std::unique_ptr<DerivedProblem> derived_;
