@@ -159,8 +159,11 @@ def _damaged(tmp_path, old, new, count=1):
     ("0 / END OF ZONE DATA, BEGIN INTER-AREA TRANSFER DATA", "0 / END OF ZONE DATA, BEGIN OWNER DATA",
      "line 51: the terminator of the ZONE data announces OWNER data; INTER-AREA TRANSFER data comes next"),
     ("2,'1',1,0.0,25.0", "2,'1',1,0.0,25.0" + ",0.0" * 200, "line 13: fixed shunt record: has 205 fields, its layout 5"),
+    ("2,3,-50.0,5.0,'SOUTH'", "1,3,-50.0,5.0,'SOUTH'", "line 28: area record: duplicate area 1"),
+    ("2,'ZONE B'", "0,'ZONE B'", "line 50: zone record: zone number must be positive"),
+    ("2,'OWNER TWO'", "1,'OWNER TWO'", "line 55: owner record: duplicate owner 1"),
 ], ids=["bus beyond 32 bits", "load bus beyond 32 bits", "corrupted terminator", "wrong next section",
-        "far too many fields"])
+        "far too many fields", "area twice", "zone zero", "owner twice"])
 def test_damaged_file_is_refused_naming_its_line(psspy, tmp_path, capsys, old, new, expected):
     assert psspy.read(0, os.fspath(EVERY_SECTION_V33)) == 0
     before = _saved(psspy, tmp_path / "before.sav")
