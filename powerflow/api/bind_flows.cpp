@@ -16,7 +16,14 @@ py::object quantity_result(int code, const pf::BranchEndFlows& flows, const std:
     return py::make_tuple(0, value);
 }
 
-int initialised_code() { return pf::working_case().initialised ? pf::kOk : pf::kNotInitialised; }
+// (ierr, value) of one quantity of the flows `find` gives for the working case.
+template <class Find>
+py::object flow_quantity(const Args& a, Find find) {
+    pf::BranchEndFlows flows;
+    int code = pf::working_case().initialised ? pf::kOk : pf::kNotInitialised;
+    if (!code) code = find(pf::working_case().network, &flows);
+    return quantity_result(code, flows, a.text("string"));
+}
 
 }  // namespace
 
@@ -29,12 +36,10 @@ void bind_flows(py::module_& m) {
             .text("ckt", std::string("1"))
             .required_text("string", "P, Q, MVA (at ibus) or PCTRTA"),
         [](const Args& a) -> py::object {
-            pf::BranchEndFlows flows;
-            int code = initialised_code();
-            if (!code)
-                code = pf::branch_end_flows(pf::working_case().network, Args::clamp(a.integer("ibus")),
-                                            Args::clamp(a.integer("jbus")), a.text("ckt"), &flows);
-            return quantity_result(code, flows, a.text("string"));
+            return flow_quantity(a, [&](const pf::Network& net, pf::BranchEndFlows* flows) {
+                return pf::branch_end_flows(net, Args::clamp(a.integer("ibus")), Args::clamp(a.integer("jbus")),
+                                            a.text("ckt"), flows);
+            });
         },
         "One flow quantity of a line or two-winding transformer (either orientation): P, Q, MVA into it at "
         "ibus, or PCTRTA, the larger end's MVA in percent of RATE1. Returns (ierr, value); value None on error.");
@@ -48,13 +53,10 @@ void bind_flows(py::module_& m) {
             .text("ckt", std::string("1"))
             .required_text("string", "P, Q, MVA (at ibus) or PCTRTA"),
         [](const Args& a) -> py::object {
-            pf::BranchEndFlows flows;
-            int code = initialised_code();
-            if (!code)
-                code = pf::winding_end_flows(pf::working_case().network, Args::clamp(a.integer("ibus")),
-                                             Args::clamp(a.integer("jbus")), Args::clamp(a.integer("kbus")),
-                                             a.text("ckt"), &flows);
-            return quantity_result(code, flows, a.text("string"));
+            return flow_quantity(a, [&](const pf::Network& net, pf::BranchEndFlows* flows) {
+                return pf::winding_end_flows(net, Args::clamp(a.integer("ibus")), Args::clamp(a.integer("jbus")),
+                                             Args::clamp(a.integer("kbus")), a.text("ckt"), flows);
+            });
         },
         "One flow quantity of the winding at ibus of a three-winding transformer: P, Q, MVA into it at ibus, "
         "or PCTRTA. Returns (ierr, value); value None on error.");

@@ -38,27 +38,13 @@ const std::vector<std::string>& raw_sections(int version) {
                                               "SWITCHED SHUNT",
                                               "GNE",
                                               "INDUCTION MACHINE"};
-    static const std::vector<std::string> v35{"BUS",
-                                              "LOAD",
-                                              "FIXED SHUNT",
-                                              "GENERATOR",
-                                              "BRANCH",
-                                              "SYSTEM SWITCHING DEVICE",
-                                              "TRANSFORMER",
-                                              "AREA",
-                                              "TWO-TERMINAL DC",
-                                              "VSC DC LINE",
-                                              "IMPEDANCE CORRECTION",
-                                              "MULTI-TERMINAL DC",
-                                              "MULTI-SECTION LINE",
-                                              "ZONE",
-                                              "INTER-AREA TRANSFER",
-                                              "OWNER",
-                                              "FACTS DEVICE",
-                                              "SWITCHED SHUNT",
-                                              "GNE",
-                                              "INDUCTION MACHINE",
-                                              "SUBSTATION"};
+    // Version 35 adds system switching devices after the branches and substations at the end.
+    static const std::vector<std::string> v35 = [] {
+        std::vector<std::string> sections = v33;
+        sections.insert(sections.begin() + 5, "SYSTEM SWITCHING DEVICE");
+        sections.push_back("SUBSTATION");
+        return sections;
+    }();
     return version >= 34 ? v35 : v33;
 }
 
