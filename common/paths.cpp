@@ -62,6 +62,39 @@ std::string resolve_path_ignoring_case(const std::string& path) {
     return path;  // nothing matches: the caller's own path appears in its error
 }
 
+#ifdef _WIN32
+// Windows: drive letters, both separators and UNC names follow std::filesystem, which treats
+// them as ntpath does; the POSIX forms below give os.path's strings to the character.
+
+std::string join_path(std::string_view folder, std::string_view name) {
+    return (fs::path(folder) / fs::path(name)).string();
+}
+
+std::string normal_path(std::string_view path) {
+    if (path.empty()) return ".";
+    const std::string normal = fs::path(path).lexically_normal().string();
+    return normal.empty() ? "." : normal;
+}
+
+std::string absolute_path(std::string_view path) { return fs::absolute(fs::path(path)).lexically_normal().string(); }
+
+std::string parent_folder(std::string_view path) { return fs::path(path).parent_path().string(); }
+
+std::string base_name(std::string_view path) { return fs::path(path).filename().string(); }
+
+std::string path_extension(std::string_view path) { return fs::path(path).extension().string(); }
+
+std::string canonical_path(std::string_view path) {
+    std::error_code ec;
+    const fs::path resolved = fs::weakly_canonical(fs::absolute(fs::path(path)), ec);
+    // Names on Windows are compared without regard to case (os.path.normcase).
+    std::string text = ec ? normal_path(path) : resolved.string();
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+#else
+
 std::string join_path(std::string_view folder, std::string_view name) {
     if (name.starts_with('/') || folder.empty()) return std::string(name);
     std::string joined(folder);
@@ -127,5 +160,7 @@ std::string canonical_path(std::string_view path) {
     while (text.size() > 1 && text.ends_with('/')) text.pop_back();
     return text;
 }
+
+#endif
 
 }  // namespace gridfold::common

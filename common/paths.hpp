@@ -15,8 +15,9 @@ namespace gridfold::common {
 // fails with the caller's own path in its message.
 std::string resolve_path_ignoring_case(const std::string& path);
 
-// Paths as Python's os.path makes them on POSIX, so that every name the modules write,
-// print and record is the string a Python caller would have made.
+// Paths as Python's os.path makes them, so that every name the modules write, print and
+// record is the string a Python caller would have made: to the character on POSIX, and through
+// std::filesystem (drive letters, both separators) on Windows.
 
 // os.path.join(folder, name): `name` alone when it is absolute.
 std::string join_path(std::string_view folder, std::string_view name);
@@ -36,7 +37,8 @@ std::string base_name(std::string_view path);
 std::string path_extension(std::string_view path);
 
 // One name for one file, for telling whether two paths name the same file: the absolute
-// path with every symbolic link that exists resolved (os.path.realpath).
+// path with every symbolic link that exists resolved (os.path.realpath), lower-cased on
+// Windows (os.path.normcase).
 std::string canonical_path(std::string_view path);
 
 }  // namespace gridfold::common
