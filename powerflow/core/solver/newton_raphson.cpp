@@ -168,57 +168,75 @@ void NewtonRaphson::build_pattern(const AcProblem& p) {
     carry_column_order();
     const auto& y = p.ybus;
     const int nnz = static_cast<int>(y.nonZeros());
-    // Each Jacobian entry is tagged with a unique number, so that after assembly the
-    // value at each stored position tells which admittance entry and block it came from.
-    std::vector<Eigen::Triplet<double, int>> triplets;
-    triplets.reserve(static_cast<size_t>(nnz) * 4);
+    const int* y_outer = y.outerIndexPtr();
+    const int* y_rows = y.innerIndexPtr();
     pos_pa_.assign(nnz, -1);
     pos_pm_.assign(nnz, -1);
     pos_qa_.assign(nnz, -1);
     pos_qm_.assign(nnz, -1);
     diag_nz_.assign(p.n, -1);
-    for (int k = 0; k < y.outerSize(); ++k) {
-        for (int e = y.outerIndexPtr()[k]; e < y.outerIndexPtr()[k + 1]; ++e) {
-            const int i = y.innerIndexPtr()[e];
-            if (i == k) diag_nz_[i] = e;
-            const int pr = p_index_[i], qr = q_index_[i], ac = p_index_[k], mc = vm_index_[k];
-            auto tag = [&](int block) { return static_cast<double>(4 * e + block + 1); };
-            if (pr >= 0 && ac >= 0) triplets.emplace_back(pr, ac, tag(0));
-            if (pr >= 0 && mc >= 0) triplets.emplace_back(pr, n_p_ + mc, tag(1));
-            if (qr >= 0 && ac >= 0) triplets.emplace_back(n_p_ + qr, ac, tag(2));
-            if (qr >= 0 && mc >= 0) triplets.emplace_back(n_p_ + qr, n_p_ + mc, tag(3));
-        }
-    }
+    for (int k = 0; k < p.n; ++k)
+        for (int e = y_outer[k]; e < y_outer[k + 1]; ++e)
+            if (y_rows[e] == k) diag_nz_[k] = e;
     // The entry of each control's replaced equation (its generator bus's reactive row, its
-    // regulated bus's magnitude column), tagged 0: where an admittance entry holds the same
-    // position the sum keeps that entry's tag.
+    // regulated bus's magnitude column) as (column, row), unless an admittance entry holds
+    // that position already.
     const size_t n_controls = control_pairs_.size() / 2;
+    std::vector<std::pair<int, int>> control_entries;
     for (size_t c = 0; c < n_controls; ++c) {
-        const int qr = q_index_[control_pairs_[2 * c]], mc = vm_index_[control_pairs_[2 * c + 1]];
-        if (qr >= 0 && mc >= 0) triplets.emplace_back(n_p_ + qr, n_p_ + mc, 0.0);
+        const int g = control_pairs_[2 * c], r = control_pairs_[2 * c + 1];
+        if (q_index_[g] < 0 || vm_index_[r] < 0) continue;
+        if (std::binary_search(y_rows + y_outer[r], y_rows + y_outer[r + 1], g)) continue;
+        control_entries.emplace_back(n_p_ + vm_index_[r], n_p_ + q_index_[g]);
     }
+    std::sort(control_entries.begin(), control_entries.end());
+    control_entries.erase(std::unique(control_entries.begin(), control_entries.end()), control_entries.end());
+    // The pattern is written column by column: the angle columns, then the magnitude columns,
+    // both in bus order. The indices grow with the bus number and each admittance column is
+    // sorted, so a column's active rows followed by its reactive rows come out sorted; a
+    // control's entry is merged into the reactive rows of its column.
     const int dim = n_p_ + n_q_;
+    std::vector<int> outer(static_cast<size_t>(dim) + 1, 0);
+    std::vector<int> inner;
+    inner.reserve(static_cast<size_t>(nnz) * 4 + control_entries.size());
+    auto extra = control_entries.begin();
+    auto write_column = [&](int k, int column, std::vector<int>& pos_p, std::vector<int>& pos_q) {
+        for (int e = y_outer[k]; e < y_outer[k + 1]; ++e) {
+            const int pr = p_index_[y_rows[e]];
+            if (pr < 0) continue;
+            pos_p[e] = static_cast<int>(inner.size());
+            inner.push_back(pr);
+        }
+        for (int e = y_outer[k]; e < y_outer[k + 1]; ++e) {
+            const int qr = q_index_[y_rows[e]];
+            if (qr < 0) continue;
+            for (; extra != control_entries.end() && extra->first == column && extra->second < n_p_ + qr; ++extra)
+                inner.push_back(extra->second);
+            pos_q[e] = static_cast<int>(inner.size());
+            inner.push_back(n_p_ + qr);
+        }
+        for (; extra != control_entries.end() && extra->first == column; ++extra) inner.push_back(extra->second);
+        outer[static_cast<size_t>(column) + 1] = static_cast<int>(inner.size());
+    };
+    for (int k = 0; k < p.n; ++k)
+        if (p_index_[k] >= 0) write_column(k, p_index_[k], pos_pa_, pos_qa_);
+    for (int k = 0; k < p.n; ++k)
+        if (vm_index_[k] >= 0) write_column(k, n_p_ + vm_index_[k], pos_pm_, pos_qm_);
     jacobian_.resize(dim, dim);
-    jacobian_.setFromTriplets(triplets.begin(), triplets.end());
-    jacobian_.makeCompressed();
-    double* values = jacobian_.valuePtr();
-    for (int pos = 0; pos < jacobian_.nonZeros(); ++pos) {
-        const long t = static_cast<long>(values[pos]) - 1;
-        if (t < 0) continue;
-        const int e = static_cast<int>(t / 4), block = static_cast<int>(t % 4);
-        (block == 0 ? pos_pa_ : block == 1 ? pos_pm_ : block == 2 ? pos_qa_ : pos_qm_)[e] = pos;
-    }
+    jacobian_.resizeNonZeros(static_cast<Eigen::Index>(inner.size()));
+    std::copy(outer.begin(), outer.end(), jacobian_.outerIndexPtr());
+    std::copy(inner.begin(), inner.end(), jacobian_.innerIndexPtr());
+    std::fill_n(jacobian_.valuePtr(), inner.size(), 0.0);
     pos_control_.assign(n_controls, -1);
     control_only_.assign(n_controls, 0);
     for (size_t c = 0; c < n_controls; ++c) {
-        const int qr = q_index_[control_pairs_[2 * c]], mc = vm_index_[control_pairs_[2 * c + 1]];
-        if (qr < 0 || mc < 0) continue;
-        const int col = n_p_ + mc, row = n_p_ + qr;
-        const int* begin = jacobian_.innerIndexPtr() + jacobian_.outerIndexPtr()[col];
-        const int* end = jacobian_.innerIndexPtr() + jacobian_.outerIndexPtr()[col + 1];
-        const int* at = std::lower_bound(begin, end, row);
-        pos_control_[c] = static_cast<int>(at - jacobian_.innerIndexPtr());
-        control_only_[c] = values[pos_control_[c]] == 0.0;
+        const int g = control_pairs_[2 * c], r = control_pairs_[2 * c + 1];
+        if (q_index_[g] < 0 || vm_index_[r] < 0) continue;
+        const int column = n_p_ + vm_index_[r];
+        const int* begin = inner.data() + outer[column];
+        const int* end = inner.data() + outer[column + 1];
+        pos_control_[c] = static_cast<int>(std::lower_bound(begin, end, n_p_ + q_index_[g]) - inner.data());
+        control_only_[c] = !std::binary_search(y_rows + y_outer[r], y_rows + y_outer[r + 1], g);
     }
     column_key_.assign(dim, -1);
     for (int i = 0; i < p.n; ++i) {
