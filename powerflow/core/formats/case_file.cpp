@@ -7,12 +7,6 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
-#if defined(__unix__) || defined(__APPLE__)
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include "common/files.hpp"
 
@@ -75,63 +69,10 @@ Network read_raw_case(std::string_view text, const std::string& file_name, std::
     }
 }
 
-namespace {
-
-// The text of a case file for one read, mapped from the page cache where the system allows:
-// the reader passes over it once, and mapping it spares copying several megabytes into fresh
-// pages that the kernel must first clear. Files are replaced whole (written under another
-// name, then renamed), so a mapped file never shrinks under the reader. Anything that cannot
-// be mapped (an empty file, a pipe) is read into memory instead.
-class CaseFileText {
-public:
-    explicit CaseFileText(const std::string& path) {
-#if defined(__unix__) || defined(__APPLE__)
-        // Opening a named pipe would wait for a writer: only regular files are opened here,
-        // and without waiting should one be replaced by a pipe in between.
-        struct stat status{};
-        const int fd = ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)
-                           ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)
-                           : -1;
-        if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
-            int flags = MAP_PRIVATE;
-#if defined(MAP_POPULATE)
-            flags |= MAP_POPULATE;  // one call maps every page: no fault per page while reading
-#endif
-            const auto size = static_cast<std::size_t>(status.st_size);
-            void* at = ::mmap(nullptr, size, PROT_READ, flags, fd, 0);
-            if (at != MAP_FAILED) {
-                mapped_ = at;
-                size_ = size;
-            }
-        }
-        if (fd >= 0) ::close(fd);
-        if (mapped_) return;
-#endif
-        copy_ = read_whole_file(path);
-    }
-    ~CaseFileText() {
-#if defined(__unix__) || defined(__APPLE__)
-        if (mapped_) ::munmap(mapped_, size_);
-#endif
-    }
-    CaseFileText(const CaseFileText&) = delete;
-    CaseFileText& operator=(const CaseFileText&) = delete;
-
-    std::string_view view() const {
-        return mapped_ ? std::string_view(static_cast<const char*>(mapped_), size_) : std::string_view(copy_);
-    }
-
-private:
-    void* mapped_ = nullptr;
-    std::size_t size_ = 0;
-    std::string copy_;
-};
-
-}  // namespace
-
 Network load_case_file(const std::string& path, std::size_t bus_limit, std::vector<std::string>* notes) {
-    const CaseFileText file(path);
-    const std::string_view content = file.view();
+    // Read into memory rather than mapped: a file another program truncates while it is
+    // mapped would end the process with SIGBUS, where a read only sees a short file.
+    const std::string content = read_whole_file(path);
     // The engine's own files are version 35; older versions come from other tools.
     const bool own = formats::raw_header_version(content) == kWrittenRawVersion;
     return read_raw_case(content, path, bus_limit, own, notes);
