@@ -36,79 +36,54 @@ py::tuple solved(int status, Eigen::VectorXd x) {
     return py::make_tuple(status, py::array_t<double>(x.size(), x.data()));
 }
 
+// analyse, factorise, refactorise and solve, which the LU and the linear solver share.
+template <class Solver>
+void def_life_cycle(py::class_<Solver>& cls) {
+    // Each step takes the matrix as compressed-column arrays and returns its status code.
+    const auto step = [&cls](const char* name, auto call) {
+        cls.def(
+            name,
+            [call](Solver& s, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
+                return static_cast<int>(call(s, matrix_from(n, p, i, x)));
+            },
+            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"));
+    };
+    step("analyse", [](Solver& s, const RealSparse& a) { return s.analyse(a); });
+    step("factorise", [](Solver& s, const RealSparse& a) { return s.factorise(a); });
+    step("refactorise", [](Solver& s, const RealSparse& a) { return s.refactorise(a); });
+    cls.def(
+        "solve",
+        [](Solver& s, const ValueArray& b) {
+            Eigen::VectorXd x = Eigen::Map<const Eigen::VectorXd>(b.data(), b.size());
+            const int status = static_cast<int>(s.solve(x));
+            return solved(status, std::move(x));
+        },
+        py::arg("b"), "(status, x) with x solving A x = b.");
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_sparse_lu, m) {
     m.doc() = "The engine's sparse LU on compressed-column matrices; every call returns a status code.";
 
-    py::class_<GilbertPeierlsLU>(m, "LU", "Left-looking LU: analyse, factorise, refactorise, solve.")
-        .def(py::init<>())
-        .def(
-            "analyse",
-            [](GilbertPeierlsLU& lu, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-                return static_cast<int>(lu.analyse(matrix_from(n, p, i, x)));
-            },
-            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def(
-            "factorise",
-            [](GilbertPeierlsLU& lu, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-                return static_cast<int>(lu.factorise(matrix_from(n, p, i, x)));
-            },
-            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def(
-            "refactorise",
-            [](GilbertPeierlsLU& lu, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-                return static_cast<int>(lu.refactorise(matrix_from(n, p, i, x)));
-            },
-            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def(
-            "solve",
-            [](const GilbertPeierlsLU& lu, const ValueArray& b) {
-                Eigen::VectorXd x = Eigen::Map<const Eigen::VectorXd>(b.data(), b.size());
-                const int status = static_cast<int>(lu.solve(x));
-                return solved(status, std::move(x));
-            },
-            py::arg("b"), "(status, x) with x solving A x = b.")
-        .def(
-            "pivot_rows",
-            [](const GilbertPeierlsLU& lu, int n) {
-                py::list rows;
-                for (int k = 0; k < n; ++k) rows.append(lu.pivot_row(k));
-                return rows;
-            },
-            py::arg("n"), "Original row of the pivot of each factored column, in factoring order.")
+    py::class_<GilbertPeierlsLU> lu(m, "LU", "Left-looking LU: analyse, factorise, refactorise, solve.");
+    lu.def(py::init<>());
+    def_life_cycle(lu);
+    lu.def(
+          "pivot_rows",
+          [](const GilbertPeierlsLU& factors, int n) {
+              py::list rows;
+              for (int k = 0; k < n; ++k) rows.append(factors.pivot_row(k));
+              return rows;
+          },
+          py::arg("n"), "Original row of the pivot of each factored column, in factoring order.")
         .def_property_readonly("factorised", &GilbertPeierlsLU::factorised)
         .def_property_readonly("factor_nonzeros", &GilbertPeierlsLU::factor_nonzeros,
                                "Entries of L and U, the unit diagonal of L not counted.");
 
-    py::class_<SparseLinearSolver>(m, "LinearSolver", "The solver the Newton iterations use.")
-        .def(py::init<>())
-        .def(
-            "analyse",
-            [](SparseLinearSolver& s, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-                return static_cast<int>(s.analyse(matrix_from(n, p, i, x)));
-            },
-            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def(
-            "factorise",
-            [](SparseLinearSolver& s, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-                return static_cast<int>(s.factorise(matrix_from(n, p, i, x)));
-            },
-            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def(
-            "refactorise",
-            [](SparseLinearSolver& s, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
-                return static_cast<int>(s.refactorise(matrix_from(n, p, i, x)));
-            },
-            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
-        .def(
-            "solve",
-            [](SparseLinearSolver& s, const ValueArray& b) {
-                Eigen::VectorXd x = Eigen::Map<const Eigen::VectorXd>(b.data(), b.size());
-                const int status = static_cast<int>(s.solve(x));
-                return solved(status, std::move(x));
-            },
-            py::arg("b"))
-        .def_property_readonly("factorizations", &SparseLinearSolver::factorizations)
+    py::class_<SparseLinearSolver> solver(m, "LinearSolver", "The solver the Newton iterations use.");
+    solver.def(py::init<>());
+    def_life_cycle(solver);
+    solver.def_property_readonly("factorizations", &SparseLinearSolver::factorizations)
         .def_property_readonly("pivot_searches", &SparseLinearSolver::pivot_searches);
 }
