@@ -161,10 +161,7 @@ bool NewtonRaphson::analyse_and_factorise() {
 }
 
 void NewtonRaphson::build_pattern(const AcProblem& p) {
-    if (pattern_valid_) {
-        previous_bus_.clear();  // the pattern stays: nothing to carry over
-        return;
-    }
+    if (pattern_valid_) return;  // previous_bus_ was cleared when the solve found the pattern kept
     carry_column_order();
     const auto& y = p.ybus;
     const int nnz = static_cast<int>(y.nonZeros());
