@@ -4,6 +4,7 @@
 #include "core/controls/dc_lines.hpp"
 #include "core/controls/devices_left_out.hpp"
 #include "core/controls/facts_devices.hpp"
+#include "core/session/progress.hpp"
 #include "core/solver/network_to_problem.hpp"
 #include "core/solver/sparse_lu.hpp"
 
@@ -22,12 +23,6 @@ constexpr int kShuntRounds = 20;  // switched-shunt adjustments after a converge
 // its whole range one position at a time.
 constexpr int kAdjustmentRounds = 40;
 constexpr int kContinuationSteps = 60;
-
-std::string format(const char* fmt, auto... args) {
-    char buffer[256];
-    std::snprintf(buffer, sizeof buffer, fmt, args...);
-    return buffer;
-}
 
 // Magnitude of every bus held by a swing bus or a control set to its setpoint, angles kept.
 void hold_setpoints(const AcProblem& p, Eigen::VectorXcd& v) {
@@ -497,12 +492,12 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     auto bus_number = [&](int k) { return k >= 0 ? net.buses[derived.network_bus[k]].number : 0; };
 
     if (p.n == 0) {
-        say(format("%s: no bus to solve", name.c_str()));
+        say(format_line("%s: no bus to solve", name.c_str()));
         // Nothing solved: an empty case has no solution to report.
         report.code = derived.islands_without_swing > 0 ? kIslandWithoutSwing : kNoSolutionYet;
         if (derived.islands_without_swing > 0)
-            say(format("%s: %d island(s) without a swing bus or machine not solved", name.c_str(),
-                       derived.islands_without_swing));
+            say(format_line("%s: %d island(s) without a swing bus or machine not solved", name.c_str(),
+                            derived.islands_without_swing));
         return report;
     }
 
@@ -534,8 +529,8 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     };
     auto observer = [&](int it, double mismatch, int bus, bool is_q) {
         stop_if_interrupted(it, mismatch, bus, is_q);
-        say(format("%s %3d  largest mismatch %12.4f %s at bus %d", name.c_str(), iteration_base + it, mismatch * base,
-                   is_q ? "Mvar" : "MW  ", bus_number(bus)));
+        say(format_line("%s %3d  largest mismatch %12.4f %s at bus %d", name.c_str(), iteration_base + it,
+                        mismatch * base, is_q ? "Mvar" : "MW  ", bus_number(bus)));
     };
 
     // The state the case holds: its voltages and the plants its machine outputs show at a
@@ -593,8 +588,8 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
                 // The last tap moves made the case unsolvable: take them back and solve again
                 // from the state they started from.
                 if (const int undone = taps.undo_last_round(p)) {
-                    say(format("%s no solution after the last tap moves: %d winding(s) back to their positions",
-                               name.c_str(), undone));
+                    say(format_line("%s no solution after the last tap moves: %d winding(s) back to their positions",
+                                    name.c_str(), undone));
                     v = v_adjusted;
                     states = states_adjusted;
                     use_states = true;
@@ -607,7 +602,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
                 const bool shunts = opt.adjust_shunts && round < kShuntRounds && adjust_between_solutions(p, v);
                 if (shunts) {
                     shunts_moved = true;
-                    say(format("%s switched shunts stepped toward their voltage bands", name.c_str()));
+                    say(format_line("%s switched shunts stepped toward their voltage bands", name.c_str()));
                 }
                 const int taps_moved = taps.adjust(p, v, name, say);
                 const int areas_moved = areas.adjust(net, derived, p, s_power0, v, name, say);
@@ -682,7 +677,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         if (r.outcome != NewtonOutcome::converged && level < 0 &&
             (opt.start == StartMode::flat || opt.start == StartMode::flat_magnitudes)) {
             const StartMode with_angles = opt.start == StartMode::flat ? StartMode::flat_angles : StartMode::flat_both;
-            say(format("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(with_angles)));
+            say(format_line("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(with_angles)));
             v = starting_voltages(p, with_angles, false);
             r = attempt(v, first, nullptr);
         }
@@ -690,7 +685,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         // Escalation of rsol: each level runs every stage of the level below it first, so that a
         // level solves every case the level below it solves.
         if (r.outcome != NewtonOutcome::converged && level >= 1) {
-            say(format("%s retry with the optimal step multiplier", name.c_str()));
+            say(format_line("%s retry with the optimal step multiplier", name.c_str()));
             NewtonSettings s = first;
             s.step = StepControl::optimal_multiplier;
             v = v_first;
@@ -700,7 +695,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             // Fresh starts: the linear angle estimate, with a magnitude step, and plain flat.
             for (StartMode mode : {StartMode::flat_angles, StartMode::flat_both, StartMode::flat}) {
                 if (mode == opt.start) continue;  // tried above
-                say(format("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(mode)));
+                say(format_line("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(mode)));
                 v = starting_voltages(p, mode, false);
                 NewtonSettings s = twice_the_iterations(StepControl::optimal_multiplier);
                 s.flat_start = true;
@@ -709,7 +704,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             }
         }
         if (r.outcome != NewtonOutcome::converged && level >= 3 && limits_apply && !p.controls.empty()) {
-            say(format("%s solving without reactive limits, then with them", name.c_str()));
+            say(format_line("%s solving without reactive limits, then with them", name.c_str()));
             NewtonSettings s = twice_the_iterations(StepControl::optimal_multiplier);
             s.var_limit_iteration = -1;
             const std::vector<ControlState> regulating(p.controls.size(), ControlState::regulating);
@@ -722,7 +717,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             // Continuation: scale every load and generation injection by lambda, from a level
             // that solves up to 1, halving the increment after a failed step; from the best
             // state so far.
-            say(format("%s continuation on load and generation", name.c_str()));
+            say(format_line("%s continuation on load and generation", name.c_str()));
             const std::vector<ControlState> regulating(p.controls.size(), ControlState::regulating);
             Eigen::VectorXcd v_good = present_voltages(p, regulating, false, &best.v);
             double lambda = 0.0, step = 0.25;
@@ -742,7 +737,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
                     v_good = trial;
                     lambda = target;
                     step *= 1.5;
-                    say(format("%s continuation reached %.4f of load and generation", name.c_str(), lambda));
+                    say(format_line("%s continuation reached %.4f of load and generation", name.c_str(), lambda));
                     if (lambda >= 1.0) {
                         reached = true;
                         break;
@@ -793,12 +788,13 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     const bool drop_derived =
         (shunts_moved || taps.any_moved() || areas.any_moved() || facts.any_moved()) && !converged;
 
-    std::string closing = format("%s %s after %d iterations (%ld factorizations): largest mismatch %.4f MVA at bus %d",
-                                 name.c_str(), outcome_text(r.outcome), report.iterations, report.factorizations,
-                                 report.largest_mismatch_mva, report.worst_bus);
+    std::string closing =
+        format_line("%s %s after %d iterations (%ld factorizations): largest mismatch %.4f MVA at bus %d", name.c_str(),
+                    outcome_text(r.outcome), report.iterations, report.factorizations, report.largest_mismatch_mva,
+                    report.worst_bus);
     if (derived.islands_without_swing > 0)
-        closing += format("; %d island(s) without a swing bus or machine not solved (bus %d among them)",
-                          derived.islands_without_swing, derived.buses_without_swing.front());
+        closing += format_line("; %d island(s) without a swing bus or machine not solved (bus %d among them)",
+                               derived.islands_without_swing, derived.buses_without_swing.front());
     say(closing);
     if (drop_derived) invalidate();
     return report;
