@@ -6,9 +6,8 @@
 // that bus, so adding them would overwrite or double it. They are taken out of the small
 // case before anything is added, the way the connecting bus's own row is.
 #include <algorithm>
-#include <map>
-#include <queue>
-#include <set>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "bindings.hpp"
@@ -86,15 +85,75 @@ py::list leave_out_connecting_bus_elements(py::object small_case, py::handle con
 
 namespace {
 
-// In service: a branch status of 1; a three-winding transformer with status 2, 3 or 4 has
-// one winding (2, 3, 1) out and still joins the other two.
-void join(std::map<BusNumber, std::vector<BusNumber>>& adjacent, BusNumber a, BusNumber b) {
-    if (a == 0 || b == 0) return;
-    adjacent[a].push_back(b);
-    adjacent[b].push_back(a);
+long as_long(py::handle value) {
+    if (PyLong_CheckExact(value.ptr())) {
+        const long number = PyLong_AsLong(value.ptr());
+        if (!(number == -1 && PyErr_Occurred())) return number;
+        PyErr_Clear();
+    }
+    return py::int_(py::reinterpret_borrow<py::object>(value)).cast<long>();
 }
 
-long as_long(py::handle value) { return py::int_(py::reinterpret_borrow<py::object>(value)).cast<long>(); }
+// The buses of a case as dense indices, with the in-service links between them. A bus number
+// met only in a branch gets an index too, so that the walk goes through it as through any bus.
+class BusGraph {
+public:
+    explicit BusGraph(std::size_t buses) { index_.reserve(buses * 2); }
+
+    int index_of(BusNumber bus) {
+        const auto [at, added] = index_.try_emplace(bus, static_cast<int>(index_.size()));
+        return at->second;
+    }
+    int find(BusNumber bus) const {
+        const auto at = index_.find(bus);
+        return at == index_.end() ? -1 : at->second;
+    }
+    std::size_t size() const { return index_.size(); }
+
+    // In service: a branch status of 1; a three-winding transformer with status 2, 3 or 4 has
+    // one winding (2, 3, 1) out and still joins the other two.
+    void join(BusNumber a, BusNumber b) {
+        if (a == 0 || b == 0) return;
+        links_.emplace_back(index_of(a), index_of(b));
+    }
+
+    // Every bus reached from `seeds` without entering a bus marked in `closed`.
+    std::vector<char> reached_from(const std::vector<int>& seeds, const std::vector<char>& closed) const {
+        const std::size_t n = size();
+        std::vector<int> start(n + 1, 0), next(2 * links_.size());
+        for (const auto& [a, b] : links_) {
+            ++start[static_cast<std::size_t>(a) + 1];
+            ++start[static_cast<std::size_t>(b) + 1];
+        }
+        for (std::size_t k = 0; k < n; ++k) start[k + 1] += start[k];
+        std::vector<int> fill(start.begin(), start.end() - 1);
+        for (const auto& [a, b] : links_) {
+            next[static_cast<std::size_t>(fill[static_cast<std::size_t>(a)]++)] = b;
+            next[static_cast<std::size_t>(fill[static_cast<std::size_t>(b)]++)] = a;
+        }
+        std::vector<char> reached(n, 0);
+        std::vector<int> frontier;
+        for (int s : seeds)
+            if (!reached[static_cast<std::size_t>(s)]) {
+                reached[static_cast<std::size_t>(s)] = 1;
+                frontier.push_back(s);
+            }
+        for (std::size_t at = 0; at < frontier.size(); ++at) {
+            const auto bus = static_cast<std::size_t>(frontier[at]);
+            for (int k = start[bus]; k < start[bus + 1]; ++k) {
+                const auto other = static_cast<std::size_t>(next[static_cast<std::size_t>(k)]);
+                if (closed[other] || reached[other]) continue;
+                reached[other] = 1;
+                frontier.push_back(static_cast<int>(other));
+            }
+        }
+        return reached;
+    }
+
+private:
+    std::unordered_map<BusNumber, int> index_;
+    std::vector<std::pair<int, int>> links_;
+};
 
 }  // namespace
 
@@ -102,23 +161,27 @@ py::list buses_cut_off(py::handle case_data, py::handle bus_numbers) {
     py::object buses = case_data.attr("pssbus");
     const std::vector<BusNumber> numbers = to_bus_numbers(table_column(buses, "NUM", "pssbus"), "pssbus NUM");
     py::object types = table_column(buses, "IDE", "pssbus");
-    std::set<BusNumber> isolated, swing;
+    BusGraph graph(numbers.size());
+    std::vector<int> swing;
+    std::vector<int> isolated;
     std::size_t r = 0;
     for (py::handle type : types) {
         const long ide = as_long(type);
-        if (ide == 4) isolated.insert(numbers[r]);
-        if (ide == 3) swing.insert(numbers[r]);
-        ++r;
+        const int bus = graph.index_of(numbers[r++]);
+        if (ide == 4) isolated.push_back(bus);
+        if (ide == 3) swing.push_back(bus);
     }
+    // The buses the case holds: every number of its bus table.
+    std::vector<char> present(graph.size(), 0);
+    for (BusNumber number : numbers) present[static_cast<std::size_t>(graph.find(number))] = 1;
 
-    std::map<BusNumber, std::vector<BusNumber>> adjacent;
     if (py::hasattr(case_data, "pssbrn")) {
         py::object lines = case_data.attr("pssbrn");
         const auto from = to_bus_numbers(table_column(lines, "FRMBUS", "pssbrn"), "pssbrn FRMBUS");
         const auto to = to_bus_numbers(table_column(lines, "TOBUS", "pssbrn"), "pssbrn TOBUS");
         std::size_t i = 0;
         for (py::handle status : table_column(lines, "STAT", "pssbrn")) {
-            if (as_long(status) > 0) join(adjacent, from[i], to[i]);
+            if (as_long(status) > 0) graph.join(from[i], to[i]);
             ++i;
         }
     }
@@ -133,35 +196,26 @@ py::list buses_cut_off(py::handle case_data, py::handle bus_numbers) {
             if (status <= 0 || ends.size() < 2) continue;
             const BusNumber w1 = ends[0], w2 = ends[1], w3 = ends.size() > 2 ? ends[2] : 0;
             if (w3 == 0) {
-                if (status == 1) join(adjacent, w1, w2);
+                if (status == 1) graph.join(w1, w2);
                 continue;
             }
-            if (status != 4) join(adjacent, w1, status == 2 ? w3 : w2);  // winding 2 out: 1 joins 3
-            if (status == 1 || status == 4) join(adjacent, w2, w3);
-            if (status == 1) join(adjacent, w1, w3);
+            if (status != 4) graph.join(w1, status == 2 ? w3 : w2);  // winding 2 out: 1 joins 3
+            if (status == 1 || status == 4) graph.join(w2, w3);
+            if (status == 1) graph.join(w1, w3);
         }
     }
 
-    std::set<BusNumber> reached;
-    std::queue<BusNumber> frontier;
-    for (BusNumber s : swing) {
-        reached.insert(s);
-        frontier.push(s);
-    }
-    while (!frontier.empty()) {
-        const BusNumber bus = frontier.front();
-        frontier.pop();
-        for (BusNumber next : adjacent[bus]) {
-            if (isolated.count(next) != 0 || !reached.insert(next).second) continue;
-            frontier.push(next);
-        }
-    }
+    std::vector<char> closed(graph.size(), 0);
+    for (int bus : isolated) closed[static_cast<std::size_t>(bus)] = 1;
+    const std::vector<char> reached = graph.reached_from(swing, closed);
     // A bus the case does not hold at all (the engine refused to add it) is not cut off: it
     // is missing, which the status report says.
-    const std::set<BusNumber> present(numbers.begin(), numbers.end());
     py::list cut_off;
     for (BusNumber bus : to_bus_numbers(bus_numbers, "bus numbers")) {
-        if (present.count(bus) != 0 && reached.count(bus) == 0) cut_off.append(py::int_(bus));
+        const int at = graph.find(bus);
+        if (at >= 0 && static_cast<std::size_t>(at) < present.size() && present[static_cast<std::size_t>(at)] &&
+            !reached[static_cast<std::size_t>(at)])
+            cut_off.append(py::int_(bus));
     }
     return cut_off;
 }

@@ -34,7 +34,8 @@ void bind_flows(py::module_& m) {
             .required_int("ibus")
             .required_int("jbus")
             .text("ckt", std::string("1"))
-            .required_text("string", "P, Q, MVA (at ibus) or PCTRTA"),
+            .required_text("string", "P, Q, MVA (at ibus) or PCTRTA")
+            .keeps_case(),
         [](const Args& a) -> py::object {
             return flow_quantity(a, [&](const pf::Network& net, pf::BranchEndFlows* flows) {
                 return pf::branch_end_flows(net, Args::clamp(a.integer("ibus")), Args::clamp(a.integer("jbus")),
@@ -51,7 +52,8 @@ void bind_flows(py::module_& m) {
             .required_int("jbus")
             .required_int("kbus")
             .text("ckt", std::string("1"))
-            .required_text("string", "P, Q, MVA (at ibus) or PCTRTA"),
+            .required_text("string", "P, Q, MVA (at ibus) or PCTRTA")
+            .keeps_case(),
         [](const Args& a) -> py::object {
             return flow_quantity(a, [&](const pf::Network& net, pf::BranchEndFlows* flows) {
                 return pf::winding_end_flows(net, Args::clamp(a.integer("ibus")), Args::clamp(a.integer("jbus")),

@@ -38,7 +38,8 @@ void bind_session(py::module_& m) {
         Signature("progress_output")
             .integer("islct", kStdout, "1 standard output, 2 the file filarg, 6 no output")
             .text("filarg", std::string(), "file of islct 2")
-            .integers("options", {"islct 2: 0 append to the file, 1 start it afresh"}),
+            .integers("options", {"islct 2: 0 append to the file, 1 start it afresh"})
+            .keeps_case(),
         [](const Args& a) -> py::object {
             auto& wc = pf::working_case();
             if (!wc.initialised) return py::int_(pf::kNotInitialised);
@@ -62,7 +63,7 @@ void bind_session(py::module_& m) {
         "Sends the engine's progress lines to standard output, a file, or nowhere.");
 
     define(
-        m, Signature("lines_per_page_one_device").integer("device", 1).integer("lines", 60),
+        m, Signature("lines_per_page_one_device").integer("device", 1).integer("lines", 60).keeps_case(),
         [](const Args& a) -> py::object {
             auto& wc = pf::working_case();
             if (!wc.initialised) return py::int_(pf::kNotInitialised);
@@ -79,7 +80,7 @@ void bind_session(py::module_& m) {
         "Replaces the working case by a saved case file.");
 
     define(
-        m, Signature("save").required_text("sfile", "file to write; \".sav\" added without an extension"),
+        m, Signature("save").required_text("sfile", "file to write; \".sav\" added without an extension").keeps_case(),
         [](const Args& a) -> py::object { return py::int_(pf::save_case(pf::working_case(), a.text("sfile"))); },
         "Writes the working case to a case file (whole or not at all).");
 
@@ -89,7 +90,7 @@ void bind_session(py::module_& m) {
         "Empties the working case.");
 
     define(
-        m, Signature("deltmpfiles"),
+        m, Signature("deltmpfiles").keeps_case(),
         [](const Args&) -> py::object {
             return py::int_(pf::working_case().initialised ? pf::kOk : pf::kNotInitialised);
         },

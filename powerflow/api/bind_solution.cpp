@@ -171,7 +171,8 @@ void bind_solution(py::module_& m) {
         "Robust solution of the working case, escalating with options7. Returns ierr; solved() tells the outcome.");
 
     define(
-        m, Signature("solved"), [](const Args&) -> py::object { return py::int_(pf::working_case().solution.solved); },
+        m, Signature("solved").keeps_case(),
+        [](const Args&) -> py::object { return py::int_(pf::working_case().solution.solved); },
         "Outcome of the most recent solution: 0 solved, 1 iteration limit, 2 diverged, 3 an island without "
         "a swing bus, 4 no solution since the case was created or read.");
 

@@ -32,7 +32,7 @@ void define_bus_call(py::module_& m, const char* name, Call call, const char* do
 
 void bind_walks(py::module_& m) {
     define(
-        m, Signature("busdat").required_int("ibus").required_text("string", "quantity name"),
+        m, Signature("busdat").required_int("ibus").required_text("string", "quantity name").keeps_case(),
         [](const Args& a) -> py::object {
             pf::BusQuantity q;
             int code = pf::bus_quantity(pf::working_case(), Args::clamp(a.integer("ibus")), a.text("string"), &q);
@@ -48,7 +48,8 @@ void bind_walks(py::module_& m) {
         Signature("inibrn_2")
             .required_int("ibus")
             .integer("inode", 0)
-            .integer("single", 1, "1 in-service elements only, 2 all"),
+            .integer("single", 1, "1 in-service elements only, 2 all")
+            .keeps_case(),
         [](const Args& a) -> py::object {
             int code;
             auto& wc = initialised_case(&code);
@@ -61,7 +62,7 @@ void bind_walks(py::module_& m) {
         "Starts the walks of nxtbrn_2 and nxtbrn3_2 at a bus. Returns (ierr, number of elements).");
 
     define(
-        m, Signature("nxtbrn_2").required_int("ibus").integer("inode", 0),
+        m, Signature("nxtbrn_2").required_int("ibus").integer("inode", 0).keeps_case(),
         [](const Args& a) -> py::object {
             int code;
             auto& wc = initialised_case(&code);
@@ -73,7 +74,7 @@ void bind_walks(py::module_& m) {
         "Next line or two-winding transformer at the bus: (ierr, jbus, knode, ckt).");
 
     define(
-        m, Signature("nxtbrn3_2").required_int("ibus").integer("inode", 0),
+        m, Signature("nxtbrn3_2").required_int("ibus").integer("inode", 0).keeps_case(),
         [](const Args& a) -> py::object {
             int code;
             auto& wc = initialised_case(&code);
@@ -90,7 +91,7 @@ void bind_walks(py::module_& m) {
         "Starts the walk of nxtmac at a bus.");
 
     define(
-        m, Signature("nxtmac").required_int("ibus"),
+        m, Signature("nxtmac").required_int("ibus").keeps_case(),
         [](const Args& a) -> py::object {
             int code;
             auto& wc = initialised_case(&code);

@@ -300,6 +300,7 @@ void define(py::module_& m, Signature signature, std::function<py::object(const 
         name.c_str(),
         [sig, body](py::args args, py::kwargs kwargs) -> py::object {
             Args bound = parse_arguments(*sig, args, kwargs);
+            if (!sig->leaves_case_unchanged()) pf::working_case().case_changed();
             py::object result = body(bound);
             if (sig->error_reporting()) {
                 int code = result_code(result);

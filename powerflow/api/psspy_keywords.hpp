@@ -72,9 +72,17 @@ public:
         return *this;
     }
 
+    // The operation leaves the network as it is (it reads it, writes it to a file, or keeps
+    // state of its own such as a walk). Every other operation counts as changing the case.
+    Signature& keeps_case() {
+        keeps_case_ = true;
+        return *this;
+    }
+
     const std::string& function() const { return function_; }
     const std::vector<Param>& params() const { return params_; }
     bool error_reporting() const { return reports_errors_; }
+    bool leaves_case_unchanged() const { return keeps_case_; }
     std::optional<std::size_t> index_of(const std::string& name) const;
     // Positional slots: a single parameter, or a run of numbered ones [first, first+count).
     struct Slot {
@@ -93,6 +101,7 @@ private:
     std::vector<Param> params_;
     std::vector<Slot> slots_;
     bool reports_errors_ = false;
+    bool keeps_case_ = false;
 };
 
 // The arguments of one call after binding.

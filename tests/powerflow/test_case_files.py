@@ -279,3 +279,64 @@ def test_close_powerflow_empties_the_case_and_case_resets_the_walks(psspy, cases
     assert psspy.deltmpfiles() == 0
     assert psspy.save(str(tmp_path / "empty.sav")) == 0
     assert psspy.case(str(tmp_path / "empty.sav")) == 0
+
+
+def _marked_in_place(path):
+    """Changes the file's first byte in place, keeping its size, inode and write time, so that
+    only its content tells it from the file the engine wrote; returns the marked bytes."""
+    stat = os.stat(path)
+    with open(path, "r+b") as f:
+        f.write(b"7" if f.read(1) != b"7" else b"8")
+    os.utime(path, ns=(stat.st_atime_ns, stat.st_mtime_ns))
+    return read(path)
+
+
+def test_a_save_of_an_unchanged_case_copies_the_last_file_and_any_change_writes_it_anew(psspy, cases, tmp_path):
+    """A save of a case unchanged since the last save copies that save's file; the file is marked
+    behind the engine's back (same size, inode and write time) to show which saves copy it.
+    Every operation that may change the case, even one that changes nothing in the end, makes
+    the next save write the case out."""
+    assert psspy.case(cases["main"]) == 0
+    last = tmp_path / "last.sav"
+    changes = [
+        ("bus_chng_4", lambda: psspy.bus_chng_4(ibus=105, realar2=1.03)),
+        ("same value again", lambda: psspy.bus_chng_4(ibus=105, realar2=1.03)),
+        ("fnsl", lambda: psspy.fnsl()),
+        ("dscn", lambda: psspy.dscn(105)),
+        ("recn", lambda: psspy.recn(105)),
+        ("machine_chng_4", lambda: psspy.machine_chng_4(ibus=102, id="1", realar1=110.0)),
+        ("failed call", lambda: psspy.bus_chng_4(ibus=999, realar2=1.0)),
+        ("case", lambda: psspy.case(cases["main"])),
+    ]
+    for name, change in changes:
+        assert psspy.save(str(last)) == 0
+        marked = _marked_in_place(last)
+        # Calls that only read the case, walk it or report on it keep the copy valid.
+        for read_only in (lambda: psspy.busdat(105, "PU"), psspy.solved, lambda: psspy.inibrn_2(101),
+                          lambda: psspy.nxtbrn_2(101), lambda: psspy.brnmsc(101, 102, "1", "P")):
+            read_only()
+        copy = tmp_path / "copy.sav"
+        assert psspy.save(str(copy)) == 0
+        assert read(copy) == marked, name
+        change()
+        assert psspy.save(str(tmp_path / "after.sav")) == 0
+        assert read(tmp_path / "after.sav") != marked, name
+        written = read(tmp_path / "after.sav")
+        assert psspy.case(str(tmp_path / "after.sav")) == 0
+        assert psspy.save(str(tmp_path / "reread.sav")) == 0
+        assert read(tmp_path / "reread.sav") == written, name
+
+
+def test_a_last_file_changed_or_removed_since_it_was_saved_is_not_copied(psspy, cases, tmp_path):
+    assert psspy.case(cases["solar"]) == 0
+    first, second = tmp_path / "first.sav", tmp_path / "second.sav"
+    for spoil in (lambda: first.write_bytes(b"x" * 10), first.unlink,
+                  lambda: (first.unlink(), first.write_bytes(read(cases["solar"])[::-1]))):
+        assert psspy.save(str(first)) == 0
+        spoil()
+        assert psspy.save(str(second)) == 0
+        assert read(second) == read(cases["solar"])
+    # A save over the last file itself, unchanged, leaves it whole.
+    assert psspy.save(str(second)) == 0 and psspy.save(str(second)) == 0
+    assert read(second) == read(cases["solar"])
+    assert sorted(os.listdir(tmp_path)) == sorted(["main.sav", "solar.sav", "wind.sav", "first.sav", "second.sav"])

@@ -2,14 +2,63 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <numbers>
 
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/stat.h>
+#endif
+
+#include "common/files.hpp"
 #include "core/formats/case_file.hpp"
 #include "core/model/error_codes.hpp"
 
 namespace gridfold::pf {
+
+namespace {
+
+std::optional<FileStamp> stamp_of(const std::string& path) {
+    std::error_code ec;
+    FileStamp stamp;
+    stamp.size = std::filesystem::file_size(path, ec);
+    if (ec) return std::nullopt;
+    const auto written = std::filesystem::last_write_time(path, ec);
+    if (ec) return std::nullopt;
+    stamp.written_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(written.time_since_epoch()).count();
+#if defined(__unix__) || defined(__APPLE__)
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+    stamp.device = static_cast<std::uint64_t>(status.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(status.st_ino);
+#endif
+    return stamp;
+}
+
+// The file the last save wrote, copied to `file` when the working case is the one it holds
+// and nothing has touched the file since; false when the case must be written out.
+bool copied_from_last_save(const WorkingCase& wc, const std::string& file) {
+    if (!wc.last_save || wc.last_save->revision != wc.revision) return false;
+    const std::optional<FileStamp> now = stamp_of(wc.last_save->path);
+    if (!now || !(*now == wc.last_save->stamp)) return false;
+    try {
+        common::copy_file_whole(wc.last_save->path, file);
+    } catch (const std::filesystem::filesystem_error&) {
+        return false;  // written out instead, which reports its own failure
+    }
+    return true;
+}
+
+void remember_save(WorkingCase& wc, const std::string& file) {
+    const std::optional<FileStamp> stamp = stamp_of(file);
+    if (stamp)
+        wc.last_save = SavedCaseFile{file, *stamp, wc.revision};
+    else
+        wc.last_save.reset();
+}
+
+}  // namespace
 
 WorkingCase& working_case() {
     static WorkingCase instance;
@@ -61,8 +110,15 @@ int save_case(WorkingCase& wc, const std::string& path) {
         return kFileWrite;
     }
     const std::string file = with_case_extension(path);
+    if (copied_from_last_save(wc, file)) {
+        remember_save(wc, file);
+        wc.report("Case saved in " + file);
+        return kOk;
+    }
+    wc.last_save.reset();  // a failed write below leaves no file to copy
     try {
         save_case_file(wc.network, file);
+        remember_save(wc, file);
         wc.report("Case saved in " + file);
         return kOk;
     } catch (const CaseFileError& error) {
@@ -73,6 +129,7 @@ int save_case(WorkingCase& wc, const std::string& path) {
 }
 
 void replace_network(WorkingCase& wc, Network network) {
+    wc.case_changed();
     wc.network.replace_with(std::move(network));
     wc.branch_walk = BranchWalk{};
     wc.machine_walk = MachineWalk{};

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +16,24 @@
 #include "core/solver/solution.hpp"
 
 namespace gridfold::pf {
+
+// What tells a file apart from the same name written anew or changed since: size, last write
+// time and, where the system has them, device and inode.
+struct FileStamp {
+    std::uintmax_t size = 0;
+    std::int64_t written_ns = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The case file the last save wrote, the file as it stood then, and the revision of the
+// working case it holds.
+struct SavedCaseFile {
+    std::string path;
+    FileStamp stamp;
+    std::uint64_t revision = 0;
+};
 
 struct WorkingCase {
     bool initialised = false;        // psseinit has been called
@@ -25,6 +45,14 @@ struct WorkingCase {
     long lines_per_page = 0;         // kept for lines_per_page_one_device; output is not paged
 
     void report(std::string_view line) const { progress->write_line(line); }
+
+    // Raised by every operation that may change the network, before it acts. A save of a case
+    // unchanged since the last save copies the file that save wrote, which holds the same bytes,
+    // instead of writing the whole case out again (a merge saves the same case under several
+    // names in a row).
+    std::uint64_t revision = 1;
+    std::optional<SavedCaseFile> last_save;
+    void case_changed() { ++revision; }
 
     // The solver keeps the state of its last solution below this line.
     SolutionState solution;
@@ -43,11 +71,14 @@ int initialise(WorkingCase& wc, long buses);
 // it was and a progress line names the file and the line at fault.
 int open_case(WorkingCase& wc, const std::string& path);
 
-// Writes the working case; a path without extension gets ".sav".
+// Writes the working case; a path without extension gets ".sav". When the case is unchanged
+// since the last save (same revision) and the file that save wrote is as it was then, that
+// file is copied instead: the same bytes, whole or not at all.
 int save_case(WorkingCase& wc, const std::string& path);
 
 // Makes `network` the working case: no walk and no solution status are left over from the
-// case it replaces. Every operation that brings in a new case goes through here.
+// case it replaces, and the revision rises. Every operation that brings in a new case goes
+// through here.
 void replace_network(WorkingCase& wc, Network network);
 
 // close_powerflow: an empty case; the engine stays initialised.

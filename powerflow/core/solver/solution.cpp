@@ -543,8 +543,16 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     dc_lines.update(p, v_held, s_power0, settings.tolerance_pu, name, say);
     p.s_power = s_power0;  // the held state is judged with the dc lines' injections
 
+    // The requested start. The same flat start on the same problem that converged before is
+    // answered with its kept result (below), which takes the place of every state met here.
+    const bool from_present = opt.start == StartMode::present;
+    NewtonSettings first = settings;
+    first.flat_start = !from_present;
+    const FlatStartMemo* memo = from_present ? nullptr : find_memo(p, opt, first);
+
     // The best state met so far, by its largest mismatch; the held state first, so that a
-    // failed solution never leaves the case worse than it found it.
+    // failed solution never leaves the case worse than it found it. A kept result replaces
+    // it whole, so the held state is not evaluated then.
     struct Best {
         Eigen::VectorXcd v;
         std::vector<ControlState> states;
@@ -552,7 +560,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         int worst_bus = -1;
         bool from_attempt = false;
     } best;
-    {
+    if (!memo) {
         NewtonSettings evaluate = settings;
         evaluate.max_iterations = 0;
         Eigen::VectorXcd v = v_held;
@@ -640,12 +648,8 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         return s;
     };
 
-    // The requested start; a start from present voltages keeps the plants held at their limits.
-    const bool from_present = opt.start == StartMode::present;
-    NewtonSettings first = settings;
-    first.flat_start = !from_present;
+    // A start from present voltages keeps the plants held at their limits.
     const int level = opt.robustness;
-    const FlatStartMemo* memo = from_present ? nullptr : find_memo(p, opt, first);
     NewtonResult r;
     if (memo) {
         // The same flat start on the same problem converged before: its result, as it came.
