@@ -119,6 +119,12 @@ void keep_large_buffers_out_of_the_heap() {
 #endif
 }
 
+void return_free_heap_pages() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 std::string format_real(double value) {
     std::string text;
     formats::append_real(text, value);
