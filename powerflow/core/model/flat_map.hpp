@@ -36,6 +36,13 @@ public:
         }
     }
     std::size_t size() const { return size_; }
+    // Room for `count` entries without a rehash: a map filled from a file whose sections are
+    // counted first is sized once instead of doubling its way up.
+    void reserve(std::size_t count) {
+        std::size_t capacity = 16;
+        while (capacity < count * 2) capacity *= 2;
+        if (capacity > slots_.size()) rehash(capacity);
+    }
     void clear() {
         slots_.clear();
         size_ = 0;
