@@ -28,7 +28,7 @@ public:
         for (std::size_t at = home(key);; at = (at + 1) & mask()) {
             Slot& slot = slots_[at];
             if (!slot.used) {
-                slot = Slot{key, value, true};
+                slot = Slot{key, true, value};
                 ++size_;
                 return true;
             }
@@ -50,10 +50,12 @@ public:
     }
 
 private:
+    // The flag before the value: with a key of four bytes and a value of eight, a slot takes
+    // 16 bytes instead of 24, and more of the map stays in the cache.
     struct Slot {
         Key key{};
-        Value value{};
         bool used = false;
+        Value value{};
     };
     std::size_t mask() const { return slots_.size() - 1; }
     // Fibonacci hashing: the top bits of the product, which every bit of the key reaches.
