@@ -5,7 +5,9 @@ For each MATPOWER case the engine reads the .m file once and saves it as a case 
 the median wall time of `psspy.case` (open), `psspy.save`, `caspy.Savecase` with its bus table
 (what a merge reads of a main case) and `caspy.Savecase` with every table over that file is
 printed, with pandapower's JSON write and read of the same network as the peer, and the
-ratios. Wall times on a loaded machine vary; --cpu prints the process's CPU time instead.
+ratios, and the memory the engine holds for the case as its working case and as a
+caspy.Savecase. Wall times on a loaded machine vary; --cpu prints the process's CPU time
+instead.
 
     python bench/case_file_speed.py [--repeats N] [case ...]
 """
@@ -59,6 +61,33 @@ def quiet(action):
         return action()
 
 
+def heap_in_use():
+    """Bytes the C library's heap has handed out and not taken back (glibc's mallinfo2), or
+    None where there is no such call."""
+    import ctypes
+
+    class MallocInfo(ctypes.Structure):
+        _fields_ = [(name, ctypes.c_size_t) for name in
+                    ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
+                     "keepcost")]
+
+    try:
+        mallinfo2 = ctypes.CDLL(None).mallinfo2
+    except (OSError, AttributeError):
+        return None
+    mallinfo2.restype = MallocInfo
+    info = mallinfo2()
+    return info.uordblks + info.hblkhd  # small blocks in the heap and large ones mapped apart
+
+
+def held_bytes(action):
+    """(result of action, heap bytes it left in use), the bytes None without glibc."""
+    before = heap_in_use()
+    result = action()
+    after = heap_in_use()
+    return result, (after - before if before is not None and after is not None else None)
+
+
 def bench_engine(source, folder, repeats):
     saved = str(Path(folder) / "case.sav")
     again = str(Path(folder) / "again.sav")
@@ -69,7 +98,17 @@ def bench_engine(source, folder, repeats):
     bus_s = median_time(lambda: caspy.Savecase(saved).pssbus, repeats)
     tables_s = median_time(lambda: [getattr(case, name) for case in [caspy.Savecase(saved)] for name in TABLES],
                            repeats)
-    return open_s, save_s, bus_s, tables_s
+    # Memory the engine holds for the case: as the working case (opened into an empty one),
+    # and as a caspy.Savecase before any table is made.
+    quiet(psspy.close_powerflow)
+    _, case_bytes = held_bytes(lambda: quiet(lambda: psspy.case(saved)))
+    data, savecase_bytes = held_bytes(lambda: caspy.Savecase(saved))
+    del data
+    return open_s, save_s, bus_s, tables_s, Path(saved).stat().st_size, case_bytes, savecase_bytes
+
+
+def mib(size):
+    return "-" if size is None else f"{size / 2**20:.1f}"
 
 
 def bench_pandapower(source, folder, repeats):
@@ -95,14 +134,18 @@ def main():
     quiet(lambda: psspy.psseinit(buses=150000))
     print(f"case files: median {'CPU' if args.cpu else 'wall'} time of {args.repeats} runs; pp = pandapower's JSON files")
     print(f"{'case':<16}{'open ms':>9}{'save ms':>9}{'bus tbl ms':>11}{'tables ms':>11}{'pp read ms':>12}"
-          f"{'pp write ms':>13}{'open/pp':>9}{'save/pp':>9}")
+          f"{'pp write ms':>13}{'open/pp':>9}{'save/pp':>9}{'file MiB':>9}{'case MiB':>9}{'Savecase MiB':>13}")
     for name in args.cases:
         source = matpower_file(name)
         with tempfile.TemporaryDirectory() as folder:
-            open_s, save_s, bus_s, tables_s = bench_engine(source, folder, args.repeats)
+            open_s, save_s, bus_s, tables_s, file_size, case_bytes, savecase_bytes = bench_engine(
+                source, folder, args.repeats)
             pp_open, pp_save = bench_pandapower(source, folder, args.repeats)
         print(f"{name:<16}{open_s * 1e3:>9.1f}{save_s * 1e3:>9.1f}{bus_s * 1e3:>11.1f}{tables_s * 1e3:>11.1f}{pp_open * 1e3:>12.1f}"
-              f"{pp_save * 1e3:>13.1f}{open_s / pp_open:>9.2f}{save_s / pp_save:>9.2f}")
+              f"{pp_save * 1e3:>13.1f}{open_s / pp_open:>9.2f}{save_s / pp_save:>9.2f}{mib(file_size):>9}"
+              f"{mib(case_bytes):>9}{mib(savecase_bytes):>13}")
+    print("case MiB: heap the working case takes when opened into an empty engine; Savecase MiB: heap a "
+          "caspy.Savecase of the file holds before any table is made (glibc's count; - elsewhere)")
 
 
 if __name__ == "__main__":

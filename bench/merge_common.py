@@ -50,8 +50,22 @@ def write_study(folder, main_case, plants):
     return Path(workbook), [tuple(p) for p in built]
 
 
+def resident_kib():
+    """Resident memory of this process in KiB (Linux), or None."""
+    try:
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
 def run_timed_study(workbook):
-    """Runs the study in this process with the engine calls timed; prints one JSON line."""
+    """Runs the study in this process with the engine calls timed; prints one JSON line. Besides
+    the times: `held_kib`, the most resident memory seen as a case read began (what the run
+    holds when it reads a case; the peak less this is what the reading adds)."""
     from gridfold import demo, study
 
     psspy = demo.embedded_psspy()
@@ -59,9 +73,14 @@ def run_timed_study(workbook):
     seconds = {"solutions": 0.0, "saves": 0.0, "reads": 0.0}
     cpu = dict(seconds)
     calls = {name: 0 for names in TIMED.values() for name in names}
+    held = [None]
 
     def timed(function, name, share):
         def call(*args, **kwargs):
+            if share == "reads":
+                now = resident_kib()
+                if now is not None and (held[0] is None or now > held[0]):
+                    held[0] = now
             start, start_cpu = time.perf_counter(), time.process_time()
             try:
                 return function(*args, **kwargs)
@@ -96,7 +115,7 @@ def run_timed_study(workbook):
     outcomes = [str(row.solve) for row in result.rows]
     print(json.dumps({"total": total, "total_cpu": total_cpu, "seconds": seconds, "cpu": cpu, "calls": calls,
                       "outcomes": outcomes, "workbook": workbook_seconds["workbook"],
-                      "workbook_cpu": workbook_cpu["workbook"]}))
+                      "workbook_cpu": workbook_cpu["workbook"], "held_kib": held[0]}))
 
 
 def study_in_child(workbook):

@@ -8,8 +8,8 @@ plant and its split between solutions (rsol, fnsl), case writes (save), case rea
 caspy.Savecase) and the rest, with the part of the rest spent reading the workbook (once per run,
 pandas imported with it); the number of calls of each kind; the ratio of the time per
 plant to one lightsim2grid flat-start solution of the same main case; the plants' outcomes;
-and the peak resident memory against the main case file's size and a bare interpreter that
-has imported the engine.
+the peak resident memory against the main case file's size and a bare interpreter that
+has imported the engine; and the resident memory the run holds as it begins to read a case.
 
     python bench/merge_speed.py [--plants N] [case ...]
 """
@@ -33,7 +33,7 @@ def main():
     print(f"{args.plants} plants per main case; seconds per plant, as wall time and as the process's CPU time "
           f"(on a loaded machine the CPU time is the steadier); ls = one lightsim2grid flat solve (wall)")
     header = (f"{'main case':16} {'clock':5} {'per plant':>9} {'solutions':>9} {'saves':>6} {'reads':>6} {'rest':>6} "
-              f"{'ls ms':>7} {'plant/ls':>8} {'peak MiB':>8} {'limit MiB':>9} {'workbook':>8}")
+              f"{'ls ms':>7} {'plant/ls':>8} {'peak MiB':>8} {'limit MiB':>9} {'held MiB':>8} {'workbook':>8}")
     print(header)
     print("-" * len(header))
     notes = []
@@ -46,6 +46,7 @@ def main():
         if ls_start != "flat":
             notes.append(f"  {name}: lightsim2grid does not solve it from a flat start; ls timed from the {ls_start}")
         limit_kib = 10 * case_path.stat().st_size / 1024 + interpreter_kib
+        held = "-" if result.get("held_kib") is None else f"{result['held_kib'] / 1024:.0f}"
         for clock, total, shares, workbook in (("wall", result["total"], result["seconds"], result["workbook"]),
                                                ("cpu", result["total_cpu"], result["cpu"], result["workbook_cpu"])):
             per_plant = total / args.plants
@@ -53,11 +54,12 @@ def main():
             rest = per_plant - sum(split.values())
             print(f"{name:16} {clock:5} {per_plant:9.2f} {split['solutions']:9.2f} {split['saves']:6.2f} "
                   f"{split['reads']:6.2f} {rest:6.2f} {ls_seconds * 1e3:7.1f} {per_plant / ls_seconds:8.0f} "
-                  f"{peak_kib / 1024:8.0f} {limit_kib / 1024:9.0f} {workbook / args.plants:8.2f}")
+                  f"{peak_kib / 1024:8.0f} {limit_kib / 1024:9.0f} {held:>8} {workbook / args.plants:8.2f}")
         notes.append(f"  {name}: calls {result['calls']}; plants: {', '.join(result['outcomes'])}")
     print(f"limit = 10 x the main case file + the interpreter with the engine imported "
-          f"({interpreter_kib / 1024:.0f} MiB); workbook = the part of the rest spent reading the workbook, "
-          f"once per run, per plant")
+          f"({interpreter_kib / 1024:.0f} MiB); held = the most resident memory as a case read began "
+          f"(peak - held: what reading a case adds); workbook = the part of the rest spent reading the "
+          f"workbook, once per run, per plant")
     print("\n".join(notes))
 
 

@@ -53,15 +53,27 @@ fs::path temporary_path_beside(const fs::path& target, std::string_view token, s
 }
 
 void write_file_whole(const fs::path& target, std::string_view bytes) {
+    write_file_whole(target, [bytes](const ContentSink& sink) { sink(bytes); });
+}
+
+void write_file_whole(const fs::path& target, const std::function<void(const ContentSink&)>& produce) {
     fs::path temporary;
     std::FILE* file = create_temporary(target, temporary);
+    const ContentSink sink = [&](std::string_view piece) {
+        errno = 0;
+        if (std::fwrite(piece.data(), 1, piece.size(), file) != piece.size())
+            throw fs::filesystem_error("cannot write the file", target, last_error());
+    };
+    try {
+        produce(sink);
+    } catch (...) {
+        std::fclose(file);
+        remove_quietly(temporary);
+        throw;
+    }
     errno = 0;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const std::error_code write_error = written ? std::error_code() : last_error();
-    errno = 0;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        const std::error_code error = written ? last_error() : write_error;
+    if (std::fclose(file) != 0) {
+        const std::error_code error = last_error();
         remove_quietly(temporary);
         throw fs::filesystem_error("cannot write the file", target, error);
     }

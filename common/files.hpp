@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,15 @@ std::filesystem::path temporary_path_beside(const std::filesystem::path& target,
 // temporary file cannot be created or written or the rename fails; the temporary file is
 // removed then and `target` is left as it was.
 void write_file_whole(const std::filesystem::path& target, std::string_view bytes);
+
+// Takes the content of a file piece by piece, in order.
+using ContentSink = std::function<void(std::string_view piece)>;
+
+// The same for content made while it is written: `produce` hands it to the sink in as many
+// pieces as it likes, so that no whole copy of it need be held. An exception `produce`
+// throws removes the temporary file and goes on to the caller, `target` left as it was; a
+// piece that cannot be written throws std::filesystem::filesystem_error out of the sink.
+void write_file_whole(const std::filesystem::path& target, const std::function<void(const ContentSink&)>& produce);
 
 // Copies `source` (content and permission bits) to `target` whole or not at all. Throws
 // std::filesystem::filesystem_error; `target` is left as it was then.

@@ -24,6 +24,7 @@ void read_case_data(py::object self, py::object path) {
     py::object fspath = py::module_::import("os").attr("fspath")(path);
     if (!PyUnicode_Check(fspath.ptr())) throw py::type_error("Savecase: a str path is required");
     const std::string file = fspath.cast<std::string>();
+    gridfold::pf::return_free_heap_pages();
     auto net = std::make_unique<gridfold::pf::Network>();
     try {
         *net = gridfold::pf::load_case_file(file, SIZE_MAX);

@@ -1,6 +1,7 @@
 // Whole-file writes: the target holds the old content or the whole new one, and no
 // temporary file is left behind either way.
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 #include "check.hpp"
@@ -63,5 +64,28 @@ TEST("whole-file copies keep content and permissions; temporaries are named besi
     CHECK_EQ(entries(folder), std::size_t{2});
 
     CHECK_EQ(temporary_path_beside(folder / "book.xlsx", "abcd1234", ".xlsx"), folder / ".book.xlsx.abcd1234.tmp.xlsx");
+    fs::remove_all(folder);
+}
+
+TEST("whole-file writes in pieces join the pieces; a producer that fails leaves the target as it was") {
+    const fs::path folder = fresh_folder("pieces");
+    const fs::path target = folder / "case.sav";
+    write_file_whole(target, [](const ContentSink& sink) {
+        sink("first ");
+        sink("");
+        sink("second\n");
+    });
+    CHECK_EQ(read_file_bytes(target), std::string("first second\n"));
+    try {
+        write_file_whole(target, [](const ContentSink& sink) {
+            sink("half of a new file");
+            throw std::runtime_error("the content cannot be made");
+        });
+        CHECK(false);  // the producer failed
+    } catch (const std::runtime_error& error) {
+        CHECK_EQ(std::string(error.what()), std::string("the content cannot be made"));
+    }
+    CHECK_EQ(read_file_bytes(target), std::string("first second\n"));
+    CHECK_EQ(entries(folder), std::size_t{1});
     fs::remove_all(folder);
 }

@@ -1,5 +1,8 @@
 // The case-file readers: RAW (imported and strict) and MATPOWER, on real files and on
 // faulty texts whose line at fault must be named.
+#include <filesystem>
+#include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -11,6 +14,7 @@
 namespace {
 
 namespace pf = gridfold::pf;
+namespace fs = std::filesystem;
 
 constexpr std::size_t kBusLimit = 1000;
 const std::string kData = GRIDFOLD_TEST_DATA;
@@ -105,4 +109,44 @@ TEST("MATPOWER reader converts buses, generators and branches, and names the lin
         CHECK_EQ(error.line(), 12);
         CHECK_EQ(error.file(), std::string("case.m"));
     }
+}
+
+TEST("a case larger than the write buffer is saved as the same bytes it renders to, or not at all") {
+    pf::Network net = pf::read_raw_case(read("raw/every_section_v35.raw"), "every_section_v35.raw", 100000, false);
+    // Some 20,000 buses and lines: several times the buffer a save writes through.
+    for (int k = 0; k < 20000; ++k) {
+        pf::Bus bus;
+        bus.number = 100000 + k;
+        bus.name = "EXTRA " + std::to_string(k);
+        bus.base_kv = 138.0;
+        bus.vm_pu = 1.0 + k * 1e-7;
+        net.add_bus(bus);
+        pf::Branch line;
+        line.from_bus = 1;
+        line.to_bus = bus.number;
+        line.x_pu = 0.01 + k * 1e-9;
+        net.branches.push_back(line);
+    }
+    const std::string rendered = pf::render_raw_case(net, pf::kWrittenRawVersion);
+    REQUIRE(rendered.size() > 2'000'000);
+    const fs::path folder = fs::temp_directory_path() / "gridfold-cpp-tests-save";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::string path = (folder / "large.sav").string();
+    pf::save_case_file(net, path);
+    CHECK(gridfold::common::read_file_bytes(path) == rendered);
+
+    // A value no file holds, met after much of the text has gone to the file: the save is
+    // refused, the file saved before stays whole and no temporary file is left.
+    net.branches.back().r_pu = std::numeric_limits<double>::quiet_NaN();
+    try {
+        pf::save_case_file(net, path);
+        CHECK(false);  // the case holds a value that is not finite
+    } catch (const pf::CaseFileError& error) {
+        CHECK(error.kind() == pf::CaseFileError::kUnwritable);
+    }
+    CHECK(gridfold::common::read_file_bytes(path) == rendered);
+    CHECK_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator())),
+             std::size_t{1});
+    fs::remove_all(folder);
 }

@@ -4,12 +4,14 @@
 // so that a case saved, read and saved again gives the same bytes.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/files.hpp"
 #include "core/model/network.hpp"
 
 namespace gridfold::pf {
@@ -40,9 +42,11 @@ private:
 // FIFO or device never blocks the engine. Throws CaseFileError (kOpen).
 std::string read_whole_file(const std::string& path);
 
-// Writes text to a temporary file beside path and renames it over path, so that path holds
-// either the old file or the whole new one. Throws CaseFileError (kWrite).
-void write_whole_file(const std::string& path, std::string_view text);
+// Writes to a temporary file beside path what `produce` hands to the sink, piece by piece,
+// and renames it over path, so that path holds either the old file or the whole new one.
+// Throws CaseFileError (kWrite); an exception of `produce` goes on to the caller, path left
+// as it was.
+void write_whole_file(const std::string& path, const std::function<void(const common::ContentSink&)>& produce);
 
 // Reads a case from text. version: the record layouts (0: the version the text names);
 // strict: every field present and valid, as in the engine's own files. file_name only names
@@ -74,6 +78,13 @@ void save_case_file(const Network& net, const std::string& path);
 // and written: a merge of a 10,000-bus case held some 20 MB more at its peak for it. Called
 // when the engine is initialised; a no-op where the C library has no such setting.
 void keep_large_buffers_out_of_the_heap();
+
+// Gives the free pages of the heap back to the system. A case freed leaves its many small
+// allocations (names, identifiers, index tables) spread over the heap, whose pages the C
+// library keeps for later allocations; the process's resident memory then stays as high as
+// if the case were still held. Called when a whole case has been freed; a no-op where the C
+// library has no such call.
+void return_free_heap_pages();
 
 // The number formatting used in case files: shortest text that reads back exactly.
 std::string format_real(double value);

@@ -246,6 +246,14 @@ std::optional<double> parse_real(std::string_view text) {
     return value;
 }
 
+void TextBuffer::make_room(std::size_t n) {
+    if (drain_) {
+        drain();
+        if (static_cast<std::size_t>(end_ - at_) >= n) return;
+    }
+    grow(n);
+}
+
 void TextBuffer::grow(std::size_t n) {
     const std::size_t filled = used();
     const std::size_t capacity = std::max(capacity_ * 2, filled + n);

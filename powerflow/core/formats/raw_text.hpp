@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -87,7 +88,7 @@ public:
     }
     // Room for n more characters at the end, taken with advance().
     char* room(std::size_t n) {
-        if (static_cast<std::size_t>(end_ - at_) < n) grow(n);
+        if (static_cast<std::size_t>(end_ - at_) < n) make_room(n);
         return at_;
     }
     void advance(char* end) { at_ = end; }
@@ -107,19 +108,32 @@ public:
     // The text written so far.
     std::string_view view() const { return std::string_view(storage_.get(), used()); }
     // Empties the buffer and makes room for `capacity` characters, keeping the storage it has:
-    // a buffer used again and again keeps its pages mapped.
+    // a buffer used again and again keeps its pages mapped. A draining buffer keeps its size.
     void restart(std::size_t capacity) {
         at_ = storage_.get();
-        room(capacity);
+        if (!drain_) room(capacity);
+    }
+    // While a drain is set, the text written so far goes to it whenever the room left runs
+    // short, and the buffer starts again from its beginning instead of growing: a text of any
+    // length then passes through a buffer of the size it has (or of the longest single
+    // append). Callers hold no pointer into the buffer across a call of room(). An empty drain
+    // ends draining.
+    void drain_into(std::function<void(std::string_view)> drain) { drain_ = std::move(drain); }
+    // Sends the text written so far to the drain and empties the buffer.
+    void drain() {
+        if (drain_ && used() > 0) drain_(view());
+        at_ = storage_.get();
     }
 
 private:
-    void grow(std::size_t n);  // room for n more at least, in doubling steps
+    void make_room(std::size_t n);  // drains, or grows when that leaves too little room
+    void grow(std::size_t n);       // room for n more at least, in doubling steps
     std::size_t used() const { return static_cast<std::size_t>(at_ - storage_.get()); }
     std::unique_ptr<char[]> storage_;
     std::size_t capacity_ = 0;
     char* at_ = nullptr;
     char* end_ = nullptr;
+    std::function<void(std::string_view)> drain_;
 };
 
 // Room write_real and write_integer need at most.

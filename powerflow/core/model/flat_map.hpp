@@ -28,7 +28,7 @@ public:
         for (std::size_t at = home(key);; at = (at + 1) & mask()) {
             Slot& slot = slots_[at];
             if (!slot.used) {
-                slot = Slot{key, value, true};
+                slot = Slot{key, true, value};
                 ++size_;
                 return true;
             }
@@ -36,6 +36,13 @@ public:
         }
     }
     std::size_t size() const { return size_; }
+    // Room for `count` entries without a rehash: a map filled from a file whose sections are
+    // counted first is sized once instead of doubling its way up.
+    void reserve(std::size_t count) {
+        std::size_t capacity = 16;
+        while (capacity < count * 2) capacity *= 2;
+        if (capacity > slots_.size()) rehash(capacity);
+    }
     void clear() {
         slots_.clear();
         size_ = 0;
@@ -43,10 +50,12 @@ public:
     }
 
 private:
+    // The flag before the value: with a key of four bytes and a value of eight, a slot takes
+    // 16 bytes instead of 24, and more of the map stays in the cache.
     struct Slot {
         Key key{};
-        Value value{};
         bool used = false;
+        Value value{};
     };
     std::size_t mask() const { return slots_.size() - 1; }
     // Fibonacci hashing: the top bits of the product, which every bit of the key reaches.

@@ -55,6 +55,10 @@ public:
         return index;
     }
     int number(std::size_t index) const { return number_at_[index]; }
+    void reserve(std::size_t count) {
+        index_of_.reserve(count);
+        number_at_.reserve(count);
+    }
     std::size_t size() const { return number_at_.size(); }
     void clear() {
         index_of_.clear();
