@@ -154,6 +154,9 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
         network::remove_internal_psse_buses(small_case.attr("pssbus"), small_case.attr("pssbus"));
     py::list left_out = leave_out_connecting_bus_elements(sc);
     py::tuple renumbered = network::renumber_buses(small_case, small_case.attr("pssbus"), mcbus, sc.connecting_bus);
+    // The main case's bus table (some 3 MiB on a 10,000-bus case) is let go before the
+    // solutions, so that it is not held beside the cases they read.
+    mcbus = py::none();
     if (py::len(renumbered) != 2) throw py::value_error("renumber_buses must return (case data, renumber map)");
     small_case = renumbered[0];
     py::object renumber_map = renumbered[1];
