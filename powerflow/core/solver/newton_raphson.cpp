@@ -260,6 +260,13 @@ void NewtonRaphson::build_pattern(const AcProblem& p) {
         if (p_index_[i] >= 0) column_key_[p_index_[i]] = 2 * i;
         if (vm_index_[i] >= 0) column_key_[n_p_ + vm_index_[i]] = 2 * i + 1;
     }
+    // The balances of a bus pair with its unknowns: active with angle, reactive with magnitude.
+    std::vector<int> row_key(dim, -1);
+    for (int i = 0; i < p.n; ++i) {
+        if (p_index_[i] >= 0) row_key[p_index_[i]] = 2 * i;
+        if (q_index_[i] >= 0) row_key[n_p_ + q_index_[i]] = 2 * i + 1;
+    }
+    linear_.set_blocks(std::move(row_key), column_key_);
     diag_magnitude_q_.assign(p.n, 0.0);
     pattern_valid_ = true;
     analysed_ = false;
