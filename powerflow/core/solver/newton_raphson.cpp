@@ -261,10 +261,29 @@ void NewtonRaphson::build_pattern(const AcProblem& p) {
         if (vm_index_[i] >= 0) column_key_[n_p_ + vm_index_[i]] = 2 * i + 1;
     }
     // The balances of a bus pair with its unknowns: active with angle, reactive with magnitude.
+    // A plant that regulates a neighbour's voltage swaps the reactive rows of its two buses:
+    // its generator bus's reactive row, replaced by "the regulated magnitude does not move"
+    // (or, with limits ignored, the regulated bus's own, whose magnitude is no unknown), then
+    // pairs with the regulated bus's magnitude, and each bus's diagonal block can be pivoted
+    // on. Buses in more than one control keep their rows.
+    std::vector<int> q_key(p.n);
+    for (int i = 0; i < p.n; ++i) q_key[i] = 2 * i + 1;
+    std::vector<int> uses(p.n, 0);
+    for (const auto& c : p.controls) {
+        ++uses[c.gen_bus];
+        if (c.regulated_bus != c.gen_bus) ++uses[c.regulated_bus];
+    }
+    for (const auto& c : p.controls) {
+        const int g = c.gen_bus, r = c.regulated_bus;
+        if (g == r || uses[g] != 1 || uses[r] != 1) continue;
+        if (!std::binary_search(y_rows + y_outer[g], y_rows + y_outer[g + 1], r)) continue;
+        q_key[g] = 2 * r + 1;
+        q_key[r] = 2 * g + 1;
+    }
     std::vector<int> row_key(dim, -1);
     for (int i = 0; i < p.n; ++i) {
         if (p_index_[i] >= 0) row_key[p_index_[i]] = 2 * i;
-        if (q_index_[i] >= 0) row_key[n_p_ + q_index_[i]] = 2 * i + 1;
+        if (q_index_[i] >= 0) row_key[n_p_ + q_index_[i]] = q_key[i];
     }
     linear_.set_blocks(std::move(row_key), column_key_);
     diag_magnitude_q_.assign(p.n, 0.0);
