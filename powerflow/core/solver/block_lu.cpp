@@ -12,13 +12,6 @@ namespace {
 constexpr double kLargestMultiplier = 1e4;
 }  // namespace
 
-bool BlockLU::same_pattern(const Matrix& a) const {
-    if (a.rows() != n_ || a.cols() != n_ || !a.isCompressed()) return false;
-    if (static_cast<size_t>(a.nonZeros()) != pattern_inner_.size()) return false;
-    return std::equal(pattern_outer_.begin(), pattern_outer_.end(), a.outerIndexPtr()) &&
-           std::equal(pattern_inner_.begin(), pattern_inner_.end(), a.innerIndexPtr());
-}
-
 LuStatus BlockLU::analyse(const Matrix& a, const std::vector<int>& row_key, const std::vector<int>& column_key,
                           const std::vector<int>& column_order) {
     analysed_ = factorised_ = false;
@@ -163,7 +156,7 @@ LuStatus BlockLU::analyse(const Matrix& a, const std::vector<int>& row_key, cons
 LuStatus BlockLU::factorise(const Matrix& a) {
     factorised_ = false;
     if (!analysed_) return LuStatus::not_analysed;
-    if (!same_pattern(a)) return LuStatus::pattern_changed;
+    if (!has_pattern(a, pattern_outer_, pattern_inner_)) return LuStatus::pattern_changed;
     double* x = x_.data();
     const double* values = a.valuePtr();
     const int* starts = a.outerIndexPtr();

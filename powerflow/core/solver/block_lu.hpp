@@ -43,8 +43,6 @@ public:
     long factor_nonzeros() const { return 4L * static_cast<long>(li_.size() + ui_.size() + nb_); }
 
 private:
-    bool same_pattern(const Matrix& a) const;
-
     int n_ = 0, nb_ = 0;
     bool analysed_ = false, factorised_ = false;
     std::vector<int> pattern_outer_, pattern_inner_;
