@@ -133,13 +133,23 @@ LuStatus BlockLU::analyse(const Matrix& a, const std::vector<int>& row_key, cons
     column_place_.resize(n);
     for (int i = 0; i < n; ++i) row_place_[i] = 2 * position[row_block[i]] + row_key[i] % 2;
     for (int j = 0; j < n; ++j) column_place_[j] = 2 * position[column_block[j]] + column_key[j] % 2;
-    scatter_.resize(a.nonZeros());
-    for (int j = 0; j < n; ++j)
-        for (int e = a.outerIndexPtr()[j]; e < a.outerIndexPtr()[j + 1]; ++e) {
-            const int i = a.innerIndexPtr()[e];
-            scatter_[e] = 4 * position[row_block[i]] + 2 * (row_key[i] % 2) + column_key[j] % 2;
+    // A's entries in the order the factorisation takes them, each with its place in the
+    // workspace (4 * block position + 2 * row slot + column slot).
+    entry_start_.assign(nb + 1, 0);
+    entry_.clear();
+    place_.clear();
+    for (int k = 0; k < nb; ++k) {
+        for (int s = 0; s < 2; ++s) {
+            const int j = columns_[2 * k + s];
+            if (j < 0) continue;
+            for (int e = a.outerIndexPtr()[j]; e < a.outerIndexPtr()[j + 1]; ++e) {
+                const int i = a.innerIndexPtr()[e];
+                entry_.push_back(e);
+                place_.push_back(4 * position[row_block[i]] + 2 * (row_key[i] % 2) + s);
+            }
         }
-
+        entry_start_[k + 1] = static_cast<int>(entry_.size());
+    }
     pattern_outer_.assign(a.outerIndexPtr(), a.outerIndexPtr() + n + 1);
     pattern_inner_.assign(a.innerIndexPtr(), a.innerIndexPtr() + a.nonZeros());
     lx_.assign(4 * li_.size(), 0.0);
@@ -159,25 +169,14 @@ LuStatus BlockLU::factorise(const Matrix& a) {
     if (!has_pattern(a, pattern_outer_, pattern_inner_)) return LuStatus::pattern_changed;
     double* x = x_.data();
     const double* values = a.valuePtr();
-    const int* starts = a.outerIndexPtr();
-    const int* scatter = scatter_.data();
+    const int* entry = entry_.data();
+    const int* place = place_.data();
     const int* li = li_.data();
     const int* ui = ui_.data();
     double* lx = lx_.data();
     double* ux = ux_.data();
     for (int k = 0; k < nb_; ++k) {
-        // The columns of A are visited in the blocks' order, not in storage order: the next
-        // block's entries are fetched while this one is factored.
-        if (k + 1 < nb_) {
-            const int next = columns_[2 * k + 2] >= 0 ? columns_[2 * k + 2] : columns_[2 * k + 3];
-            __builtin_prefetch(values + starts[next]);
-            __builtin_prefetch(scatter + starts[next]);
-        }
-        for (int s = 0; s < 2; ++s) {
-            const int c = columns_[2 * k + s];
-            if (c < 0) continue;
-            for (int e = starts[c]; e < starts[c + 1]; ++e) x[scatter[e]] = values[e];
-        }
+        for (int t = entry_start_[k]; t < entry_start_[k + 1]; ++t) x[place[t]] = values[entry[t]];
         if (filled_slot_[k] >= 0) x[4 * k + 3 * filled_slot_[k]] = 1.0;
         for (int q = up_[k]; q < up_[k + 1]; ++q) {
             double* xj = x + 4 * ui[q];

@@ -51,8 +51,8 @@ private:
     // the identity (-1: none).
     std::vector<int> columns_;  // 2 per position
     std::vector<int> filled_slot_;
-    // Per nonzero of A: its place in the workspace (4 * block position + 2 * row slot + column slot).
-    std::vector<int> scatter_;
+    // A's entries by block position (entry_start_), each with its place in the workspace.
+    std::vector<int> entry_start_, entry_, place_;
     // Per row of A: its place in the solve's workspace (2 * block position + slot); per column
     // likewise.
     std::vector<int> row_place_, column_place_;
