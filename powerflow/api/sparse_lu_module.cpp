@@ -3,11 +3,14 @@
 // Not part of the engine API.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
+#include "core/solver/block_lu.hpp"
 #include "core/solver/linear_solver.hpp"
 #include "core/solver/sparse_lu.hpp"
 
 namespace py = pybind11;
+using gridfold::pf::BlockLU;
 using gridfold::pf::GilbertPeierlsLU;
 using gridfold::pf::RealSparse;
 using gridfold::pf::SparseLinearSolver;
@@ -16,6 +19,8 @@ namespace {
 
 using IndexArray = py::array_t<int, py::array::c_style | py::array::forcecast>;
 using ValueArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+std::vector<int> to_vector(const IndexArray& a) { return std::vector<int>(a.data(), a.data() + a.size()); }
 
 // Square matrix of order n from compressed-column arrays (scipy's csc_matrix layout).
 RealSparse matrix_from(int n, const IndexArray& indptr, const IndexArray& indices, const ValueArray& data) {
@@ -81,9 +86,44 @@ PYBIND11_MODULE(_sparse_lu, m) {
         .def_property_readonly("factor_nonzeros", &GilbertPeierlsLU::factor_nonzeros,
                                "Entries of L and U, the unit diagonal of L not counted.");
 
+    py::class_<BlockLU> block(m, "BlockLU", "LU on 2x2 blocks paired by keys: analyse, factorise, solve.");
+    block.def(py::init<>())
+        .def(
+            "analyse",
+            [](BlockLU& lu, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x,
+               const IndexArray& row_keys, const IndexArray& column_keys) {
+                return static_cast<int>(
+                    lu.analyse(matrix_from(n, p, i, x), to_vector(row_keys), to_vector(column_keys)));
+            },
+            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"), py::arg("row_keys"),
+            py::arg("column_keys"))
+        .def(
+            "factorise",
+            [](BlockLU& lu, int n, const IndexArray& p, const IndexArray& i, const ValueArray& x) {
+                return static_cast<int>(lu.factorise(matrix_from(n, p, i, x)));
+            },
+            py::arg("n"), py::arg("indptr"), py::arg("indices"), py::arg("data"))
+        .def(
+            "solve",
+            [](const BlockLU& lu, const ValueArray& b) {
+                Eigen::VectorXd x = Eigen::Map<const Eigen::VectorXd>(b.data(), b.size());
+                const int status = static_cast<int>(lu.solve(x));
+                return solved(status, std::move(x));
+            },
+            py::arg("b"))
+        .def_property_readonly("factor_nonzeros", &BlockLU::factor_nonzeros)
+        .def_property_readonly("column_order", &BlockLU::column_order);
+
     py::class_<SparseLinearSolver> solver(m, "LinearSolver", "The solver the Newton iterations use.");
     solver.def(py::init<>());
     def_life_cycle(solver);
     solver.def_property_readonly("factorizations", &SparseLinearSolver::factorizations)
-        .def_property_readonly("pivot_searches", &SparseLinearSolver::pivot_searches);
+        .def_property_readonly("pivot_searches", &SparseLinearSolver::pivot_searches)
+        .def_property_readonly("blocked", &SparseLinearSolver::blocked)
+        .def(
+            "set_blocks",
+            [](SparseLinearSolver& s, const IndexArray& row_keys, const IndexArray& column_keys) {
+                s.set_blocks(to_vector(row_keys), to_vector(column_keys));
+            },
+            py::arg("row_keys"), py::arg("column_keys"));
 }

@@ -161,3 +161,96 @@ def test_fill_in_stays_near_a_minimum_degree_ordering():
                                diag_pivot_thresh=0.001, options={"SymmetricMode": True})
     reference_fill = reference.L.nnz + reference.U.nnz - n
     assert values.size < lu.factor_nonzeros < 1.2 * reference_fill
+
+
+def jacobian_like_matrix(name):
+    """network_matrix with all four entries of a bus pair present wherever Y has an entry, as in a
+    Jacobian away from a flat start (a lossless branch's G is zero, its derivatives are not)."""
+    ppc, _, _ = pc.solve_reference(pc.standard_network(name))
+    ybus = makeYbus(ppc["baseMVA"], ppc["bus"], ppc["branch"])[0].tocsc()
+    g, b = sp.csc_matrix(ybus.real), sp.csc_matrix(ybus.imag)
+    pattern = sp.csc_matrix((np.ones(ybus.nnz), ybus.indices, ybus.indptr), shape=ybus.shape)
+    g = g + 0.01 * pattern
+    return sp.bmat([[g, -b - 0.01 * pattern], [b + 0.01 * pattern, g]], format="csc")
+
+
+def bus_keys(nb, kept=None):
+    """Keys of [[G, -B], [B, G]]'s rows and columns: bus i's first half 2 i, its second 2 i + 1;
+    `kept` selects the rows and columns present."""
+    keys = np.concatenate([2 * np.arange(nb), 2 * np.arange(nb) + 1])
+    return keys if kept is None else keys[kept]
+
+
+@pytest.mark.parametrize("name", ["case118", "case1354pegase"])
+def test_blocked_lu_solves_network_matrices_like_the_pivoting_lu(name):
+    # The blocked LU pivots only inside each bus's 2x2 diagonal block: on a network's pattern it
+    # must reach the answer of partial pivoting, also with the second unknown of every third
+    # bus left out (a bus whose magnitude is held), and with about the same fill.
+    full = jacobian_like_matrix(name)
+    nb = full.shape[0] // 2
+    rng = np.random.default_rng(11)
+    held = np.arange(0, nb, 3)
+    for kept in (np.arange(2 * nb), np.setdiff1d(np.arange(2 * nb), nb + held)):
+        matrix = full[kept][:, kept].tocsc()
+        n, indptr, indices, values = arrays(matrix)
+        keys = bus_keys(nb, kept)
+        b = rng.standard_normal(n)
+
+        blocked = _sparse_lu.BlockLU()
+        assert blocked.analyse(n, indptr, indices, values, keys, keys) == OK
+        assert blocked.factorise(n, indptr, indices, values) == OK
+        status, x = blocked.solve(b)
+        assert status == OK
+        assert sorted(blocked.column_order) == list(range(n))
+
+        pivoting = _sparse_lu.LU()
+        assert pivoting.analyse(n, indptr, indices, values) == OK
+        assert pivoting.factorise(n, indptr, indices, values) == OK
+        x_pivoting = pivoting.solve(b)[1]
+        residual = np.abs(matrix @ x - b).max()
+        assert residual < 1e-10 * (abs(matrix) @ np.abs(x)).max(), residual
+        np.testing.assert_allclose(x, x_pivoting, rtol=0, atol=1e-8 * np.abs(x_pivoting).max())
+        if kept.size == 2 * nb:
+            # Ordering the buses orders the scalar columns about as well.
+            assert blocked.factor_nonzeros < 1.05 * pivoting.factor_nonzeros
+
+        # The same pattern with other values refactorises on the same analysis.
+        second = values * rng.uniform(0.8, 1.2, values.size)
+        assert blocked.factorise(n, indptr, indices, second) == OK
+        x2 = blocked.solve(b)[1]
+        np.testing.assert_allclose(sp.csc_matrix((second, indices, indptr), shape=(n, n)) @ x2, b, rtol=0,
+                                   atol=1e-9 * np.abs(b).max())
+
+
+def test_blocked_lu_refuses_small_blocks_and_keys_that_pair_nothing():
+    # Two buses; bus 0's block is singular (its rows are equal), bus 1's is not.
+    dense = np.array([[1.0, 2.0, 1.0, 0.0],
+                      [1.0, 2.0, 0.0, 1.0],
+                      [1.0, 0.0, 4.0, 1.0],
+                      [0.0, 1.0, 1.0, 4.0]])
+    a = csc(dense)
+    keys = np.array([0, 1, 2, 3])
+    lu = _sparse_lu.BlockLU()
+    assert lu.solve(np.ones(4))[0] == NOT_FACTORISED
+    assert lu.factorise(*a) == NOT_ANALYSED
+    assert lu.analyse(*a, keys, keys) == OK
+    assert lu.factorise(*a) == PIVOT_TOO_SMALL
+    assert lu.solve(np.ones(4))[0] == NOT_FACTORISED
+    # A row key with no column of its own, and a key given twice, pair nothing.
+    assert lu.analyse(*a, np.array([0, 1, 2, 5]), keys) == PATTERN_CHANGED
+    assert lu.analyse(*a, np.array([0, 1, 2, 2]), keys) == PATTERN_CHANGED
+
+    # The linear solver turns to partial pivoting on a refused block and solves the system.
+    solver = _sparse_lu.LinearSolver()
+    solver.set_blocks(keys, keys)
+    assert solver.analyse(*a) == OK and solver.blocked
+    assert solver.factorise(*a) == OK and not solver.blocked
+    assert solver.pivot_searches == 1
+    status, x = solver.solve(np.array([1.0, 2.0, 3.0, 4.0]))
+    assert status == OK
+    np.testing.assert_allclose(dense @ x, [1.0, 2.0, 3.0, 4.0], rtol=0, atol=1e-12)
+    # A well-conditioned matrix of another pattern is factored in blocks again, without a search.
+    good = csc(dense + np.diag([5.0, 0.0, 0.0, 0.0]) + np.array([[0, 0, 0, 0.0], [0, 0, 0, 0], [0, 0, 0, 0], [1, 0, 0, 0]]))
+    assert solver.analyse(*good) == OK and solver.blocked
+    assert solver.factorise(*good) == OK and solver.refactorise(*good) == OK and solver.blocked
+    assert (solver.factorizations, solver.pivot_searches) == (3, 1)

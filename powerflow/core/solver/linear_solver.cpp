@@ -8,12 +8,30 @@ LinearStatus SparseLinearSolver::analyse(const RealSparse& matrix, const std::ve
     factorised_ = false;
     fallback_analysed_ = false;
     using_fallback_ = false;
-    analysed_ = lu_.analyse(matrix, column_order) == LuStatus::ok;
+    blocked_ = !row_key_.empty() && block_lu_.analyse(matrix, row_key_, column_key_, column_order) == LuStatus::ok;
+    analysed_ = blocked_ || lu_.analyse(matrix, column_order) == LuStatus::ok;
     return analysed_ ? LinearStatus::ok : LinearStatus::pattern_changed;
 }
 
 LinearStatus SparseLinearSolver::factorise(const RealSparse& matrix) {
     if (!analysed_) return LinearStatus::not_analysed;
+    if (blocked_) return factorise_blocked(matrix);
+    return factorise_with_search(matrix);
+}
+
+LinearStatus SparseLinearSolver::factorise_blocked(const RealSparse& matrix) {
+    factorised_ = false;
+    const LuStatus status = block_lu_.factorise(matrix);
+    if (status == LuStatus::pattern_changed) return LinearStatus::pattern_changed;
+    if (status == LuStatus::ok) {
+        ++factorizations_;
+        using_fallback_ = false;
+        factorised_ = true;
+        return LinearStatus::ok;
+    }
+    // A diagonal block too small to pivot on: partial pivoting from here, in the blocks' order.
+    blocked_ = false;
+    if (lu_.analyse(matrix, block_lu_.column_order()) != LuStatus::ok) return LinearStatus::pattern_changed;
     return factorise_with_search(matrix);
 }
 
@@ -39,6 +57,7 @@ LinearStatus SparseLinearSolver::factorise_with_search(const RealSparse& matrix)
 
 LinearStatus SparseLinearSolver::refactorise(const RealSparse& matrix) {
     if (!analysed_) return LinearStatus::not_analysed;
+    if (blocked_) return factorise_blocked(matrix);
     // After a fallback the pivots of the left-looking LU are unknown: search again.
     if (!lu_.factorised()) return factorise_with_search(matrix);
     switch (lu_.refactorise(matrix)) {
@@ -57,7 +76,9 @@ LinearStatus SparseLinearSolver::refactorise(const RealSparse& matrix) {
 
 LinearStatus SparseLinearSolver::solve(Eigen::VectorXd& rhs) {
     if (!factorised_) return LinearStatus::not_factorised;
-    if (using_fallback_) {
+    if (blocked_) {
+        if (block_lu_.solve(rhs) != LuStatus::ok) return LinearStatus::bad_result;
+    } else if (using_fallback_) {
         Eigen::VectorXd x = fallback_->solve(rhs);
         if (fallback_->info() != Eigen::Success) return LinearStatus::bad_result;
         rhs.swap(x);

@@ -12,6 +12,7 @@
 #include <Eigen/SparseLU>
 #include <memory>
 
+#include "core/solver/block_lu.hpp"
 #include "core/solver/sparse_lu.hpp"
 
 namespace gridfold::pf {
@@ -29,14 +30,24 @@ enum class LinearStatus {
 
 class SparseLinearSolver {
 public:
+    // Keys pairing the rows and columns into 2x2 blocks (BlockLU) for the analyses that follow;
+    // empty: none. Where they pair them, the blocked LU factors the matrix until one of its
+    // diagonal blocks is refused; the left-looking LU with partial pivoting takes over from
+    // there until the next analysis.
+    void set_blocks(std::vector<int> row_key, std::vector<int> column_key) {
+        row_key_ = std::move(row_key);
+        column_key_ = std::move(column_key);
+    }
     // Symbolic analysis of the matrix's pattern; invalidates any factorization.
     LinearStatus analyse(const RealSparse& matrix);
     // The same with a given column order (GilbertPeierlsLU::analyse).
     LinearStatus analyse(const RealSparse& matrix, const std::vector<int>& column_order);
     // The column order of the present analysis (the k-th factored column first).
-    const std::vector<int>& column_order() const { return lu_.column_order(); }
-    // Entries of the present factors of the left-looking LU.
-    long factor_nonzeros() const { return lu_.factor_nonzeros(); }
+    const std::vector<int>& column_order() const { return blocked_ ? block_lu_.column_order() : lu_.column_order(); }
+    // Entries of the present factors.
+    long factor_nonzeros() const { return blocked_ ? block_lu_.factor_nonzeros() : lu_.factor_nonzeros(); }
+    // The blocked LU factors the present pattern.
+    bool blocked() const { return blocked_; }
     // Numeric factorization with a pivot search, of a matrix whose pattern was analysed.
     LinearStatus factorise(const RealSparse& matrix);
     // Numeric factorization on the pivots of the last factorise; falls back to factorise
@@ -53,6 +64,12 @@ public:
 
 private:
     LinearStatus factorise_with_search(const RealSparse& matrix);
+    // Numeric factorisation by the blocked LU; on a refused block, the left-looking LU's.
+    LinearStatus factorise_blocked(const RealSparse& matrix);
+
+    std::vector<int> row_key_, column_key_;
+    BlockLU block_lu_;
+    bool blocked_ = false;
 
     // The left-looking LU first; Eigen's supernodal SparseLU (full partial pivoting) when
     // it finds no usable pivot, so that only a matrix both call singular is reported so.

@@ -316,9 +316,18 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
 
 void refresh_voltages(DerivedProblem& d, const Network& net) {
     AcProblem& p = d.problem;
+    if (d.unit_of_angle.size() != static_cast<size_t>(p.n)) {
+        d.unit_angle_deg.assign(p.n, std::nan(""));
+        d.unit_of_angle.assign(p.n, Complex());
+    }
     for (int k = 0; k < p.n; ++k) {
         const Bus& bus = net.buses[d.network_bus[k]];
-        const Complex unit = std::polar(1.0, bus.va_deg * kDeg);
+        // Most angles are those of the last solution: their unit phasor is kept.
+        if (!(bus.va_deg == d.unit_angle_deg[k])) {
+            d.unit_angle_deg[k] = bus.va_deg;
+            d.unit_of_angle[k] = std::polar(1.0, bus.va_deg * kDeg);
+        }
+        const Complex unit = d.unit_of_angle[k];
         p.v_case[k] = bus.vm_pu * unit;
         p.v_start[k] = (p.is_swing[k] ? p.v_flat_magnitude[k] : bus.vm_pu > 0.0 ? bus.vm_pu : 1.0) * unit;
     }

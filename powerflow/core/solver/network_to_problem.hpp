@@ -47,6 +47,10 @@ struct DerivedProblem {
     std::vector<ConverterControl> converters_not_holding;
     std::vector<StarStart> star_starts;
     FactsProblem facts;  // FACTS shunt elements (among the controls) and set flows
+    // Each bus's angle (degrees) when its voltages were last taken (refresh_voltages) and
+    // its unit phasor.
+    std::vector<double> unit_angle_deg;
+    std::vector<Complex> unit_of_angle;
 };
 
 // Builds the solver data of the network's present state. adjust_shunts selects whether

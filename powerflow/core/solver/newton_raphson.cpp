@@ -29,6 +29,30 @@ bool voltages_sane(const Eigen::VectorXcd& v, double ceiling) {
     return true;
 }
 
+// a * conj(b) and a * b written out: the library's complex product also checks every result
+// for NaN to recover infinities, a branch per product in the loops below, whose non-finite
+// results are caught as divergence either way.
+inline Complex times_conj(Complex a, Complex b) {
+    return {a.real() * b.real() + a.imag() * b.imag(), a.imag() * b.real() - a.real() * b.imag()};
+}
+inline Complex times(Complex a, Complex b) {
+    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+// current = Y v.
+void multiply_admittance(const ComplexSparse& y, const Eigen::VectorXcd& v, Eigen::VectorXcd& current) {
+    const int n = static_cast<int>(y.outerSize());
+    current.setZero(n);
+    const Complex* yv = y.valuePtr();
+    const int* outer = y.outerIndexPtr();
+    const int* rows = y.innerIndexPtr();
+    Complex* c = current.data();
+    for (int k = 0; k < n; ++k) {
+        const Complex vk = v[k];
+        for (int e = outer[k]; e < outer[k + 1]; ++e) c[rows[e]] += times(yv[e], vk);
+    }
+}
+
 }  // namespace
 
 Eigen::VectorXcd NewtonRaphson::injections(const AcProblem& p, const Eigen::VectorXcd& v) {
@@ -171,10 +195,6 @@ void NewtonRaphson::build_pattern(const AcProblem& p) {
     pos_pm_.assign(nnz, -1);
     pos_qa_.assign(nnz, -1);
     pos_qm_.assign(nnz, -1);
-    diag_nz_.assign(p.n, -1);
-    for (int k = 0; k < p.n; ++k)
-        for (int e = y_outer[k]; e < y_outer[k + 1]; ++e)
-            if (y_rows[e] == k) diag_nz_[k] = e;
     // The entry of each control's replaced equation (its generator bus's reactive row, its
     // regulated bus's magnitude column) as (column, row), unless an admittance entry holds
     // that position already.
@@ -240,8 +260,33 @@ void NewtonRaphson::build_pattern(const AcProblem& p) {
         if (p_index_[i] >= 0) column_key_[p_index_[i]] = 2 * i;
         if (vm_index_[i] >= 0) column_key_[n_p_ + vm_index_[i]] = 2 * i + 1;
     }
-    d_angle_.assign(nnz, Complex());
-    d_magnitude_.assign(nnz, Complex());
+    // The balances of a bus pair with its unknowns: active with angle, reactive with magnitude.
+    // A plant that regulates a neighbour's voltage swaps the reactive rows of its two buses:
+    // its generator bus's reactive row, replaced by "the regulated magnitude does not move"
+    // (or, with limits ignored, the regulated bus's own, whose magnitude is no unknown), then
+    // pairs with the regulated bus's magnitude, and each bus's diagonal block can be pivoted
+    // on. Buses in more than one control keep their rows.
+    std::vector<int> q_key(p.n);
+    for (int i = 0; i < p.n; ++i) q_key[i] = 2 * i + 1;
+    std::vector<int> uses(p.n, 0);
+    for (const auto& c : p.controls) {
+        ++uses[c.gen_bus];
+        if (c.regulated_bus != c.gen_bus) ++uses[c.regulated_bus];
+    }
+    for (const auto& c : p.controls) {
+        const int g = c.gen_bus, r = c.regulated_bus;
+        if (g == r || uses[g] != 1 || uses[r] != 1) continue;
+        if (!std::binary_search(y_rows + y_outer[g], y_rows + y_outer[g + 1], r)) continue;
+        q_key[g] = 2 * r + 1;
+        q_key[r] = 2 * g + 1;
+    }
+    std::vector<int> row_key(dim, -1);
+    for (int i = 0; i < p.n; ++i) {
+        if (p_index_[i] >= 0) row_key[p_index_[i]] = 2 * i;
+        if (q_index_[i] >= 0) row_key[n_p_ + q_index_[i]] = q_key[i];
+    }
+    linear_.set_blocks(std::move(row_key), column_key_);
+    diag_magnitude_q_.assign(p.n, 0.0);
     pattern_valid_ = true;
     analysed_ = false;
 }
@@ -249,34 +294,33 @@ void NewtonRaphson::build_pattern(const AcProblem& p) {
 void NewtonRaphson::fill_jacobian(const AcProblem& p, const Eigen::VectorXcd& v, const Eigen::VectorXcd& current) {
     const auto& y = p.ybus;
     const Complex* yv = y.valuePtr();
+    const int* outer = y.outerIndexPtr();
+    const int* rows = y.innerIndexPtr();
+    double* jv = jacobian_.valuePtr();
     // dS_i/dtheta_k = -j V_i conj(Y_ik V_k) (+ j V_i conj(I_i) on the diagonal)
     // dS_i/d|V_k|  =  V_i conj(Y_ik V_k) / |V_k| (+ V_i conj(I_i) / |V_i| on the diagonal)
+    // Each derivative goes straight to its places in the Jacobian's values.
     for (int k = 0; k < y.outerSize(); ++k) {
         const Complex vk = v[k];
         const double inv_mk = 1.0 / magnitude_[k];
-        for (int e = y.outerIndexPtr()[k]; e < y.outerIndexPtr()[k + 1]; ++e) {
-            const int i = y.innerIndexPtr()[e];
-            const Complex w = v[i] * std::conj(yv[e] * vk);
-            d_angle_[e] = -kJ * w;
-            d_magnitude_[e] = w * inv_mk;
+        for (int e = outer[k]; e < outer[k + 1]; ++e) {
+            const int i = rows[e];
+            const Complex w = times_conj(v[i], times(yv[e], vk));
+            Complex d_angle(w.imag(), -w.real());  // -j w
+            Complex d_magnitude = w * inv_mk;
+            if (i == k) {
+                const Complex wd = times_conj(vk, current[k]);
+                d_angle += Complex(-wd.imag(), wd.real());  // + j wd
+                // The constant-current load enters the mismatch as +s_current * |V|.
+                d_magnitude += wd * inv_mk + p.s_current[k];
+                diag_magnitude_q_[k] = d_magnitude.imag();
+            }
+            const bool replaced = q_replaced_[i] != 0;
+            if (pos_pa_[e] >= 0) jv[pos_pa_[e]] = d_angle.real();
+            if (pos_pm_[e] >= 0) jv[pos_pm_[e]] = d_magnitude.real();
+            if (pos_qa_[e] >= 0) jv[pos_qa_[e]] = replaced ? 0.0 : d_angle.imag();
+            if (pos_qm_[e] >= 0) jv[pos_qm_[e]] = replaced ? 0.0 : d_magnitude.imag();
         }
-    }
-    for (int i = 0; i < p.n; ++i) {
-        const int e = diag_nz_[i];
-        const Complex w = v[i] * std::conj(current[i]);
-        d_angle_[e] += kJ * w;
-        // The constant-current load enters the mismatch as +s_current * |V|.
-        d_magnitude_[e] += w / magnitude_[i] + p.s_current[i];
-    }
-    double* jv = jacobian_.valuePtr();
-    const int nnz = static_cast<int>(d_angle_.size());
-    const int* rows = y.innerIndexPtr();
-    for (int e = 0; e < nnz; ++e) {
-        if (pos_pa_[e] >= 0) jv[pos_pa_[e]] = d_angle_[e].real();
-        if (pos_pm_[e] >= 0) jv[pos_pm_[e]] = d_magnitude_[e].real();
-        const bool replaced = q_replaced_[rows[e]] != 0;
-        if (pos_qa_[e] >= 0) jv[pos_qa_[e]] = replaced ? 0.0 : d_angle_[e].imag();
-        if (pos_qm_[e] >= 0) jv[pos_qm_[e]] = replaced ? 0.0 : d_magnitude_[e].imag();
     }
     // A replaced equation reads (scale) * dV = 0 at the regulated bus; the scale is that bus's
     // own reactive-magnitude derivative, so that the entry is an acceptable pivot.
@@ -284,7 +328,7 @@ void NewtonRaphson::fill_jacobian(const AcProblem& p, const Eigen::VectorXcd& v,
         if (pos_control_[c] < 0) continue;
         if (states_[c] == ControlState::regulating) {
             const int r = p.controls[c].regulated_bus;
-            jv[pos_control_[c]] = std::max(1.0, std::abs(d_magnitude_[diag_nz_[r]].imag()));
+            jv[pos_control_[c]] = std::max(1.0, std::abs(diag_magnitude_q_[r]));
         } else if (control_only_[c]) {
             jv[pos_control_[c]] = 0.0;
         }
@@ -293,14 +337,14 @@ void NewtonRaphson::fill_jacobian(const AcProblem& p, const Eigen::VectorXcd& v,
 
 double NewtonRaphson::mismatch(const AcProblem& p, const Eigen::VectorXcd& v, Eigen::VectorXd& f,
                                Eigen::VectorXcd& current, int& worst_bus, bool& worst_is_q) const {
-    current.noalias() = p.ybus * v;
+    multiply_admittance(p.ybus, v, current);
     f.resize(n_p_ + n_q_);
     double largest = 0.0;
     bool finite = true;
     worst_bus = -1;
     worst_is_q = false;
     for (int i = 0; i < p.n; ++i) {
-        Complex d = v[i] * std::conj(current[i]) - p.s_power[i];
+        Complex d = times_conj(v[i], current[i]) - p.s_power[i];
         // Most buses carry no constant-current load: their magnitude is not needed here.
         if (p.s_current[i] != Complex()) d += p.s_current[i] * std::abs(v[i]);
         if (!std::isfinite(d.real()) || !std::isfinite(d.imag())) finite = false;
@@ -364,7 +408,12 @@ bool NewtonRaphson::apply_var_limits(AcProblem& p, Eigen::VectorXcd& v, const Ei
                     p.s_power[g] -= Complex(0.0, at_max ? ctl.q_max_pu : ctl.q_min_pu);
                     states_[c] = ControlState::regulating;
                     const int r = ctl.regulated_bus;
-                    v[r] = std::polar(ctl.v_set_pu, std::arg(v[r]));
+                    if (polar_valid_) {
+                        magnitude_[r] = ctl.v_set_pu;
+                        v[r] = std::polar(ctl.v_set_pu, angle_[r]);
+                    } else {
+                        v[r] = std::polar(ctl.v_set_pu, std::arg(v[r]));
+                    }
                     changed = true;
                 }
                 break;
@@ -375,12 +424,24 @@ bool NewtonRaphson::apply_var_limits(AcProblem& p, Eigen::VectorXcd& v, const Ei
 }
 
 void NewtonRaphson::take_polar(const Eigen::VectorXcd& v) {
+    if (polar_valid_) return;
     const Eigen::Index n = v.size();
     magnitude_.resize(n);
     angle_.resize(n);
     for (Eigen::Index i = 0; i < n; ++i) {
         magnitude_[i] = std::abs(v[i]);
         angle_[i] = std::arg(v[i]);
+    }
+    polar_valid_ = true;
+}
+
+void NewtonRaphson::step_iterate(Eigen::VectorXcd& v, const Eigen::VectorXd& dx, double mu) {
+    const Eigen::Index n = magnitude_.size();
+    for (Eigen::Index i = 0; i < n; ++i) {
+        if (p_index_[i] >= 0) angle_[i] += mu * dx[p_index_[i]];
+        if (vm_index_[i] >= 0 && !vm_held_[i]) magnitude_[i] += mu * dx[n_p_ + vm_index_[i]];
+        v[i] = std::polar(magnitude_[i], angle_[i]);
+        if (magnitude_[i] <= 0.0) v[i] = Complex(magnitude_[i], 0.0);  // flagged as divergence next iteration
     }
 }
 
@@ -436,6 +497,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
     check_admittance_pattern(p);
     build_indices(p);
     if (pattern_valid_) previous_bus_.clear();  // the pattern stays: nothing to carry over
+    polar_valid_ = false;
     for (int it = 0;; ++it) {
         if (!square_) {
             result.outcome = NewtonOutcome::diverged;
@@ -467,6 +529,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
         }
         result.largest_mismatch_pu = largest;
         result.worst_bus = worst;
+        result.worst_is_q = worst_q;
         if (observer) observer(it, largest, worst, worst_q);
         if (largest < s.tolerance_pu && !switched) {
             result.outcome = NewtonOutcome::converged;
@@ -523,7 +586,7 @@ NewtonResult NewtonRaphson::solve(AcProblem& p, Eigen::VectorXcd& v, const Newto
         if (largest_dvm > kLargestMagnitudeStep) mu = kLargestMagnitudeStep / largest_dvm;
 
         if (s.step != StepControl::full) mu = step_length(p, dx, mu, f.squaredNorm(), s);
-        apply_step(v, dx, mu);
+        step_iterate(v, dx, mu);
     }
     result.factorizations = linear_.factorizations() - factorizations_before;
     if (result.outcome != NewtonOutcome::converged) {

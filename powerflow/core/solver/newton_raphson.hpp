@@ -58,6 +58,7 @@ struct NewtonResult {
     int iterations = 0;              // Newton steps taken
     double largest_mismatch_pu = 0;  // at the returned voltages (infinite when none was finite)
     int worst_bus = -1;              // internal index of the bus with the largest mismatch
+    bool worst_is_q = false;         // and whether that mismatch is a reactive one
     long factorizations = 0;
     // The smallest divergence_mismatch_pu under which the iterations take this same path: the
     // largest, over every three consecutive iterations whose mismatch grew, of their smallest
@@ -115,9 +116,12 @@ private:
     double mismatch(const AcProblem& problem, const Eigen::VectorXcd& v, Eigen::VectorXd& f, Eigen::VectorXcd& current,
                     int& worst_bus, bool& worst_is_q) const;
     bool apply_var_limits(AcProblem& problem, Eigen::VectorXcd& v, const Eigen::VectorXcd& current);
-    // Magnitudes and angles of the iterate v, taken once per iteration: the Jacobian, the
-    // trial steps and the step itself all start from them.
+    // Magnitudes and angles of the iterate v: the Jacobian, the trial steps and the step
+    // itself all start from them. Taken from v once per solve; after that the steps keep
+    // them (step_iterate), which spares an atan2 and a hypot per bus and iteration.
     void take_polar(const Eigen::VectorXcd& v);
+    // Moves the iterate by mu * dx: its polar form, then v from it.
+    void step_iterate(Eigen::VectorXcd& v, const Eigen::VectorXd& dx, double mu);
     // v = the iterate taken by take_polar moved by mu * dx.
     void apply_step(Eigen::VectorXcd& v, const Eigen::VectorXd& dx, double mu) const;
 
@@ -129,6 +133,7 @@ private:
 
     std::vector<ControlState> states_;
     std::vector<double> magnitude_, angle_;  // polar form of the iterate (take_polar)
+    bool polar_valid_ = false;               // magnitude_ and angle_ are those of the iterate
     Eigen::VectorXcd trial_v_, trial_current_;
     Eigen::VectorXd trial_f_;
     Eigen::VectorXcd converged_current_;
@@ -149,10 +154,9 @@ private:
     // Jacobian and, for each admittance nonzero, its four positions in J's value array.
     RealSparse jacobian_;
     std::vector<int> pos_pa_, pos_pm_, pos_qa_, pos_qm_;
-    std::vector<int> diag_nz_;  // admittance nonzero holding each diagonal
     std::vector<int> pos_control_;      // position of each control's replaced-equation entry
     std::vector<uint8_t> control_only_;  // that position holds no admittance entry
-    std::vector<Complex> d_angle_, d_magnitude_;
+    std::vector<double> diag_magnitude_q_;  // dQ_i/d|V_i| of each bus, for the control entries
     bool pattern_valid_ = false;
     bool analysed_ = false;
     // 2 * bus + (0 angle, 1 magnitude) of each Jacobian column.

@@ -315,7 +315,7 @@ void write_back(Network& net, const DerivedProblem& d, const Eigen::VectorXcd& v
     const AcProblem& p = d.problem;
     const double base = p.base_mva;
     auto set_voltage = [&](Bus& bus, Complex value, Complex held) {
-        if (std::abs(value - held) <= 1e-14) return;
+        if (std::norm(value - held) <= 1e-28) return;  // |value - held| <= 1e-14
         bus.vm_pu = std::abs(value);
         bus.va_deg = std::arg(value) * 180.0 / kPi;
     };
@@ -560,24 +560,27 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         int worst_bus = -1;
         bool from_attempt = false;
     } best;
+    NewtonResult held_result;
     if (!memo) {
         NewtonSettings evaluate = settings;
         evaluate.max_iterations = 0;
         Eigen::VectorXcd v = v_held;
         newton_.set_control_states(held_states);
-        const NewtonResult r = newton_.solve(p, v, evaluate, {});
+        held_result = newton_.solve(p, v, evaluate, {});
         p.s_power = s_power0;
         best.v = v_held;
         best.states = held_states;
-        best.mismatch = r.largest_mismatch_pu;
-        best.worst_bus = r.worst_bus;
+        best.mismatch = held_result.largest_mismatch_pu;
+        best.worst_bus = held_result.worst_bus;
     }
 
     // One Newton run from v, then the adjustments between Newton solutions, each followed by
     // a new Newton run from where the last ended, until no adjustment changes anything.
     // Its result counts toward the best state unless it solves another problem (no limits).
+    // `held_converged`: v is the held state with its control states, which met the tolerance
+    // above; the first Newton run from it would end at once with the evaluation's result.
     auto attempt = [&](Eigen::VectorXcd& v, const NewtonSettings& s, const std::vector<ControlState>* preset,
-                       bool counts = true) -> NewtonResult {
+                       bool counts = true, bool held_converged = false) -> NewtonResult {
         NewtonResult r;
         std::vector<ControlState> states;
         if (preset) states = *preset;
@@ -586,8 +589,14 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         std::vector<ControlState> states_adjusted;
         for (int round = 0;; ++round) {
             p.s_power = s_power0;
-            if (use_states) newton_.set_control_states(states);
-            r = newton_.solve(p, v, s, observer);
+            if (round == 0 && held_converged) {
+                // The newton solver still holds that evaluation's states and bus currents.
+                r = held_result;
+                observer(0, r.largest_mismatch_pu, r.worst_bus, r.worst_is_q);
+            } else {
+                if (use_states) newton_.set_control_states(states);
+                r = newton_.solve(p, v, s, observer);
+            }
             growth_threshold_pu = std::max(growth_threshold_pu, r.growth_threshold_pu);
             report.iterations += r.iterations;
             report.factorizations += r.factorizations;
@@ -667,10 +676,14 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
     bool first_converged = false;
     if (!memo) {
         if (!from_present) capture = &lines;
-        const Eigen::VectorXcd v_first =
-            from_present ? present_voltages(p, held_states, opt.repair_start) : starting_voltages(p, opt.start, false);
+        // Without repairs the start from present voltages is the held state itself.
+        const bool held_start = from_present && !opt.repair_start;
+        const Eigen::VectorXcd v_first = held_start     ? v_held
+                                         : from_present ? present_voltages(p, held_states, opt.repair_start)
+                                                        : starting_voltages(p, opt.start, false);
         Eigen::VectorXcd v = v_first;
-        r = attempt(v, first, from_present ? &held_states : nullptr);
+        const bool held_converged = held_start && held_result.outcome == NewtonOutcome::converged;
+        r = attempt(v, first, from_present ? &held_states : nullptr, true, held_converged);
         first_converged = r.outcome == NewtonOutcome::converged;
 
         // A flat start without the angle estimate fails on large meshed networks, whose angles

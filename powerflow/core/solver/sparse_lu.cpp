@@ -17,12 +17,16 @@ constexpr double kDiagonalPreference = 0.001;
 constexpr double kRefactorPivotFloor = 1e-4;
 }  // namespace
 
-bool GilbertPeierlsLU::same_pattern(const Matrix& a) const {
-    if (a.rows() != n_ || a.cols() != n_ || !a.isCompressed()) return false;
-    if (static_cast<size_t>(a.nonZeros()) != pattern_inner_.size()) return false;
-    return std::equal(pattern_outer_.begin(), pattern_outer_.end(), a.outerIndexPtr()) &&
-           std::equal(pattern_inner_.begin(), pattern_inner_.end(), a.innerIndexPtr());
+bool has_pattern(const Eigen::SparseMatrix<double, Eigen::ColMajor, int>& a, const std::vector<int>& outer,
+                 const std::vector<int>& inner) {
+    const auto n = static_cast<Eigen::Index>(outer.size()) - 1;
+    if (n < 0 || a.rows() != n || a.cols() != n || !a.isCompressed()) return false;
+    if (static_cast<size_t>(a.nonZeros()) != inner.size()) return false;
+    return std::equal(outer.begin(), outer.end(), a.outerIndexPtr()) &&
+           std::equal(inner.begin(), inner.end(), a.innerIndexPtr());
 }
+
+bool GilbertPeierlsLU::same_pattern(const Matrix& a) const { return has_pattern(a, pattern_outer_, pattern_inner_); }
 
 LuStatus GilbertPeierlsLU::analyse(const Matrix& a) { return analyse(a, {}); }
 

@@ -31,6 +31,10 @@ enum class LuStatus {
     not_factorised = 5,   // refactorise or solve before a successful factorise
 };
 
+// Whether the compressed matrix a has exactly the pattern of the arrays outer and inner.
+bool has_pattern(const Eigen::SparseMatrix<double, Eigen::ColMajor, int>& a, const std::vector<int>& outer,
+                 const std::vector<int>& inner);
+
 class GilbertPeierlsLU {
 public:
     using Matrix = Eigen::SparseMatrix<double, Eigen::ColMajor, int>;
