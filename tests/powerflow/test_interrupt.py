@@ -1,13 +1,13 @@
 """Ctrl-C during a solution: the solution stops between iterations, the KeyboardInterrupt
 reaches the caller, the case is left as it was and the engine solves again afterwards.
 
-The solution runs in a subprocess (the signal goes to that process alone), on the demo's
-IEEE 118-bus case with a tolerance no iteration can meet and a limit of 10000 iterations, so
-that it would run all of them if the signal were only seen at its end. Progress goes to a
+The solution runs in a subprocess (the signal goes to that process alone), on case1354pegase
+with a tolerance no iteration can meet and a limit of 10000 iterations (seconds of work, so
+that the signal reliably arrives while it runs), so that it would run all of them if the
+signal were only seen at its end. Progress goes to a
 file, written by the engine itself, so that no Python code runs during the solution that
 could notice the signal on the engine's behalf.
 """
-import os
 import signal
 import subprocess
 import sys
@@ -15,8 +15,9 @@ import time
 
 import pytest
 
-ROOT = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir)
-CASE = os.path.join(ROOT, "examples", "ieee118_peak.sav")
+from helpers.solutions import matpower_case
+
+CASE = matpower_case("case1354pegase")
 ITERATION_LIMIT = 10000
 
 CHILD = r"""
@@ -27,7 +28,7 @@ psspy, _ = gridfold.embedded_engine()
 case, progress, folder, call = sys.argv[1:5]
 psspy.psseinit(150000)
 psspy.progress_output(6)
-assert psspy.case(case) == 0
+assert psspy.read(0, case) == 0
 assert psspy.save(folder + "/before.sav") == 0
 psspy.solution_parameters_4(intgar1=%d, realar1=1e-300)
 psspy.progress_output(2, progress, [1])
