@@ -19,21 +19,25 @@ namespace gridfold::pf {
 
 namespace {
 
+// The file's stamp; none where it cannot be taken, or where the system has no inodes, so
+// that a file put in place anew under the same name and size is never taken for the old.
 std::optional<FileStamp> stamp_of(const std::string& path) {
-    std::error_code ec;
-    FileStamp stamp;
-    stamp.size = std::filesystem::file_size(path, ec);
-    if (ec) return std::nullopt;
-    const auto written = std::filesystem::last_write_time(path, ec);
-    if (ec) return std::nullopt;
-    stamp.written_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(written.time_since_epoch()).count();
 #if defined(__unix__) || defined(__APPLE__)
     struct stat status;
     if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+    std::error_code ec;
+    const auto written = std::filesystem::last_write_time(path, ec);  // with the system's full precision
+    if (ec) return std::nullopt;
+    FileStamp stamp;
+    stamp.size = static_cast<std::uintmax_t>(status.st_size);
+    stamp.written_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(written.time_since_epoch()).count();
     stamp.device = static_cast<std::uint64_t>(status.st_dev);
     stamp.inode = static_cast<std::uint64_t>(status.st_ino);
-#endif
     return stamp;
+#else
+    (void)path;
+    return std::nullopt;
+#endif
 }
 
 // The file the last save wrote, copied to `file` when the working case is the one it holds

@@ -18,7 +18,7 @@
 namespace gridfold::pf {
 
 // What tells a file apart from the same name written anew or changed since: size, last write
-// time and, where the system has them, device and inode.
+// time, device and inode (taken only where the system has inodes).
 struct FileStamp {
     std::uintmax_t size = 0;
     std::int64_t written_ns = 0;
