@@ -17,5 +17,6 @@ void bind_solution(py::module_& m);      // fnsl, rsol, solved, solution_paramet
 void bind_import(py::module_& m);        // RAW 32-35 and MATPOWER reading, RAW 33/35 writing
 void bind_flows(py::module_& m);         // brnmsc, wnddat: flows of the last solution
 void bind_areas_dc_facts(py::module_& m);  // areas, zones, owners, dc lines, FACTS devices
+void bind_subsystem(py::module_& m);    // abusint, abrnint, atr3int: quantities of every bus and branch
 
 }  // namespace gridfold::api

@@ -28,6 +28,9 @@ Signature& Signature::required_int(const std::string& name, const std::string& d
 Signature& Signature::required_text(const std::string& name, const std::string& doc) {
     return add({name, ArgKind::kText, true, std::nullopt, doc}, "");
 }
+Signature& Signature::required_texts(const std::string& name, const std::string& doc) {
+    return add({name, ArgKind::kTexts, true, std::nullopt, doc}, "");
+}
 Signature& Signature::integer(const std::string& name, std::optional<long> fallback, const std::string& doc) {
     std::optional<ArgValue> f;
     if (fallback) f = *fallback;
@@ -110,6 +113,9 @@ double Args::real(const std::string& name) const {
 std::string Args::text(const std::string& name) const {
     return std::get<std::string>(passed_or_fallback(*signature_, value(name), name));
 }
+std::vector<std::string> Args::texts(const std::string& name) const {
+    return std::get<std::vector<std::string>>(passed_or_fallback(*signature_, value(name), name));
+}
 
 void Args::set(const std::string& name, int& field) const {
     if (const auto& v = value(name)) field = clamp(std::get<long>(*v));
@@ -154,6 +160,20 @@ namespace {
 
 [[noreturn]] void type_error(const Signature& sig, const std::string& name, const std::string& what) {
     throw py::type_error(sig.function() + "() argument '" + name + "': " + what);
+}
+
+// The UTF-8 text of a str argument; anything else is a TypeError naming the argument.
+std::string utf8_text(const Signature& sig, const std::string& name, py::handle text) {
+    if (!PyUnicode_Check(text.ptr()))
+        type_error(sig, name, "a str is required, got " + std::string(py::str(py::type::of(text))));
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (utf8 == nullptr) {
+        // A lone surrogate has no UTF-8 form: the value is not text the engine can hold.
+        PyErr_Clear();
+        type_error(sig, name, "a str that can be encoded as UTF-8 is required (it holds a lone surrogate)");
+    }
+    return std::string(utf8, static_cast<std::size_t>(size));
 }
 
 // Converts one Python value; nullopt when it means "not passed".
@@ -203,19 +223,22 @@ std::optional<ArgValue> convert(const Signature& sig, const Param& param, py::ha
             py::object text = py::reinterpret_borrow<py::object>(value);
             if (!PyUnicode_Check(text.ptr()) && PyObject_HasAttrString(text.ptr(), "__fspath__"))
                 text = py::module_::import("os").attr("fspath")(text);
-            if (!PyUnicode_Check(text.ptr()))
-                type_error(sig, param.name, "a str is required, got " + std::string(py::str(py::type::of(value))));
-            Py_ssize_t size = 0;
-            const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-            if (utf8 == nullptr) {
-                // A lone surrogate has no UTF-8 form: the value is not text the engine can hold.
-                PyErr_Clear();
-                type_error(sig, param.name,
-                           "a str that can be encoded as UTF-8 is required (it holds a lone surrogate)");
-            }
-            std::string s(utf8, static_cast<std::size_t>(size));
+            std::string s = utf8_text(sig, param.name, text);
             if (s == kDefaultText) return std::nullopt;
             return ArgValue{std::move(s)};
+        }
+        case ArgKind::kTexts: {
+            std::vector<std::string> names;
+            if (PyUnicode_Check(value.ptr())) {
+                names.push_back(utf8_text(sig, param.name, value));
+            } else if (PySequence_Check(value.ptr())) {
+                for (py::handle name : py::reinterpret_borrow<py::sequence>(value))
+                    names.push_back(utf8_text(sig, param.name, name));
+            } else {
+                type_error(sig, param.name,
+                           "a str or a sequence of str is required, got " + std::string(py::str(py::type::of(value))));
+            }
+            return ArgValue{std::move(names)};
         }
     }
     return std::nullopt;
@@ -317,7 +340,10 @@ void define(py::module_& m, Signature signature, std::function<py::object(const 
     py::list slots;
     for (const Signature::Slot& slot : sig->slots()) {
         const Param& first = sig->params()[slot.first];
-        const char* kind = first.kind == ArgKind::kInt ? "int" : first.kind == ArgKind::kReal ? "float" : "str";
+        const char* kind = first.kind == ArgKind::kInt    ? "int"
+                           : first.kind == ArgKind::kReal ? "float"
+                           : first.kind == ArgKind::kText ? "str"
+                                                          : "str | Sequence[str]";
         slots.append(py::make_tuple(slot.name, kind, slot.group ? slot.count : 0, first.required));
     }
     m.attr("_signatures")[py::str(name)] = slots;

@@ -28,14 +28,15 @@ namespace gridfold::api {
 
 namespace py = pybind11;
 
-enum class ArgKind { kInt, kReal, kText };
+// kTexts: one name or a sequence of names (the quantity lists of the array queries).
+enum class ArgKind { kInt, kReal, kText, kTexts };
 
 // Placeholders the engine's callers use for "default" inside arrays.
 inline constexpr long kDefaultInt = -100000000;
 inline constexpr double kDefaultReal = -1.0e20;
 inline constexpr const char* kDefaultText = "\x01";
 
-using ArgValue = std::variant<long, double, std::string>;
+using ArgValue = std::variant<long, double, std::string, std::vector<std::string>>;
 
 struct Param {
     std::string name;
@@ -53,6 +54,7 @@ public:
 
     Signature& required_int(const std::string& name, const std::string& doc = "");
     Signature& required_text(const std::string& name, const std::string& doc = "");
+    Signature& required_texts(const std::string& name, const std::string& doc = "");
     Signature& integer(const std::string& name, std::optional<long> fallback = std::nullopt,
                        const std::string& doc = "");
     Signature& real(const std::string& name, std::optional<double> fallback = std::nullopt,
@@ -116,6 +118,8 @@ public:
     int integer32(const std::string& name) const { return clamp(integer(name)); }
     double real(const std::string& name) const;
     std::string text(const std::string& name) const;
+    // A kTexts parameter: the names in the order given (a single name is a list of one).
+    std::vector<std::string> texts(const std::string& name) const;
 
     // Stores the value into `field` only when the argument was passed.
     void set(const std::string& name, int& field) const;

@@ -20,4 +20,5 @@ PYBIND11_MODULE(psspy, m) {
     bind_import(m);
     bind_flows(m);
     bind_areas_dc_facts(m);
+    bind_subsystem(m);
 }
