@@ -48,6 +48,11 @@ PYBIND11_MODULE(gridfold_ps, m) {
         .def("get_winding_data", &PsseEngine::get_winding_data, "psspy.wnddat(**kwargs): (code, value).")
         .def("get_case_data", &PsseEngine::get_case_data, py::arg("case"),
              "caspy.Savecase(case): the case data object of a saved case file.")
+        .def("get_bus_numbers", &PsseEngine::get_bus_numbers,
+             "psspy.abusint: the number of every bus of the working case, in ascending order.")
+        .def("get_network_topology", &PsseEngine::get_network_topology,
+             "psspy.abusint, abrnint and atr3int: the working case's buses (pssbus NUM, IDE), lines (pssbrn\n"
+             "FRMBUS, TOBUS, STAT) and transformers (castrn BUSNUM, STAT) as a case data object.")
         // element walks and edits
         .def("ini_branch_2", &PsseEngine::ini_branch_2, "psspy.inibrn_2(**kwargs).")
         .def("get_next_branch_bus", &PsseEngine::get_next_branch_bus, "psspy.nxtbrn_2(**kwargs).")

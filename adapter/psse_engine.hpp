@@ -40,6 +40,12 @@ public:
     py::object get_branch_data(const py::kwargs& kwargs);
     py::object get_winding_data(const py::kwargs& kwargs);
     py::object get_case_data(const py::object& case_path);
+    // The working case's bus numbers (psspy.abusint), and its buses, lines and transformers
+    // with their types and statuses (abusint, abrnint, atr3int) as a case data object with
+    // the tables pssbus (NUM, IDE), pssbrn (FRMBUS, TOBUS, STAT) and castrn (BUSNUM, STAT):
+    // what a read of the case saved now would give for them, without the file.
+    py::list get_bus_numbers();
+    py::object get_network_topology();
 
     // Element walks and bus or machine edits (element_walks.cpp).
     py::object ini_branch_2(const py::kwargs& kwargs);

@@ -130,8 +130,12 @@ void add_small_case(RunState& run, MainCaseState& mc, long jjj, py::handle key, 
         mc.position * static_cast<long>(py::len(run.lists.small_case_dict)) + jjj)]);
     const double started = monotonic_seconds();
 
-    // The buses of the main case as it stands, including every small case added so far.
-    py::object mcbus = read_case_data(run, mc.temp_mc_filepath).attr("pssbus");
+    // The buses of the main case as it stands, including every small case added so far. From
+    // the second small case on, the working case holds the same buses as the working copy
+    // saved after the last additions (solutions and reopened solved cases add or remove
+    // none), and the engine lists them without a read of the whole case.
+    py::object mcbus = jjj == 0 ? read_case_data(run, mc.temp_mc_filepath).attr("pssbus")
+                                : py::dict(py::arg("NUM") = psseng.attr("get_bus_numbers")());
 
     mc.last_sc_accessed = py::reinterpret_borrow<py::object>(key);
     sc.small_case_name = cut_at_sav(text_of(row["filename"]));

@@ -84,10 +84,12 @@ py::list connection_entries(py::handle ordered, long solved, const std::string& 
 }
 
 // After a solve that brought every connection back: the buses of the small case that are not
-// joined to the main case's swing bus. A plant left islanded has not been connected.
-py::list islanded_buses(const RunState& run, const SmallCaseState& sc, const py::str& solved_case) {
-    py::object case_data = run.psseng.attr("get_case_data")(solved_case);
-    return network::buses_cut_off(case_data, small_case_bus_numbers(sc));
+// joined to the main case's swing bus. A plant left islanded has not been connected. The
+// working case is the final solved case just saved, so its connections are read from the
+// engine rather than from that file: reading a large case back would hold a second copy of it.
+py::list islanded_buses(const RunState& run, const SmallCaseState& sc) {
+    py::object topology = run.psseng.attr("get_network_topology")();
+    return network::buses_cut_off(topology, small_case_bus_numbers(sc));
 }
 
 }  // namespace
@@ -162,7 +164,7 @@ void solve_small_case(RunState& run, MainCaseState& mc, const SmallCaseState& sc
         const py::str final_case(text_of(sav_file_name) + "_final_solved.sav");
         saved_cases.append(absolute_path(final_case));
         sc.record["last_solved_case"] = absolute_path(final_case);
-        py::list cut_off = islanded_buses(run, sc, final_case);
+        py::list cut_off = islanded_buses(run, sc);
         if (sc.refused > 0) {
             // Refused elements come first: a bus the engine refused is not in the case at all.
             set_outcome(sc.record, refused_outcome(sc.refused), kExitUnsolved);

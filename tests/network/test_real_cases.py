@@ -183,3 +183,22 @@ def test_a_link_that_cannot_solve_stops_the_strategy_at_that_link(engine, psspy,
     assert (last_solved, count) == (f"{base}_2.sav", 2)
     assert (tmp_path / "main_solar_2.sav").exists()
     assert not (tmp_path / "main_solar_3.sav").exists() and not (tmp_path / "main_solar_final_solved.sav").exists()
+
+
+def test_the_working_case_topology_finds_the_islands_a_saved_case_shows(engine, psspy, caspy, tmp_path):
+    # Both plants in the main network; the wind plant's transformer loses its tertiary and the
+    # solar plant's gen-tie end is isolated, which cuts the rest of that plant off.
+    ec.build_main_network(psspy)
+    ec.build_solar_plant(psspy, poi_bus=104)
+    ec.build_wind_plant(psspy, poi_bus=POI)
+    hv, collector, tertiary, turbines = ec.WIND_BUSES
+    assert psspy.three_wnd_imped_data_4(ibus=hv, jbus=collector, kbus=tertiary, ckt="1", intgar8=3)[0] == 0
+    assert psspy.dscn(ec.SOLAR_BUSES[0]) == 0
+    assert psspy.save(str(tmp_path / "now.sav")) == 0
+    saved = engine.get_case_data(str(tmp_path / "now.sav"))
+
+    plants = list(ec.SOLAR_BUSES + ec.WIND_BUSES)
+    from_file = gm.buses_cut_off(saved, plants)
+    assert from_file == list(ec.SOLAR_BUSES) + [tertiary]
+    assert gm.buses_cut_off(engine.get_network_topology(), plants) == from_file
+    assert engine.get_bus_numbers() == sorted(n for n in saved.pssbus["NUM"] if n <= 999999)
