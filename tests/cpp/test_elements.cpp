@@ -41,6 +41,7 @@ struct Solved {
           power(Eigen::VectorXcd::Zero(static_cast<Eigen::Index>(net.buses.size()))),
           current(Eigen::VectorXcd::Zero(static_cast<Eigen::Index>(net.buses.size()))),
           context(net, net.system.sbase_mva, problem_bus, solved, merged),
+          stamps(static_cast<int>(net.buses.size())),
           injections{power, current} {
         for (std::size_t i = 0; i < problem_bus.size(); ++i) problem_bus[i] = static_cast<int>(i);
     }
@@ -49,6 +50,7 @@ struct Solved {
         const auto n = static_cast<Eigen::Index>(problem_bus.size());
         Eigen::MatrixXcd y = Eigen::MatrixXcd::Zero(n, n);
         for (const auto& t : stamps.triplets) y(t.row(), t.col()) += t.value();
+        for (Eigen::Index k = 0; k < n; ++k) y(k, k) += stamps.diagonal[static_cast<std::size_t>(k)];
         return y;
     }
     std::vector<int> problem_bus;
@@ -91,12 +93,12 @@ TEST("a line stamps its pi model, its end shunts and its dc susceptance, and not
     net.branches[0].status = 0;
     Solved off(net);
     stamp_admittances(net.branches[0], off.context, off.stamps);
-    CHECK(off.stamps.triplets.empty());
+    CHECK(off.stamps.triplets.empty() && off.ybus().isZero(0.0));
     net.branches[0].status = 1;
     Solved outside(net);
     outside.problem_bus[2] = -1;
     stamp_admittances(net.branches[0], outside.context, outside.stamps);
-    CHECK(outside.stamps.triplets.empty() && outside.stamps.dc_branches.empty());
+    CHECK(outside.stamps.triplets.empty() && outside.ybus().isZero(0.0) && outside.stamps.dc_branches.empty());
 }
 
 TEST("a two-winding transformer stamps its off-nominal ratio, phase shift and magnetising admittance") {

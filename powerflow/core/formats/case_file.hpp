@@ -82,8 +82,9 @@ void keep_large_buffers_out_of_the_heap();
 // Gives the free pages of the heap back to the system. A case freed leaves its many small
 // allocations (names, identifiers, index tables) spread over the heap, whose pages the C
 // library keeps for later allocations; the process's resident memory then stays as high as
-// if the case were still held. Called before a large read (caspy.Savecase), so that the
-// read does not add to pages the heap keeps idle; a no-op where the C library has no such call.
+// if the case were still held. Called before a large read (caspy.Savecase, psspy.case) and
+// before the solver builds a new problem, so that neither adds to pages the heap keeps idle;
+// a no-op where the C library has no such call.
 void return_free_heap_pages();
 
 // The number formatting used in case files: shortest text that reads back exactly.

@@ -26,7 +26,7 @@ void store(std::vector<T>& container, std::optional<std::size_t> index, T elemen
     if (index)
         container[*index] = std::move(element);
     else
-        container.push_back(std::move(element));
+        append_with_small_growth(container, std::move(element));
 }
 
 // Shared path of the elements keyed by (bus, id).

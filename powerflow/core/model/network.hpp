@@ -39,6 +39,15 @@
 
 namespace gridfold::pf {
 
+// Appends `element`, growing a full container by a sixteenth rather than doubling it. A case
+// is read into containers of exactly its size, and the few elements a plant adds would
+// otherwise leave half of each container it touches unused: megabytes on a large case.
+template <class T>
+void append_with_small_growth(std::vector<T>& container, T element) {
+    if (container.size() == container.capacity()) container.reserve(container.size() + container.size() / 16 + 16);
+    container.push_back(std::move(element));
+}
+
 // External bus number <-> internal index (position in Network::buses).
 class BusNumberIndex {
 public:
@@ -131,7 +140,7 @@ struct Network {
     // into buses. The caller checks the number and raises the revision when the change is done.
     std::size_t add_bus(Bus bus) {
         const std::size_t index = bus_index.insert(bus.number);
-        buses.push_back(std::move(bus));
+        append_with_small_growth(buses, std::move(bus));
         return index;
     }
 

@@ -90,6 +90,12 @@ int open_case(WorkingCase& wc, const std::string& path) {
     std::string file = path;
     std::error_code ec;
     if (!std::filesystem::exists(file, ec) && !std::filesystem::path(file).has_extension()) file += ".sav";
+    // The new case is read while the old one is still held (a failed read leaves it). The
+    // solver's data of the old case is only a cache, rebuilt by the next solution: it goes
+    // now, and the heap's free pages go back to the system, so that the two cases are not
+    // held beside that data as well.
+    if (wc.solution.solver) wc.solution.solver->invalidate();
+    return_free_heap_pages();
     try {
         std::vector<std::string> notes;
         replace_network(wc, load_case_file(file, wc.bus_limit, &notes));

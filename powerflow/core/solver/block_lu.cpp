@@ -15,6 +15,10 @@ constexpr double kLargestMultiplier = 1e4;
 LuStatus BlockLU::analyse(const Matrix& a, const std::vector<int>& row_key, const std::vector<int>& column_key,
                           const std::vector<int>& column_order) {
     analysed_ = factorised_ = false;
+    // The last factor's values are of no use to a new pattern: they go before the analysis,
+    // which would otherwise hold them beside its own work (megabytes on a large network).
+    std::vector<double>().swap(lx_);
+    std::vector<double>().swap(ux_);
     const int n = static_cast<int>(a.cols());
     if (a.rows() != n || !a.isCompressed() || static_cast<int>(row_key.size()) != n ||
         static_cast<int>(column_key.size()) != n || n == 0)
@@ -48,15 +52,17 @@ LuStatus BlockLU::analyse(const Matrix& a, const std::vector<int>& row_key, cons
     // Block pattern with every diagonal block.
     std::vector<int> block_columns(2 * static_cast<size_t>(nb), -1);  // by block, slot
     for (int j = 0; j < n; ++j) block_columns[2 * column_block[j] + column_key[j] % 2] = j;
-    std::vector<Eigen::Triplet<double, int>> entries;
-    entries.reserve(static_cast<size_t>(a.nonZeros()) + nb);
-    for (int b = 0; b < nb; ++b) entries.emplace_back(b, b, 1.0);
-    for (int j = 0; j < n; ++j)
-        for (int e = a.outerIndexPtr()[j]; e < a.outerIndexPtr()[j + 1]; ++e)
-            entries.emplace_back(row_block[a.innerIndexPtr()[e]], column_block[j], 1.0);
     Matrix pattern(nb, nb);
-    pattern.setFromTriplets(entries.begin(), entries.end(), [](double x, double) { return x; });
-    pattern.makeCompressed();
+    {
+        std::vector<Eigen::Triplet<double, int>> entries;
+        entries.reserve(static_cast<size_t>(a.nonZeros()) + nb);
+        for (int b = 0; b < nb; ++b) entries.emplace_back(b, b, 1.0);
+        for (int j = 0; j < n; ++j)
+            for (int e = a.outerIndexPtr()[j]; e < a.outerIndexPtr()[j + 1]; ++e)
+                entries.emplace_back(row_block[a.innerIndexPtr()[e]], column_block[j], 1.0);
+        pattern.setFromTriplets(entries.begin(), entries.end(), [](double x, double) { return x; });
+        pattern.makeCompressed();
+    }
 
     // Order: the carried column order's blocks, else minimum degree.
     std::vector<int> order;

@@ -8,7 +8,15 @@ LinearStatus SparseLinearSolver::analyse(const RealSparse& matrix, const std::ve
     factorised_ = false;
     fallback_analysed_ = false;
     using_fallback_ = false;
+    // Only one of the factorisations is in use at a time; the other's storage (megabytes on a
+    // large network) is let go rather than kept beside it.
+    fallback_.reset();
     blocked_ = !row_key_.empty() && block_lu_.analyse(matrix, row_key_, column_key_, column_order) == LuStatus::ok;
+    if (blocked_) {
+        lu_ = GilbertPeierlsLU{};
+    } else {
+        block_lu_ = BlockLU{};
+    }
     analysed_ = blocked_ || lu_.analyse(matrix, column_order) == LuStatus::ok;
     return analysed_ ? LinearStatus::ok : LinearStatus::pattern_changed;
 }
@@ -31,7 +39,9 @@ LinearStatus SparseLinearSolver::factorise_blocked(const RealSparse& matrix) {
     }
     // A diagonal block too small to pivot on: partial pivoting from here, in the blocks' order.
     blocked_ = false;
-    if (lu_.analyse(matrix, block_lu_.column_order()) != LuStatus::ok) return LinearStatus::pattern_changed;
+    const LuStatus analysed = lu_.analyse(matrix, block_lu_.column_order());
+    block_lu_ = BlockLU{};
+    if (analysed != LuStatus::ok) return LinearStatus::pattern_changed;
     return factorise_with_search(matrix);
 }
 

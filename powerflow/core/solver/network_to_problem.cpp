@@ -159,10 +159,11 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     p.v_flat_magnitude = Eigen::VectorXd::Ones(n);
     const SolutionContext at(net, sbase, d.problem_bus, solved_bus, merged_at);
 
-    AdmittanceStamps yb;
-    yb.triplets.reserve(static_cast<size_t>(n) + 4 * (net.branches.size() + 3 * net.transformers.size()));
+    AdmittanceStamps yb(n);
+    // Two entries off the diagonal per branch and winding, and the diagonal.
+    yb.triplets.reserve(static_cast<size_t>(n) +
+                        2 * (net.branches.size() + net.facts_devices.size() + 3 * net.transformers.size()));
     for (int k = 0; k < n; ++k) {
-        yb.add(k, k, Complex(0.0, 0.0));
         const Bus& bus = net.buses[d.network_bus[k]];
         p.v_case[k] = std::polar(bus.vm_pu, bus.va_deg * kDeg);
         p.v_start[k] = std::polar(bus.vm_pu > 0.0 ? bus.vm_pu : 1.0, bus.va_deg * kDeg);
@@ -271,6 +272,9 @@ DerivedProblem build_ac_problem(const Network& net, bool adjust_shunts) {
     // FACTS shunt elements hold voltages where no machine does; set flows become injections.
     add_facts_devices(net, d, held, supplying);
 
+    // Every bus has its diagonal entry, zero or not, so that the pattern holds each bus.
+    for (int k = 0; k < n; ++k) yb.triplets.emplace_back(k, k, yb.diagonal[static_cast<std::size_t>(k)]);
+    yb.diagonal = {};
     p.ybus.resize(n, n);
     p.ybus.setFromTriplets(yb.triplets.begin(), yb.triplets.end());
     p.ybus.makeCompressed();

@@ -4,6 +4,7 @@
 #include "core/controls/dc_lines.hpp"
 #include "core/controls/devices_left_out.hpp"
 #include "core/controls/facts_devices.hpp"
+#include "core/formats/case_file.hpp"
 #include "core/session/progress.hpp"
 #include "core/solver/network_to_problem.hpp"
 #include "core/solver/sparse_lu.hpp"
@@ -373,6 +374,13 @@ std::vector<double> shunt_susceptances(const AcProblem& p) {
     return b;
 }
 
+bool same_problem_values(const ProblemValues& kept, const AcProblem& p) {
+    const auto nnz = static_cast<std::size_t>(p.ybus.nonZeros());
+    return kept.y_values.size() == nnz && std::equal(kept.y_values.begin(), kept.y_values.end(), p.ybus.valuePtr()) &&
+           same_values(kept.s_power, p.s_power) && same_values(kept.s_current, p.s_current) &&
+           kept.shunt_b == shunt_susceptances(p);
+}
+
 // Flat-start results kept per derived problem: the option sets of the solving strategy's
 // flat starts (rsol's and fnsl's) fit.
 constexpr std::size_t kMemos = 4;
@@ -403,11 +411,7 @@ const FlatStartMemo* LoadFlowSolver::find_memo(const AcProblem& p, const Solutio
         // The escalation stages ran only when the first attempt failed: only then does the
         // level matter.
         if (!m.first_converged && m.robustness != opt.robustness) continue;
-        const auto nnz = static_cast<std::size_t>(p.ybus.nonZeros());
-        if (m.y_values.size() != nnz || !std::equal(m.y_values.begin(), m.y_values.end(), p.ybus.valuePtr()) ||
-            !same_values(m.s_power, p.s_power) || !same_values(m.s_current, p.s_current) ||
-            m.shunt_b != shunt_susceptances(p))
-            continue;
+        if (!same_problem_values(*m.problem, p)) continue;
         return &m;
     }
     return nullptr;
@@ -429,10 +433,19 @@ void LoadFlowSolver::remember(const AcProblem& p, const SolutionOptions& opt, co
     m.taps = opt.taps;
     m.area_interchange = opt.area_interchange;
     m.dc_taps = opt.dc_taps;
-    m.y_values.assign(p.ybus.valuePtr(), p.ybus.valuePtr() + p.ybus.nonZeros());
-    m.s_power = p.s_power;
-    m.s_current = p.s_current;
-    m.shunt_b = shunt_susceptances(p);
+    for (const FlatStartMemo& kept : memos_)
+        if (same_problem_values(*kept.problem, p)) {
+            m.problem = kept.problem;
+            break;
+        }
+    if (!m.problem) {
+        auto values = std::make_shared<ProblemValues>();
+        values->y_values.assign(p.ybus.valuePtr(), p.ybus.valuePtr() + p.ybus.nonZeros());
+        values->s_power = p.s_power;
+        values->s_current = p.s_current;
+        values->shunt_b = shunt_susceptances(p);
+        m.problem = std::move(values);
+    }
     m.result = result;
     m.v = v;
     m.current = newton_.converged_current();
@@ -452,18 +465,25 @@ DerivedProblem& LoadFlowSolver::derive(const Network& net) {
         return *derived_;
     }
     memos_.clear();
+    // The last problem goes before the new one is built, so that the two are never held
+    // together (megabytes on a large case); only its bus map is kept, for the ordering below.
+    const bool same_network = derived_ && derived_network_ == &net;
+    std::vector<int> last_problem_bus;
+    if (same_network) last_problem_bus = std::move(derived_->problem_bus);
+    derived_.reset();
+    return_free_heap_pages();
     // Switched shunts that may step are always listed; a solution that does not adjust them
     // leaves them where they are, so solutions with and without adjustment share the problem.
     auto derived = std::make_unique<DerivedProblem>(build_ac_problem(net, true));
     // Each bus of the new problem that the last one held, found by its place in the network
     // and checked by its number: the linear solver may keep the last column order.
     std::vector<int> previous_bus;
-    if (derived_ && derived_network_ == &net) {
+    if (same_network) {
         previous_bus.assign(derived->network_bus.size(), -1);
         for (std::size_t k = 0; k < previous_bus.size(); ++k) {
             const int bus = derived->network_bus[k];
-            if (bus < static_cast<int>(derived_->problem_bus.size())) {
-                const int before = derived_->problem_bus[bus];
+            if (bus < static_cast<int>(last_problem_bus.size())) {
+                const int before = last_problem_bus[bus];
                 if (before >= 0 && derived_bus_numbers_[before] == net.buses[bus].number) previous_bus[k] = before;
             }
         }

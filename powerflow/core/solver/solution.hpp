@@ -85,10 +85,18 @@ public:
     SolutionInterrupted() : std::runtime_error("solution interrupted") {}
 };
 
+// The values of a problem a flat start's result is a function of: admittance matrix,
+// injections and shunt steps. Kept results on equal values share one copy.
+struct ProblemValues {
+    std::vector<Complex> y_values;
+    Eigen::VectorXcd s_power, s_current;
+    std::vector<double> shunt_b;
+};
+
 // A converged solution from a flat start and what it was computed from. A flat start reads
-// nothing of the case's present state: its result is a function of the problem (admittance
-// matrix, injections, shunt steps) and of the options alone, so the same flat start on the
-// same problem is answered with this result instead of iterating again.
+// nothing of the case's present state: its result is a function of the problem's values and
+// of the options alone, so the same flat start on the same problem is answered with this
+// result instead of iterating again.
 struct FlatStartMemo {
     StartMode start = StartMode::flat;
     int robustness = -1;           // compared only when the first attempt did not converge
@@ -101,9 +109,7 @@ struct FlatStartMemo {
     TapControlSettings taps;
     int area_interchange = 0;
     bool dc_taps = false;
-    std::vector<Complex> y_values;
-    Eigen::VectorXcd s_power, s_current;
-    std::vector<double> shunt_b;
+    std::shared_ptr<const ProblemValues> problem;
     NewtonResult result;
     Eigen::VectorXcd v, current;
     std::vector<ControlState> states;

@@ -89,14 +89,24 @@ private:
 // The admittance matrix as triplets (summed in the order they come), with what the starting
 // voltages and the linear (dc) model need of the series elements.
 struct AdmittanceStamps {
+    explicit AdmittanceStamps(int buses) : diagonal(static_cast<std::size_t>(buses), Complex(0.0, 0.0)) {}
+
+    // Entries off the diagonal as triplets; the diagonal summed per bus as stamped (shunts,
+    // loads and every branch end add to it), which keeps the triplets to the branches'.
     std::vector<Eigen::Triplet<Complex, int>> triplets;
+    std::vector<Complex> diagonal;
     // Phase shift (radians) from the first bus to the second of each shifting two-port.
     std::vector<std::tuple<int, int, double>> shifts;
     std::vector<DcBranch> dc_branches;
     std::vector<MergedStar> merged_stars;
     std::vector<StarStart> star_starts;
 
-    void add(int i, int j, Complex y) { triplets.emplace_back(i, j, y); }
+    void add(int i, int j, Complex y) {
+        if (i == j)
+            diagonal[static_cast<std::size_t>(i)] += y;
+        else
+            triplets.emplace_back(i, j, y);
+    }
     // Two-port between problem buses f and t with the four admittance entries.
     void two_port(int f, int t, Complex yff, Complex yft, Complex ytf, Complex ytt) {
         add(f, f, yff);
