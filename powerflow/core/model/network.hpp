@@ -40,8 +40,8 @@
 namespace gridfold::pf {
 
 // Appends `element`, growing a full container by a sixteenth rather than doubling it. A case
-// is read into containers of exactly its size, and the few elements a plant adds would
-// otherwise leave half of each container it touches unused: megabytes on a large case.
+// is read into containers with little room to spare, and the few elements a plant adds would
+// otherwise leave half of each container they fill up unused: megabytes on a large case.
 template <class T>
 void append_with_small_growth(std::vector<T>& container, T element) {
     if (container.size() == container.capacity()) container.reserve(container.size() + container.size() / 16 + 16);
