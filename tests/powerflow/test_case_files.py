@@ -226,6 +226,18 @@ def test_missing_file_is_an_error_code_and_an_os_error(psspy, caspy, cases, tmp_
     assert psspy.busdat(2004, "BASE") == (0, 0.69)
 
 
+def test_a_failed_read_leaves_a_solved_case_solved(psspy, cases, tmp_path):
+    # A read lets the solver's data go before it starts; the case it fails to replace keeps
+    # its solution and solves again where it stands.
+    assert psspy.case(cases["main"]) == 0
+    assert psspy.fnsl() == 0 and psspy.solved() == 0
+    voltages = [psspy.busdat(bus, "PU") for bus in (101, 102, 103, 104)]
+    assert psspy.case(str(tmp_path / "nowhere.sav")) == 12
+    assert psspy.solved() == 0
+    assert psspy.fnsl() == 0 and psspy.solved() == 0
+    assert [psspy.busdat(bus, "PU") for bus in (101, 102, 103, 104)] == voltages
+
+
 def test_grouping_records_are_held_and_an_incomplete_dc_line_is_refused(psspy, cases, tmp_path, capsys):
     text = read(cases["main"]).decode()
     # a two-terminal dc line needs its rectifier and inverter records
