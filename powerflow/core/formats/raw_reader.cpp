@@ -387,8 +387,9 @@ void RawCaseReader::reserve_for(std::string_view rest) {
     const std::size_t lines = lines_of("BRANCH") + lines_of("SYSTEM SWITCHING DEVICE");
     // The case's containers get some room beyond its elements: plants are added to the case
     // read, and growing a full container holds it twice while its elements move (some 5 MB
-    // for the lines of a 10,000-bus case).
-    const auto with_room = [](std::size_t count) { return count + count / 32 + 64; };
+    // for the lines of a 10,000-bus case). The room is in proportion: a plant's own case,
+    // which a run keeps for each plant it adds, stays as small as the plant.
+    const auto with_room = [](std::size_t count) { return count + count / 32; };
     net_.buses.reserve(with_room(lines_of("BUS") + transformers));
     net_.bus_index.reserve(with_room(lines_of("BUS") + transformers));
     net_.loads.reserve(with_room(lines_of("LOAD")));
