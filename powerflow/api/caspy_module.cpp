@@ -9,6 +9,7 @@
 
 #include "api/caspy_tables.hpp"
 #include "core/formats/case_file.hpp"
+#include "core/session/heap_pages.hpp"
 
 namespace py = pybind11;
 

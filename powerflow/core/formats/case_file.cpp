@@ -4,10 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include "common/files.hpp"
 
 #include "core/formats/raw_reader.hpp"
@@ -126,19 +122,6 @@ void write_raw_file(const Network& net, int version, const std::string& path, st
 }
 
 void save_case_file(const Network& net, const std::string& path) { write_raw_file(net, kWrittenRawVersion, path); }
-
-void keep_large_buffers_out_of_the_heap() {
-#if defined(__GLIBC__)
-    // Setting the threshold also turns off its automatic raising.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-#endif
-}
-
-void return_free_heap_pages() {
-#if defined(__GLIBC__)
-    malloc_trim(0);
-#endif
-}
 
 std::string format_real(double value) {
     std::string text;

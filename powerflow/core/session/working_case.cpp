@@ -14,6 +14,7 @@
 #include "common/files.hpp"
 #include "core/formats/case_file.hpp"
 #include "core/model/error_codes.hpp"
+#include "core/session/heap_pages.hpp"
 
 namespace gridfold::pf {
 

@@ -4,7 +4,7 @@
 #include "core/controls/dc_lines.hpp"
 #include "core/controls/devices_left_out.hpp"
 #include "core/controls/facts_devices.hpp"
-#include "core/formats/case_file.hpp"
+#include "core/session/heap_pages.hpp"
 #include "core/session/progress.hpp"
 #include "core/solver/network_to_problem.hpp"
 #include "core/solver/sparse_lu.hpp"
