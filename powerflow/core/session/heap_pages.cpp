@@ -1,5 +1,9 @@
 #include "core/session/heap_pages.hpp"
 
+// Any C library header defines __GLIBC__ where the C library is glibc; without one the
+// checks below would always be false and both calls silently do nothing.
+#include <cstdlib>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
