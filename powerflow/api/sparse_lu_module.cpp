@@ -111,6 +111,7 @@ PYBIND11_MODULE(_sparse_lu, m) {
                 return solved(status, std::move(x));
             },
             py::arg("b"))
+        .def("release_values", &BlockLU::release_values)
         .def_property_readonly("factor_nonzeros", &BlockLU::factor_nonzeros)
         .def_property_readonly("column_order", &BlockLU::column_order);
 

@@ -221,6 +221,13 @@ def test_blocked_lu_solves_network_matrices_like_the_pivoting_lu(name):
         np.testing.assert_allclose(sp.csc_matrix((second, indices, indptr), shape=(n, n)) @ x2, b, rtol=0,
                                    atol=1e-9 * np.abs(b).max())
 
+        # Values let go (for a caller that needs the memory meanwhile) are made anew by the next
+        # factorisation, exactly as they were; until then there is nothing to solve with.
+        blocked.release_values()
+        assert blocked.solve(b)[0] == NOT_FACTORISED
+        assert blocked.factorise(n, indptr, indices, second) == OK
+        np.testing.assert_array_equal(blocked.solve(b)[1], x2)
+
 
 def test_blocked_lu_refuses_small_blocks_and_keys_that_pair_nothing():
     # Two buses; bus 0's block is singular (its rows are equal), bus 1's is not.

@@ -52,16 +52,40 @@ LuStatus BlockLU::analyse(const Matrix& a, const std::vector<int>& row_key, cons
     // Block pattern with every diagonal block.
     std::vector<int> block_columns(2 * static_cast<size_t>(nb), -1);  // by block, slot
     for (int j = 0; j < n; ++j) block_columns[2 * column_block[j] + column_key[j] % 2] = j;
+    // Built in place, column by column (each block's row blocks once, in increasing order): a
+    // list of A's entries to assemble it from would be the largest thing this analysis holds.
     Matrix pattern(nb, nb);
     {
-        std::vector<Eigen::Triplet<double, int>> entries;
-        entries.reserve(static_cast<size_t>(a.nonZeros()) + nb);
-        for (int b = 0; b < nb; ++b) entries.emplace_back(b, b, 1.0);
-        for (int j = 0; j < n; ++j)
-            for (int e = a.outerIndexPtr()[j]; e < a.outerIndexPtr()[j + 1]; ++e)
-                entries.emplace_back(row_block[a.innerIndexPtr()[e]], column_block[j], 1.0);
-        pattern.setFromTriplets(entries.begin(), entries.end(), [](double x, double) { return x; });
-        pattern.makeCompressed();
+        std::vector<int> mark(nb, -1);
+        const auto row_blocks_of = [&](int b, auto&& visit) {
+            mark[b] = b;
+            visit(b);
+            for (int s = 0; s < 2; ++s) {
+                const int j = block_columns[2 * b + s];
+                if (j < 0) continue;
+                for (int e = a.outerIndexPtr()[j]; e < a.outerIndexPtr()[j + 1]; ++e) {
+                    const int r = row_block[a.innerIndexPtr()[e]];
+                    if (mark[r] != b) {
+                        mark[r] = b;
+                        visit(r);
+                    }
+                }
+            }
+        };
+        long entries = 0;
+        for (int b = 0; b < nb; ++b) row_blocks_of(b, [&](int) { ++entries; });
+        pattern.resizeNonZeros(entries);
+        std::fill(mark.begin(), mark.end(), -1);
+        int* outer = pattern.outerIndexPtr();
+        int* inner = pattern.innerIndexPtr();
+        int at = 0;
+        for (int b = 0; b < nb; ++b) {
+            outer[b] = at;
+            row_blocks_of(b, [&](int r) { inner[at++] = r; });
+            std::sort(inner + outer[b], inner + at);
+        }
+        outer[nb] = at;
+        std::fill(pattern.valuePtr(), pattern.valuePtr() + entries, 1.0);
     }
 
     // Order: the carried column order's blocks, else minimum degree.
@@ -139,23 +163,6 @@ LuStatus BlockLU::analyse(const Matrix& a, const std::vector<int>& row_key, cons
     column_place_.resize(n);
     for (int i = 0; i < n; ++i) row_place_[i] = 2 * position[row_block[i]] + row_key[i] % 2;
     for (int j = 0; j < n; ++j) column_place_[j] = 2 * position[column_block[j]] + column_key[j] % 2;
-    // A's entries in the order the factorisation takes them, each with its place in the
-    // workspace (4 * block position + 2 * row slot + column slot).
-    entry_start_.assign(nb + 1, 0);
-    entry_.clear();
-    place_.clear();
-    for (int k = 0; k < nb; ++k) {
-        for (int s = 0; s < 2; ++s) {
-            const int j = columns_[2 * k + s];
-            if (j < 0) continue;
-            for (int e = a.outerIndexPtr()[j]; e < a.outerIndexPtr()[j + 1]; ++e) {
-                const int i = a.innerIndexPtr()[e];
-                entry_.push_back(e);
-                place_.push_back(4 * position[row_block[i]] + 2 * (row_key[i] % 2) + s);
-            }
-        }
-        entry_start_[k + 1] = static_cast<int>(entry_.size());
-    }
     pattern_outer_.assign(a.outerIndexPtr(), a.outerIndexPtr() + n + 1);
     pattern_inner_.assign(a.innerIndexPtr(), a.innerIndexPtr() + a.nonZeros());
     lx_.assign(4 * li_.size(), 0.0);
@@ -169,20 +176,38 @@ LuStatus BlockLU::analyse(const Matrix& a, const std::vector<int>& row_key, cons
     return LuStatus::ok;
 }
 
+void BlockLU::release_values() {
+    factorised_ = false;
+    std::vector<double>().swap(lx_);
+    std::vector<double>().swap(ux_);
+    std::vector<double>().swap(dinv_);
+}
+
 LuStatus BlockLU::factorise(const Matrix& a) {
     factorised_ = false;
     if (!analysed_) return LuStatus::not_analysed;
     if (!has_pattern(a, pattern_outer_, pattern_inner_)) return LuStatus::pattern_changed;
+    // After release_values; every value is written below before it is read.
+    lx_.resize(4 * li_.size());
+    ux_.resize(4 * ui_.size());
+    dinv_.resize(4 * static_cast<size_t>(nb_));
     double* x = x_.data();
     const double* values = a.valuePtr();
-    const int* entry = entry_.data();
-    const int* place = place_.data();
+    const int* outer = a.outerIndexPtr();
+    const int* inner = a.innerIndexPtr();
+    const int* row_place = row_place_.data();
     const int* li = li_.data();
     const int* ui = ui_.data();
     double* lx = lx_.data();
     double* ux = ux_.data();
     for (int k = 0; k < nb_; ++k) {
-        for (int t = entry_start_[k]; t < entry_start_[k + 1]; ++t) x[place[t]] = values[entry[t]];
+        // A's block column k into the workspace: entry (i, j) at 4 * block position of i
+        // + 2 * row slot + column slot, which is 2 * row_place + column slot.
+        for (int s = 0; s < 2; ++s) {
+            const int j = columns_[2 * k + s];
+            if (j < 0) continue;
+            for (int e = outer[j]; e < outer[j + 1]; ++e) x[2 * row_place[inner[e]] + s] = values[e];
+        }
         if (filled_slot_[k] >= 0) x[4 * k + 3 * filled_slot_[k]] = 1.0;
         for (int q = up_[k]; q < up_[k + 1]; ++q) {
             double* xj = x + 4 * ui[q];

@@ -34,6 +34,8 @@ public:
     // Numeric factorisation on the analysed pattern.
     LuStatus factorise(const Matrix& a);
     LuStatus solve(Eigen::VectorXd& b) const;
+    // Lets the factor's values go and keeps the analysis: the next factorise makes them anew.
+    void release_values();
 
     bool analysed() const { return analysed_; }
     bool factorised() const { return factorised_; }
@@ -51,8 +53,6 @@ private:
     // the identity (-1: none).
     std::vector<int> columns_;  // 2 per position
     std::vector<int> filled_slot_;
-    // A's entries by block position (entry_start_), each with its place in the workspace.
-    std::vector<int> entry_start_, entry_, place_;
     // Per row of A: its place in the solve's workspace (2 * block position + slot); per column
     // likewise.
     std::vector<int> row_place_, column_place_;

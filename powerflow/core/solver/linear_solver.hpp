@@ -53,6 +53,14 @@ public:
     // Numeric factorization on the pivots of the last factorise; falls back to factorise
     // when a pivot has become too small.
     LinearStatus refactorise(const RealSparse& matrix);
+    // Lets the blocked LU's factor values go, keeping its analysis, until the next
+    // (re)factorisation, which makes them anew: for a caller about to need the memory for a
+    // while. The left-looking LU keeps its values, whose pivots its refactorisation reuses.
+    void release_factor_values() {
+        if (!blocked_) return;
+        block_lu_.release_values();
+        factorised_ = false;
+    }
     // Solves matrix * x = rhs, overwriting rhs with x.
     LinearStatus solve(Eigen::VectorXd& rhs);
 

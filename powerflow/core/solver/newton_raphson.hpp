@@ -96,6 +96,8 @@ public:
     // which that order factors with about the same fill. The factors are checked: a fill per
     // column 5 % above that of the last minimum degree ordering is ordered anew.
     void carry_ordering(std::vector<int> previous_bus) { previous_bus_ = std::move(previous_bus); }
+    // See SparseLinearSolver::release_factor_values; every iteration factors before it solves.
+    void release_factor_values() { linear_.release_factor_values(); }
 
     // Bus currents Y v at the voltages of the last converged solve (empty after a failure).
     const Eigen::VectorXcd& converged_current() const { return converged_current_; }

@@ -594,6 +594,17 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         best.worst_bus = held_result.worst_bus;
     }
 
+    // A fresh start. Its linear estimates factor matrices of their own (megabytes on a large
+    // network); the Newton factor's values, which the next iteration makes anew anyway, go
+    // first so that the two are not held together.
+    auto fresh_start = [&](StartMode mode) {
+        const bool estimates_angles = (mode == StartMode::flat_angles || mode == StartMode::flat_both) &&
+                                      p.dc_angle.size() != p.n && !p.dc_angle_failed;
+        if (estimates_angles || mode == StartMode::flat_magnitudes || mode == StartMode::flat_both)
+            newton_.release_factor_values();
+        return starting_voltages(p, mode, false);
+    };
+
     // One Newton run from v, then the adjustments between Newton solutions, each followed by
     // a new Newton run from where the last ended, until no adjustment changes anything.
     // Its result counts toward the best state unless it solves another problem (no limits).
@@ -700,7 +711,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
         const bool held_start = from_present && !opt.repair_start;
         const Eigen::VectorXcd v_first = held_start     ? v_held
                                          : from_present ? present_voltages(p, held_states, opt.repair_start)
-                                                        : starting_voltages(p, opt.start, false);
+                                                        : fresh_start(opt.start);
         Eigen::VectorXcd v = v_first;
         const bool held_converged = held_start && held_result.outcome == NewtonOutcome::converged;
         r = attempt(v, first, from_present ? &held_states : nullptr, true, held_converged);
@@ -715,7 +726,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             (opt.start == StartMode::flat || opt.start == StartMode::flat_magnitudes)) {
             const StartMode with_angles = opt.start == StartMode::flat ? StartMode::flat_angles : StartMode::flat_both;
             say(format_line("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(with_angles)));
-            v = starting_voltages(p, with_angles, false);
+            v = fresh_start(with_angles);
             r = attempt(v, first, nullptr);
         }
 
@@ -733,7 +744,7 @@ SolutionReport LoadFlowSolver::solve(Network& net, const SolutionParameters& par
             for (StartMode mode : {StartMode::flat_angles, StartMode::flat_both, StartMode::flat}) {
                 if (mode == opt.start) continue;  // tried above
                 say(format_line("%s retry from a flat start (estimate %d)", name.c_str(), static_cast<int>(mode)));
-                v = starting_voltages(p, mode, false);
+                v = fresh_start(mode);
                 NewtonSettings s = twice_the_iterations(StepControl::optimal_multiplier);
                 s.flat_start = true;
                 r = attempt(v, s, nullptr);
