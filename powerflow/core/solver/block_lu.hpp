@@ -56,6 +56,8 @@ private:
     // Per row of A: its place in the solve's workspace (2 * block position + slot); per column
     // likewise.
     std::vector<int> row_place_, column_place_;
+    // Per entry of A, in the order the factorisation takes them: its place in the workspace.
+    std::vector<int> place_;
     // Block columns of L (below the diagonal) and U (above it, in increasing position), by
     // position; four values per block, row-major.
     std::vector<int> lp_, li_, up_, ui_;
