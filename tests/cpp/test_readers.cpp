@@ -10,6 +10,7 @@
 #include "common/files.hpp"
 #include "core/formats/case_file.hpp"
 #include "core/formats/matpower_reader.hpp"
+#include "core/formats/raw_text.hpp"
 
 namespace {
 
@@ -149,4 +150,30 @@ TEST("a case larger than the write buffer is saved as the same bytes it renders 
     CHECK_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator())),
              std::size_t{1});
     fs::remove_all(folder);
+}
+
+TEST("a line is split into at most 256 fields, and one with more is refused before any is stored") {
+    namespace formats = gridfold::pf::formats;
+    std::string line;
+    for (int i = 1; i <= 256; ++i) line += (i > 1 ? "," : "") + std::to_string(i);
+    formats::TextLine split;
+    formats::split_line(line + " / comment", 7, split);
+    REQUIRE(split.fields.size() == 256);
+    CHECK_EQ(split.fields[255].text, std::string_view("256"));
+    CHECK_EQ(split.comment, std::string_view("comment"));
+    // One field more: a value, an empty field between two commas, or quoted text.
+    for (const std::string& longer : {line + ",257", line + ",,", line + ",'quoted'"}) {
+        try {
+            formats::split_line(longer, 8, split);
+            CHECK(false);  // 257 fields
+        } catch (const formats::TextError& error) {
+            CHECK_EQ(error.line, 8);
+            CHECK(error.what.find("more than 256 fields") != std::string::npos);
+        }
+    }
+    // A short line after a refused one starts afresh.
+    formats::split_line("1, 'A B', , 2", 9, split);
+    REQUIRE(split.fields.size() == 4);
+    CHECK(split.fields[1].quoted && split.fields[1].text == "A B");
+    CHECK(split.fields[2].empty());
 }

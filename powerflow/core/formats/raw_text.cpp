@@ -97,7 +97,7 @@ void split_line(std::string_view raw, int number, TextLine& line) {
     const char* p = begin;
     bool expecting_field = true;  // at the start or after a comma a field may be empty
     auto push = [&](FieldView field) {
-        if (line.fields.size() >= kMaxFieldsPerLine) refuse_long_line(raw, number);
+        if (line.fields.full()) refuse_long_line(raw, number);
         line.fields.push_back(field);
     };
     while (p < end) {

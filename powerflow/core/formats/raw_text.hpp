@@ -7,6 +7,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <functional>
@@ -30,10 +31,31 @@ struct FieldView {
     bool empty() const { return !quoted && text.empty(); }
 };
 
+// A line holding more fields than any record kind is refused before its fields are stored,
+// so that a corrupted line cannot exhaust memory.
+inline constexpr std::size_t kMaxFieldsPerLine = 256;
+
+// The fields of one line, in place: a line's fields are taken millions of times in a large
+// case, and a growing container's checks on every field cost a noticeable part of a read.
+class FieldList {
+public:
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    bool full() const { return size_ == kMaxFieldsPerLine; }
+    const FieldView& operator[](std::size_t i) const { return fields_[i]; }
+    void clear() { size_ = 0; }
+    // The caller checks full() first.
+    void push_back(const FieldView& field) { fields_[size_++] = field; }
+
+private:
+    std::array<FieldView, kMaxFieldsPerLine> fields_{};
+    std::size_t size_ = 0;
+};
+
 struct TextLine {
-    int number = 0;                 // 1-based line number
-    std::vector<FieldView> fields;  // comment removed
-    std::string_view comment;       // text after '/', trimmed
+    int number = 0;            // 1-based line number
+    FieldList fields;          // comment removed
+    std::string_view comment;  // text after '/', trimmed
 
     // A section ends with the single field 0 ("0 / END OF ...").
     bool is_terminator() const { return fields.size() == 1 && !fields[0].quoted && fields[0].text == "0"; }
@@ -42,10 +64,6 @@ struct TextLine {
         return fields.size() == 1 && !fields[0].quoted && (fields[0].text == "Q" || fields[0].text == "q");
     }
 };
-
-// A line holding more fields than any record kind is refused before its fields are stored,
-// so that a corrupted line cannot exhaust memory.
-inline constexpr std::size_t kMaxFieldsPerLine = 256;
 
 // Reads text line by line in one pass.
 class TextLines {
