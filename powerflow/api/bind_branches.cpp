@@ -17,7 +17,11 @@ const std::vector<std::string> kRatingDocs{"RATE1 MVA (0)", "RATE2", "RATE3", "R
                                            "RATE7",         "RATE8", "RATE9", "RATE10", "RATE11", "RATE12"};
 
 void set_ratings(const Args& a, pf::Ratings& ratings) {
-    for (int k = 0; k < pf::kRatingCount; ++k) a.set("ratings" + std::to_string(k + 1), ratings[k]);
+    for (int k = 0; k < pf::kRatingCount; ++k) {
+        double rating = ratings[k];
+        a.set("ratings" + std::to_string(k + 1), rating);
+        ratings.set(k, rating);
+    }
 }
 
 // A winding's ratio or angle limits, controlled band and load drop compensation, in realari from

@@ -335,3 +335,38 @@ TEST("the records kept beside the elements refuse missing buses, star points, ba
     device.to_bus = 1;
     CHECK_EQ(pf::check_facts_device(net, device), pf::kDuplicate);
 }
+
+TEST("rating sets beyond the third are held apart, copied whole and kept exactly as set") {
+    pf::Ratings ratings;
+    for (int k = 0; k < pf::kRatingCount; ++k) CHECK_EQ(ratings[k], 0.0);
+    ratings.set(0, 100.0);
+    ratings.set(11, 0.0);  // a zero leaves the sets beyond the third as they were: all zero
+    CHECK_EQ(ratings[0], 100.0);
+    CHECK_EQ(ratings[11], 0.0);
+    ratings.set(4, 250.5);
+    ratings.set(7, -0.0);  // kept as a negative zero, so that it is written back as it was read
+    CHECK_EQ(ratings[4], 250.5);
+    CHECK(std::signbit(ratings[7]));
+
+    // A copy owns its own sets: changing one leaves the other as it was.
+    pf::Branch line;
+    line.ratings = ratings;
+    pf::Branch copy = line;
+    copy.ratings.set(4, 1.0);
+    copy.ratings.set(1, 2.0);
+    CHECK_EQ(line.ratings[4], 250.5);
+    CHECK_EQ(line.ratings[1], 0.0);
+    CHECK_EQ(copy.ratings[4], 1.0);
+    copy = line;
+    CHECK_EQ(copy.ratings[4], 250.5);
+    copy.ratings = copy.ratings;  // assigned to itself
+    CHECK_EQ(copy.ratings[4], 250.5);
+    const pf::Ratings moved = std::move(copy.ratings);
+    CHECK_EQ(moved[4], 250.5);
+    CHECK_EQ(moved[0], 100.0);
+    CHECK_EQ(pf::check_ratings(moved), pf::kOk);
+    // The checks see every set, those held apart too.
+    pf::Ratings negative = moved;
+    negative.set(10, -1.0);
+    CHECK_EQ(pf::check_ratings(negative), pf::kInvalidValue);
+}

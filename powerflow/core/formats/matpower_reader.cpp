@@ -466,9 +466,9 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
             br.r_pu = r_pu;
             br.x_pu = x_pu;
             br.b_pu = b_pu;
-            br.ratings[0] = rating(row[kRateA]);
-            br.ratings[1] = rating(row[kRateB]);
-            br.ratings[2] = rating(row[kRateC]);
+            br.ratings.set(0, rating(row[kRateA]));
+            br.ratings.set(1, rating(row[kRateB]));
+            br.ratings.set(2, rating(row[kRateC]));
             check(check_branch(net, br), line, "branch row");
             net.branches.push_back(br);
             continue;
@@ -488,9 +488,9 @@ Network convert(const std::map<std::string, Value>& values, std::size_t bus_limi
         t.sbase12_mva = net.system.sbase_mva;
         t.windings[0].windv = ratio;
         t.windings[0].ang_deg = shift;
-        t.windings[0].ratings[0] = rating(row[kRateA]);
-        t.windings[0].ratings[1] = rating(row[kRateB]);
-        t.windings[0].ratings[2] = rating(row[kRateC]);
+        t.windings[0].ratings.set(0, rating(row[kRateA]));
+        t.windings[0].ratings.set(1, rating(row[kRateB]));
+        t.windings[0].ratings.set(2, rating(row[kRateC]));
         t.windings[1].windv = 1.0;
         check(check_transformer(net, t), line, "transformer row (TAP, SHIFT)");
         net.transformers.push_back(t);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <type_traits>
 
 #include "core/model/identifiers.hpp"
 #include "core/model/network.hpp"
@@ -31,7 +32,11 @@ void owner_fields(Io& io, O& owners, int first_owner) {
 
 template <class Io, class R>
 void rating_fields(Io& io, R& ratings) {
-    for (int k = 0; k < rating_count(io.version); ++k) io.real(kRatingNames[k], ratings[k], 0.0);
+    for (int k = 0; k < rating_count(io.version); ++k) {
+        double rating = ratings[k];
+        io.real(kRatingNames[k], rating, 0.0);
+        if constexpr (!std::is_const_v<R>) ratings.set(k, rating);
+    }
 }
 
 template <class Io, class T>

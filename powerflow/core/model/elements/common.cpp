@@ -15,8 +15,8 @@ int check_owners(const Owners& owners) {
 }
 
 int check_ratings(const Ratings& ratings) {
-    for (double r : ratings)
-        if (!std::isfinite(r) || r < 0.0) return kInvalidValue;
+    for (int k = 0; k < kRatingCount; ++k)
+        if (!std::isfinite(ratings[k]) || ratings[k] < 0.0) return kInvalidValue;
     return kOk;
 }
 
