@@ -21,11 +21,20 @@ namespace {
 template <class Element>
 using Quantity = std::function<int(const Element&)>;
 
-// (ierr, [[values of the first quantity], ...]) of `elements` under the quantity names the
-// call was given; an unknown name is code kInvalidOption and returns no array.
-template <class Element, class Lookup>
-py::object quantity_columns(const std::vector<const Element*>& elements, const std::vector<std::string>& names,
-                            Lookup lookup) {
+template <class Element>
+const Element& element_of(const Element& element) {
+    return element;
+}
+template <class Element>
+const Element& element_of(const Element* element) {
+    return *element;
+}
+
+// (ierr, [[values of the first quantity], ...]) of `elements` (the elements themselves or
+// pointers to them) under the quantity names the call was given; an unknown name is code
+// kInvalidOption and returns no array.
+template <class Element, class Row, class Lookup>
+py::object quantity_columns(const std::vector<Row>& elements, const std::vector<std::string>& names, Lookup lookup) {
     std::vector<Quantity<Element>> quantities;
     for (const std::string& name : names) {
         Quantity<Element> quantity = lookup(name);
@@ -36,7 +45,7 @@ py::object quantity_columns(const std::vector<const Element*>& elements, const s
     for (std::size_t q = 0; q < quantities.size(); ++q) {
         py::list column(elements.size());
         for (std::size_t r = 0; r < elements.size(); ++r)
-            PyList_SET_ITEM(column.ptr(), r, PyLong_FromLong(quantities[q](*elements[r])));
+            PyList_SET_ITEM(column.ptr(), r, PyLong_FromLong(quantities[q](element_of(elements[r]))));
         PyList_SET_ITEM(columns.ptr(), q, column.release().ptr());
     }
     return py::make_tuple(pf::kOk, columns);
@@ -48,10 +57,14 @@ int subsystem_code(const Args& a) {
     return a.integer("sid") == -1 ? pf::kOk : pf::kInvalidCode;
 }
 
-// owner, ties and entry of the branch calls: their code, and whether any element is chosen.
-int branch_selection_code(const Args& a, bool* none_chosen) {
+// The code of the subsystem and of owner, ties, entry and flag (1 to largest_flag) of the
+// branch calls, and whether they choose any element at all.
+int branch_selection_code(const Args& a, long largest_flag, bool* none_chosen) {
+    if (const int code = subsystem_code(a)) return code;
     const long owner = a.integer("owner"), ties = a.integer("ties"), entry = a.integer("entry");
-    if (owner < 1 || owner > 2 || ties < 1 || ties > 3 || entry < 1 || entry > 2) return pf::kInvalidCode;
+    const long flag = a.integer("flag");
+    if (owner < 1 || owner > 2 || ties < 1 || ties > 3 || entry < 1 || entry > 2 || flag < 1 || flag > largest_flag)
+        return pf::kInvalidCode;
     *none_chosen = ties == 2;
     return pf::kOk;
 }
@@ -96,14 +109,15 @@ void bind_subsystem(py::module_& m) {
             for (const pf::Bus& bus : pf::working_case().network.buses)
                 if (!bus.star_point && (flag == 2 || bus.ide != pf::kIsolatedBus)) buses.push_back(&bus);
             std::stable_sort(buses.begin(), buses.end(), [](auto* x, auto* y) { return x->number < y->number; });
-            return quantity_columns(buses, a.texts("string"), [](const std::string& name) -> Quantity<pf::Bus> {
-                if (name == "NUMBER") return [](const pf::Bus& b) { return b.number; };
-                if (name == "TYPE") return [](const pf::Bus& b) { return b.ide; };
-                if (name == "AREA") return [](const pf::Bus& b) { return b.area; };
-                if (name == "ZONE") return [](const pf::Bus& b) { return b.zone; };
-                if (name == "OWNER") return [](const pf::Bus& b) { return b.owner; };
-                return nullptr;
-            });
+            return quantity_columns<pf::Bus>(buses, a.texts("string"),
+                                             [](const std::string& name) -> Quantity<pf::Bus> {
+                                                 if (name == "NUMBER") return [](const pf::Bus& b) { return b.number; };
+                                                 if (name == "TYPE") return [](const pf::Bus& b) { return b.ide; };
+                                                 if (name == "AREA") return [](const pf::Bus& b) { return b.area; };
+                                                 if (name == "ZONE") return [](const pf::Bus& b) { return b.zone; };
+                                                 if (name == "OWNER") return [](const pf::Bus& b) { return b.owner; };
+                                                 return nullptr;
+                                             });
         },
         "Integer quantities of the buses in bus-number order, star points of three-winding transformers left "
         "out. Returns (ierr, [[values of the first quantity], ...]); the array None on error.");
@@ -115,11 +129,8 @@ void bind_subsystem(py::module_& m) {
                          "lines and two-winding transformers, 5 in-service two-winding transformers, 6 all of them"),
         [](const Args& a) -> py::object {
             bool none_chosen = false;
-            int code = subsystem_code(a);
-            if (!code) code = branch_selection_code(a, &none_chosen);
+            if (const int code = branch_selection_code(a, 6, &none_chosen)) return py::make_tuple(code, py::none());
             const long flag = a.integer("flag");
-            if (!code && (flag < 1 || flag > 6)) code = pf::kInvalidCode;
-            if (code) return py::make_tuple(code, py::none());
             const pf::Network& net = pf::working_case().network;
             const bool lines = flag <= 4, transformers = flag >= 3, in_service_only = flag % 2 == 1;
             std::vector<BranchEnds> ends;
@@ -133,14 +144,16 @@ void bind_subsystem(py::module_& m) {
             if (transformers)
                 for (const pf::Transformer& t : net.transformers)
                     if (!t.three_winding()) add(t.buses[0], t.buses[1], t.status);
-            std::vector<const BranchEnds*> rows;
-            for (const BranchEnds& e : ends) rows.push_back(&e);
-            return quantity_columns(rows, a.texts("string"), [](const std::string& name) -> Quantity<BranchEnds> {
-                if (name == "FROMNUMBER") return [](const BranchEnds& e) { return e.from; };
-                if (name == "TONUMBER") return [](const BranchEnds& e) { return e.to; };
-                if (name == "STATUS") return [](const BranchEnds& e) { return e.status; };
-                return nullptr;
-            });
+            return quantity_columns<BranchEnds>(ends, a.texts("string"),
+                                                [](const std::string& name) -> Quantity<BranchEnds> {
+                                                    if (name == "FROMNUMBER")
+                                                        return [](const BranchEnds& e) { return e.from; };
+                                                    if (name == "TONUMBER")
+                                                        return [](const BranchEnds& e) { return e.to; };
+                                                    if (name == "STATUS")
+                                                        return [](const BranchEnds& e) { return e.status; };
+                                                    return nullptr;
+                                                });
         },
         "Integer quantities of lines and two-winding transformers (FROMNUMBER, TONUMBER, STATUS), lines first, "
         "each kind in the order the case holds it. Returns (ierr, [[values of the first quantity], ...]); the "
@@ -150,11 +163,8 @@ void bind_subsystem(py::module_& m) {
         m, branch_signature("atr3int", "1 in-service three-winding transformers (status 1 to 4), 2 all of them"),
         [](const Args& a) -> py::object {
             bool none_chosen = false;
-            int code = subsystem_code(a);
-            if (!code) code = branch_selection_code(a, &none_chosen);
+            if (const int code = branch_selection_code(a, 2, &none_chosen)) return py::make_tuple(code, py::none());
             const long flag = a.integer("flag");
-            if (!code && flag != 1 && flag != 2) code = pf::kInvalidCode;
-            if (code) return py::make_tuple(code, py::none());
             std::vector<WindingEnds> ends;
             for (const pf::Transformer& t : pf::working_case().network.transformers) {
                 if (!t.three_winding() || none_chosen || (flag == 1 && t.status == 0)) continue;
@@ -165,15 +175,18 @@ void bind_subsystem(py::module_& m) {
                     ends.push_back({w[2], w[0], w[1], t.status});
                 }
             }
-            std::vector<const WindingEnds*> rows;
-            for (const WindingEnds& e : ends) rows.push_back(&e);
-            return quantity_columns(rows, a.texts("string"), [](const std::string& name) -> Quantity<WindingEnds> {
-                if (name == "WIND1NUMBER") return [](const WindingEnds& e) { return e.first; };
-                if (name == "WIND2NUMBER") return [](const WindingEnds& e) { return e.second; };
-                if (name == "WIND3NUMBER") return [](const WindingEnds& e) { return e.third; };
-                if (name == "STATUS") return [](const WindingEnds& e) { return e.status; };
-                return nullptr;
-            });
+            return quantity_columns<WindingEnds>(ends, a.texts("string"),
+                                                 [](const std::string& name) -> Quantity<WindingEnds> {
+                                                     if (name == "WIND1NUMBER")
+                                                         return [](const WindingEnds& e) { return e.first; };
+                                                     if (name == "WIND2NUMBER")
+                                                         return [](const WindingEnds& e) { return e.second; };
+                                                     if (name == "WIND3NUMBER")
+                                                         return [](const WindingEnds& e) { return e.third; };
+                                                     if (name == "STATUS")
+                                                         return [](const WindingEnds& e) { return e.status; };
+                                                     return nullptr;
+                                                 });
         },
         "Integer quantities of three-winding transformers (WIND1NUMBER, WIND2NUMBER, WIND3NUMBER, STATUS: 0 out, "
         "1 in, 2 winding 2 out, 3 winding 3 out, 4 winding 1 out), in the order the case holds them. Returns "
